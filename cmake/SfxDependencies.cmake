@@ -1,0 +1,35 @@
+# zlib and Crypto++ for both builds, as imported targets ZLIB::ZLIB and sfx::cryptopp.
+find_package(ZLIB REQUIRED)
+
+if(WIN32)
+  # Crypto++ cross-built by scripts/setup-machine.sh, cached outside the clone.
+  if(NOT CRYPTOPP_ROOT)
+    set(_cache "$ENV{SFXSTUB_CACHE}")
+    if(NOT _cache)
+      if(DEFINED ENV{XDG_CACHE_HOME})
+        set(_cache "$ENV{XDG_CACHE_HOME}/sfxstub")
+      else()
+        set(_cache "$ENV{HOME}/.cache/sfxstub")
+      endif()
+    endif()
+    if(EXISTS "${_cache}/cryptopp-mingw32.path")
+      file(STRINGS "${_cache}/cryptopp-mingw32.path" _root LIMIT_COUNT 1)
+      set(CRYPTOPP_ROOT "${_root}" CACHE PATH "Crypto++ built for i686-w64-mingw32")
+    endif()
+  endif()
+  if(NOT EXISTS "${CRYPTOPP_ROOT}/lib/libcryptopp.a")
+    message(FATAL_ERROR "Crypto++ for i686-w64-mingw32 not found (CRYPTOPP_ROOT='${CRYPTOPP_ROOT}'): "
+                        "run scripts/setup-machine.sh first")
+  endif()
+  add_library(sfx::cryptopp STATIC IMPORTED)
+  set_target_properties(sfx::cryptopp PROPERTIES
+    IMPORTED_LOCATION "${CRYPTOPP_ROOT}/lib/libcryptopp.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${CRYPTOPP_ROOT}/include")
+else()
+  find_path(CRYPTOPP_INCLUDE_DIR cryptopp/integer.h REQUIRED)
+  find_library(CRYPTOPP_LIBRARY NAMES cryptopp crypto++ REQUIRED)
+  add_library(sfx::cryptopp UNKNOWN IMPORTED)
+  set_target_properties(sfx::cryptopp PROPERTIES
+    IMPORTED_LOCATION "${CRYPTOPP_LIBRARY}"
+    INTERFACE_INCLUDE_DIRECTORIES "${CRYPTOPP_INCLUDE_DIR}")
+endif()

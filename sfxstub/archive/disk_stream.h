@@ -1,0 +1,48 @@
+// DiskStream: a FileStream over a file opened with the runtime's low-level calls (_open, _read,
+// _write, _lseek, _close). It remembers the Win32 error number of its last failure in LastError:
+//   6 (ERROR_INVALID_HANDLE)  an operation on a closed stream, or opening an open one;
+//   ErrnoToWin32Error(errno)  a failed _open, _read or _write.
+// After a failed open the stream is closed; after a failed read or write the position is kept.
+#ifndef SFXSTUB_ARCHIVE_DISK_STREAM_H_
+#define SFXSTUB_ARCHIVE_DISK_STREAM_H_
+
+#include <cstdint>
+
+#include "sfxstub/archive/file_stream.h"
+
+namespace sfx {
+
+class DiskStream : public FileStream {
+ public:
+  DiskStream() = default;
+  ~DiskStream() override;
+
+  // Opens an existing file for reading, untranslated.
+  bool OpenRead(const char* path);
+  // Creates the file (or truncates an existing one) for reading and writing, untranslated.
+  bool Create(const char* path);
+
+  bool Read(void* buffer, uint32_t count, uint32_t* done) override;
+  bool Write(const void* buffer, uint32_t count, uint32_t* done) override;
+  // A zero-filled heap block of `count` bytes, filled from the file as far as it reaches.
+  // Null only when the block can't be allocated.
+  uint8_t* ReadBlock(uint32_t count) override;
+  void ReleaseBlock(uint8_t* block) override;
+  uint32_t Seek(uint32_t offset, int origin) override;
+  void Close() override;
+  uint32_t Size() override;
+
+  bool IsOpen() const { return isOpen; }
+  uint32_t LastError = 0;
+
+ private:
+  bool Open(const char* path, int flags);
+
+  bool isOpen = false;
+  bool sizeStale = false;
+  int handle = -1;
+};
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_ARCHIVE_DISK_STREAM_H_

@@ -1,0 +1,14 @@
+// The generators behind sfxgen. Each writes its output file whole (through a temporary file that
+// is renamed into place) and returns 0, or prints "sfxgen: ..." to stderr and returns 1.
+#ifndef SFXSTUB_TOOLS_SFXGEN_GENERATORS_H_
+#define SFXSTUB_TOOLS_SFXGEN_GENERATORS_H_
+
+namespace sfxgen {
+
+int WriteKeyHeader(const char* keyPath, const char* outPath);
+int WriteAnimation(const char* outPath);
+int WriteIcon(const char* outPath);
+
+}  // namespace sfxgen
+
+#endif  // SFXSTUB_TOOLS_SFXGEN_GENERATORS_H_

@@ -1,0 +1,16 @@
+// sfxgen: the build-time generators of the stub's assets.
+//   sfxgen key-header KEYFILE OUT.h   the built-in signer key as constant data
+//   sfxgen avi OUT.avi                the progress window's animation clip
+//   sfxgen icon OUT.ico               the program icon
+#include <cstdio>
+#include <cstring>
+
+#include "tools/sfxgen/generators.h"
+
+int main(int argc, char** argv) {
+  if (argc == 4 && !std::strcmp(argv[1], "key-header")) return sfxgen::WriteKeyHeader(argv[2], argv[3]);
+  if (argc == 3 && !std::strcmp(argv[1], "avi")) return sfxgen::WriteAnimation(argv[2]);
+  if (argc == 3 && !std::strcmp(argv[1], "icon")) return sfxgen::WriteIcon(argv[2]);
+  std::fprintf(stderr, "usage: sfxgen key-header KEYFILE OUT.h | avi OUT.avi | icon OUT.ico\n");
+  return 2;
+}
