@@ -1,0 +1,122 @@
+#include "sfxstub/main/main_sequence.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "sfxstub/archive/join_path.h"
+#include "sfxstub/main/command_line.h"
+#include "sfxstub/main/command_tail.h"
+
+namespace sfx {
+
+const char kWorkingFolderPrefix[] = "_tr_sfx.tm~";
+const char kMainProgramName[] = "setup.ovr";
+const char kLaunchCopyName[] = "tarvo.setup";
+
+namespace {
+
+constexpr int32_t kErrorNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
+constexpr int32_t kErrorCannotMake = 82;      // ERROR_CANNOT_MAKE
+
+}  // namespace
+
+const char* PhaseText(SfxPhase phase) {
+  switch (phase) {
+    case kPhaseOpenArchive:
+      return "opening the self-extract archive\n\nTry to download setup file again.\n"
+             "If you use Internet Explorer, clear it's cache before downloading:\n"
+             "Start->Control Panel->Internet Options and Delete Temporary Internet Files.";
+    case kPhaseExtractMain:
+      return "extracting main exe";
+    case kPhaseExtractFiles:
+      return "extracting files";
+    case kPhaseSpawn:
+      return "spawning";
+  }
+  return "";
+}
+
+std::string FormatErrorReport(int32_t result, SfxPhase phase) {
+  static const char kFormat[] = "An error %d (%08X) has occured.\nLast performed operation was:\n%s\n\n";
+  const char* text = PhaseText(phase);
+  const int length = std::snprintf(nullptr, 0, kFormat, static_cast<int>(result),
+                                   static_cast<unsigned>(static_cast<uint32_t>(result)), text);
+  if (length <= 0) return std::string();
+  std::vector<char> buffer(static_cast<size_t>(length) + 1);
+  std::snprintf(buffer.data(), buffer.size(), kFormat, static_cast<int>(result),
+                static_cast<unsigned>(static_cast<uint32_t>(result)), text);
+  return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+std::string SourceFolderOf(const std::string& modulePath, const LeadByteTest& isLead) {
+  const size_t slash = FindLastChar(modulePath, '\\', isLead);
+  if (slash == std::string::npos) return modulePath;
+  return modulePath.substr(0, slash);
+}
+
+uint32_t RunMainSequence(Host& host, const ArchiveFactory& makeArchive,
+                         const std::string& commandTail) {
+  const LeadByteTest isLead = [&host](uint8_t byte) { return host.IsLeadByte(byte); };
+
+  if (!HasQuietSwitch(commandTail, isLead)) host.StartProgress();
+
+  // The host hands back the whole path whatever its length, so nothing is cut or overrun here.
+  std::string modulePath;
+  const int32_t moduleResult = host.ModulePath(&modulePath);
+  const std::string sourceFolder = SourceFolderOf(modulePath, isLead);
+
+  SfxPhase phase = kPhaseOpenArchive;
+  std::unique_ptr<PackageArchive> archive = makeArchive(host.Progress());
+  int32_t result = moduleResult;
+  if (result == 0) result = archive ? archive->Open(modulePath) : kErrorNotEnoughMemory;
+
+  std::string workingFolder;
+  uint32_t exitCode = 0;
+  if (result == 0) {
+    const int32_t created = host.CreateWorkingFolder(kWorkingFolderPrefix, &workingFolder);
+    const std::string mainProgramPath = JoinPath(workingFolder, kMainProgramName);
+    const std::string launchCopyPath = JoinPath(workingFolder, kLaunchCopyName);
+
+    phase = kPhaseExtractMain;
+    if (workingFolder.empty()) {
+      // Joined to an empty folder the paths would name the current folder; never write there.
+      result = created != 0 ? created : kErrorCannotMake;
+    } else {
+      result = archive->ExtractMainProgram(mainProgramPath);
+    }
+
+    if (result == 0) {
+      phase = kPhaseExtractFiles;
+      result = archive->ExtractFiles(workingFolder);
+    }
+
+    if (result == 0) {
+      const std::string arguments = BuildSetupCommandLine(
+          archive->CommandTemplate(), sourceFolder, workingFolder, commandTail, isLead);
+      phase = kPhaseSpawn;
+      for (int run = 0; run < kMaxSetupRuns; ++run) {
+        // Every run starts from a fresh copy, so a setup program that replaced setup.ovr and
+        // asked for a restart gets the new program.
+        host.CopyFileRetry(mainProgramPath, launchCopyPath);
+        result = host.RunAndWait(launchCopyPath, arguments, &exitCode);
+        host.DeleteFileRetry(launchCopyPath);
+        if (result != 0 || exitCode != RestartExitCode) break;
+      }
+    }
+  }
+
+  // Neither the report nor anything after it may appear while the progress window exists.
+  host.StopProgress();
+
+  uint32_t processExitCode = exitCode;
+  if (result != 0) {
+    host.ShowErrorReport(FormatErrorReport(result, phase));
+    processExitCode = static_cast<uint32_t>(result);
+  }
+
+  if (!workingFolder.empty()) host.DeleteFolderFiles(workingFolder, "*.*", false);
+  archive.reset();
+  return processExitCode;
+}
+
+}  // namespace sfx
