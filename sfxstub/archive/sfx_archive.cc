@@ -1,0 +1,347 @@
+#include "sfxstub/archive/sfx_archive.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+
+#include "sfxstub/archive/join_path.h"
+#include "sfxstub/archive/lowlevel_io.h"
+#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/archive/package_file.h"
+#include "sfxstub/signing/signature_trailer.h"
+
+namespace sfx {
+
+const char kArchiveMagic[kArchiveMagicSize + 1] = "OLMsetupSelfExt2";
+
+namespace {
+
+// A chunk tag as the readers compare it: the four letters as one little-endian u32.
+constexpr uint32_t Tag(const char (&letters)[5]) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(letters[0])) |
+         static_cast<uint32_t>(static_cast<uint8_t>(letters[1])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(letters[2])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(letters[3])) << 24;
+}
+constexpr uint32_t kTagMode = Tag("MODE");
+constexpr uint32_t kTagCmdl = Tag("CMDL");
+constexpr uint32_t kTagCmdp = Tag("CMDP");
+constexpr uint32_t kTagList = Tag("LIST");
+constexpr uint32_t kTagFile = Tag("FILE");
+constexpr uint32_t kTagName = Tag("NAME");
+constexpr uint32_t kTagPtrl = Tag("PTRL");
+
+constexpr uint32_t kChunkHeaderSize = 8;
+constexpr uint32_t kMainRangePayload = 8;
+constexpr uint32_t kFileRangePayload = 12;
+
+struct Chunk {
+  uint32_t tag = 0;
+  uint32_t length = 0;
+  uint32_t payloadStart = 0;
+};
+
+enum class ChunkStep { kChunk, kEnd, kBroken };
+
+// Reads the header of the chunk at the stream's position. kEnd when the position has reached
+// the end of the container; kBroken when the header or the payload would run past it (the
+// payload handlers all count on a whole payload, and reading on past a broken length would
+// interpret bytes that are not chunks). All comparisons are by subtraction, so a length near
+// 2^32 can't wrap the end of the payload around to a small position.
+ChunkStep NextChunk(FileStream* stream, Chunk* chunk) {
+  uint32_t position = stream->Position();
+  uint32_t end = stream->Size();
+  if (position >= end) return ChunkStep::kEnd;
+  if (end - position < kChunkHeaderSize) return ChunkStep::kBroken;
+  chunk->tag = stream->ReadU32();
+  chunk->length = stream->ReadU32();
+  chunk->payloadStart = position + kChunkHeaderSize;
+  if (chunk->length > end - chunk->payloadStart) return ChunkStep::kBroken;
+  return ChunkStep::kChunk;
+}
+
+// Moves to the chunk after `chunk`, whatever its handler read. In range by NextChunk's check.
+void SkipChunk(FileStream* stream, const Chunk& chunk) {
+  stream->Seek(chunk.payloadStart + chunk.length, kSeekSet);
+}
+
+// A block handed out by a stream, given back to the same stream when the holder goes.
+class StreamBlock {
+ public:
+  StreamBlock(FileStream* stream, uint32_t count) : stream(stream), block(stream->ReadBlock(count)) {}
+  ~StreamBlock() {
+    if (block) stream->ReleaseBlock(block);
+  }
+  StreamBlock(const StreamBlock&) = delete;
+  StreamBlock& operator=(const StreamBlock&) = delete;
+  uint8_t* get() const { return block; }
+
+ private:
+  FileStream* stream;
+  uint8_t* block;
+};
+
+// The chunk's payload as text (raw bytes, no terminator). False only when the stream hands out
+// no block, which NextChunk's check rules out for a memory stream.
+bool ReadText(FileStream* stream, const Chunk& chunk, std::string* text) {
+  StreamBlock block(stream, chunk.length);
+  if (!block.get()) return false;
+  text->assign(reinterpret_cast<const char*>(block.get()), chunk.length);
+  return true;
+}
+
+// Runs `reader` on a memory stream over the chunk's payload.
+template <typename Reader>
+int32_t ReadNested(FileStream* stream, const Chunk& chunk, Reader reader) {
+  StreamBlock block(stream, chunk.length);
+  MemoryStream nested;
+  if (!block.get() || !nested.Attach(block.get(), chunk.length)) return kErrorFileInvalid;
+  return reader(&nested);
+}
+
+}  // namespace
+
+std::string JoinTargetPath(const std::string& folder, const std::string& name) {
+#if defined(_WIN32)
+  return JoinPath(folder, name);
+#else
+  if (folder.empty()) return name;
+  if (name.empty()) return folder;
+  if (folder.back() == kPathSeparator || name.front() == kPathSeparator) return folder + name;
+  return folder + kPathSeparator + name;
+#endif
+}
+
+SfxArchive::SfxArchive(const DsaPublicKey& key, ProgressSink* progress)
+    : key(key), progress(progress ? progress : &nullProgress) {}
+
+SfxArchive::~SfxArchive() {
+  // The program's own file is closed before the list and the strings go.
+  file.Close();
+}
+
+bool SfxArchive::InsideSignedContent(uint32_t offset, uint32_t size) const {
+  return offset <= signedLength && size <= signedLength - offset;
+}
+
+int32_t SfxArchive::Open(const std::string& path) {
+  // Nothing of the file is interpreted before its closing signature verifies.
+  if (!VerifySignedFile(path.c_str(), key)) return kErrorFileInvalid;
+  uint8_t signature[40];
+  SignatureKind kind;
+  uint32_t length = 0;
+  if (!FindSignatureTrailer(path.c_str(), signature, &kind, &length)) return kErrorFileInvalid;
+  if (!file.OpenRead(path.c_str())) return kErrorFileNotFound;
+  // The file may have changed between the two looks at it; the trailer must still fit.
+  if (file.Size() < length || length < kArchiveTrailerSize) return kErrorFileInvalid;
+  signedLength = length;
+
+  const uint32_t trailerStart = length - kArchiveTrailerSize;
+  if (file.Seek(trailerStart, kSeekSet) != trailerStart) return kErrorFileInvalid;
+  const uint32_t catalogOffset = file.ReadU32();
+  char magic[kArchiveMagicSize];
+  uint32_t got = 0;
+  if (!file.Read(magic, kArchiveMagicSize, &got) || got != kArchiveMagicSize ||
+      std::memcmp(magic, kArchiveMagic, kArchiveMagicSize) != 0) {
+    return kErrorFileInvalid;
+  }
+
+  // A catalog offset beyond the archive trailer would make the block size L - 20 - K wrap
+  // around to nearly 4 GiB.
+  if (catalogOffset > trailerStart) return kErrorFileInvalid;
+  if (file.Seek(catalogOffset, kSeekSet) != catalogOffset) return kErrorFileInvalid;
+  const uint32_t blockSize = trailerStart - catalogOffset;
+  uint8_t* catalog = nullptr;
+  uint32_t catalogSize = 0;
+  {
+    StreamBlock block(&file, blockSize);
+    MemoryStream packed;
+    if (!block.get() || !packed.Attach(block.get(), blockSize)) return kErrorFileInvalid;
+    if (!ReadPackageFile(&packed, &catalog, &catalogSize)) return kErrorFileInvalid;
+  }
+  std::unique_ptr<uint8_t[]> catalogOwner(catalog);
+  MemoryStream catalogStream;
+  if (!catalogStream.Attach(catalog, catalogSize)) return kErrorFileInvalid;
+  int32_t result = ReadCatalog(&catalogStream);
+  if (result != 0) return result;
+
+  // Every stored range must lie inside the signed content: bytes past it are not covered by the
+  // signature, and a range past the end of the file would be filled up with zeros.
+  if (!InsideSignedContent(mainOffset, mainSize)) return kErrorFileInvalid;
+  for (const FileRecord& record : files) {
+    if (!InsideSignedContent(record.offset, record.size)) return kErrorFileInvalid;
+  }
+  opened = true;
+  return 0;
+}
+
+int32_t SfxArchive::ReadCatalog(FileStream* stream) {
+  bool fileFailed = false;
+  Chunk chunk;
+  for (;;) {
+    ChunkStep step = NextChunk(stream, &chunk);
+    if (step == ChunkStep::kEnd) break;
+    if (step == ChunkStep::kBroken) return kErrorFileInvalid;
+    switch (chunk.tag) {
+      case kTagMode:
+        if (!ReadText(stream, chunk, &mode)) return kErrorFileInvalid;
+        break;
+      case kTagCmdl:
+        if (!ReadText(stream, chunk, &commandTemplate)) return kErrorFileInvalid;
+        break;
+      case kTagCmdp:
+        if (chunk.length != kMainRangePayload) return kErrorBadMainRange;
+        mainOffset = stream->ReadU32();
+        mainSize = stream->ReadU32();
+        hasMainRange = true;
+        break;
+      case kTagList:
+        if (ReadNested(stream, chunk, [this](FileStream* s) { return ReadFileList(s); }) != 0)
+          fileFailed = true;
+        break;
+      default:
+        break;
+    }
+    SkipChunk(stream, chunk);
+  }
+  if (mode != "extract") return kErrorInvalidParameter;
+  if (fileFailed) return kErrorFileInvalid;
+  // Without a "CMDP" chunk there is no main program to extract; refusing the catalog here keeps
+  // ExtractMainProgram from reading an unset range.
+  if (!hasMainRange) return kErrorFileInvalid;
+  return 0;
+}
+
+int32_t SfxArchive::ReadFileList(FileStream* stream) {
+  int32_t result = 0;
+  Chunk chunk;
+  for (;;) {
+    ChunkStep step = NextChunk(stream, &chunk);
+    if (step == ChunkStep::kEnd) break;
+    if (step == ChunkStep::kBroken) return kErrorFileInvalid;
+    if (chunk.tag == kTagFile &&
+        ReadNested(stream, chunk, [this](FileStream* s) { return ReadFileEntry(s); }) != 0) {
+      // Remembered; the list goes on with its next chunk.
+      result = kErrorFileInvalid;
+    }
+    SkipChunk(stream, chunk);
+  }
+  return result;
+}
+
+int32_t SfxArchive::ReadFileEntry(FileStream* stream) {
+  FileRecord record;
+  bool hasRange = false;
+  Chunk chunk;
+  for (;;) {
+    ChunkStep step = NextChunk(stream, &chunk);
+    if (step == ChunkStep::kEnd) break;
+    if (step == ChunkStep::kBroken) return kErrorFileInvalid;
+    switch (chunk.tag) {
+      case kTagName:
+        if (!ReadText(stream, chunk, &record.name)) return kErrorFileInvalid;
+        break;
+      case kTagPtrl:
+        if (chunk.length != kFileRangePayload) return kErrorFileInvalid;
+        record.offset = stream->ReadU32();
+        record.size = stream->ReadU32();
+        record.time = stream->ReadU32();
+        hasRange = true;
+        break;
+      default:
+        break;
+    }
+    SkipChunk(stream, chunk);
+  }
+  // A "FILE" without "PTRL" names nothing to copy; it is refused like a bad "PTRL".
+  if (!hasRange) return kErrorFileInvalid;
+  files.push_back(record);
+  return 0;
+}
+
+int32_t SfxArchive::ExtractMainProgram(const std::string& targetPath) {
+  if (!opened || !InsideSignedContent(mainOffset, mainSize)) return kErrorFileInvalid;
+  if (file.Seek(mainOffset, kSeekSet) != mainOffset) return kErrorFileInvalid;
+  uint8_t* content = nullptr;
+  uint32_t length = 0;
+  {
+    StreamBlock block(&file, mainSize);
+    MemoryStream packed;
+    if (!block.get() || !packed.Attach(block.get(), mainSize)) return kErrorFileInvalid;
+    if (!ReadPackageFile(&packed, &content, &length)) return kErrorFileInvalid;
+  }
+  std::unique_ptr<uint8_t[]> contentOwner(content);
+
+  DiskStream target;
+  if (!target.Create(targetPath.c_str())) return kErrorCannotMake;
+  uint32_t written = 0;
+  bool complete = target.Write(content, length, &written) && written == length;
+  target.Close();
+  if (!complete) {
+    _unlink(targetPath.c_str());
+    return kErrorCannotMake;
+  }
+  return 0;
+}
+
+int32_t SfxArchive::ExtractFiles(const std::string& folder) {
+  if (!opened) return kErrorFileInvalid;
+  // The sizes are summed in 64 bits: records may share ranges, so their sum can pass 4 GiB even
+  // though each lies inside the file. The progress bar counts in int32, so a total above
+  // INT32_MAX is announced in units of 2^progressShift bytes.
+  uint64_t total = 0;
+  for (const FileRecord& record : files) total += record.size;
+  progressShift = 0;
+  while ((total >> progressShift) > static_cast<uint64_t>(INT32_MAX)) ++progressShift;
+  progressDone = 0;
+  progress->SetProgressRange(static_cast<int32_t>(total >> progressShift));
+  for (const FileRecord& record : files) {
+    int32_t result = ExtractFile(folder, record);
+    if (result != 0) return result;
+  }
+  return 0;
+}
+
+void SfxArchive::ReportWritten(uint32_t size) {
+  // Deltas are differences of the scaled running total, so they add up to the announced range.
+  uint64_t before = progressDone >> progressShift;
+  progressDone += size;
+  uint64_t delta = (progressDone >> progressShift) - before;
+  progress->AdvanceProgress(static_cast<int32_t>(delta > INT32_MAX ? INT32_MAX : delta));
+}
+
+int32_t SfxArchive::ExtractFile(const std::string& folder, const FileRecord& record) {
+  if (!opened || !InsideSignedContent(record.offset, record.size)) return kErrorFileInvalid;
+  if (file.Seek(record.offset, kSeekSet) != record.offset) return kErrorFileInvalid;
+  StreamBlock block(&file, record.size);
+  if (!block.get()) return kErrorNotEnoughMemory;
+
+  const std::string targetPath = JoinTargetPath(folder, record.name);
+  DiskStream target;
+  if (!target.Create(targetPath.c_str())) {
+    return target.LastError != 0 ? static_cast<int32_t>(target.LastError) : kErrorCannotMake;
+  }
+  uint32_t written = 0;
+  bool wrote = target.Write(block.get(), record.size, &written);
+  if (!wrote || written != record.size) {
+    // A failed write leaves its errno in LastError. A short write without an error is what a
+    // full disk looks like, and LastError is not fresh then (it may even be 0, which would
+    // report the failure as success): such a write gives ERROR_DISK_FULL.
+    int32_t error = kErrorDiskFull;
+    if (!wrote && target.LastError != 0) error = static_cast<int32_t>(target.LastError);
+    target.Close();
+    _unlink(targetPath.c_str());
+    return error;
+  }
+  target.Close();
+  ReportWritten(record.size);
+
+  // Both times from the record; a failure here leaves the file as it is.
+  struct _utimbuf times;
+  times.actime = static_cast<time_t>(record.time);
+  times.modtime = static_cast<time_t>(record.time);
+  _utime(targetPath.c_str(), &times);
+  return 0;
+}
+
+}  // namespace sfx

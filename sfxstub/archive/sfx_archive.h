@@ -1,0 +1,130 @@
+// SfxArchive: the program's own file read as a self-extract archive.
+//
+// Layout (all integers u32 little-endian, offsets absolute from the start of the file):
+//   program image + its binary trailer | stored objects | catalog package file + trailer |
+//   archive trailer (u32 catalog offset, "OLMsetupSelfExt2") | closing DSA signature |
+//   optional certificate table.
+// L, the signed length, is where the closing signature begins; the archive trailer is [L-20, L)
+// and the catalog block [catalog offset, L-20).
+//
+// The catalog is a sequence of chunks (4-byte tag, u32 length n, n bytes of payload); "LIST" and
+// "FILE" payloads are chunk sequences too. Chunks may come in any order, later "MODE", "CMDL",
+// "CMDP", "NAME", "PTRL" replace earlier ones, every "LIST" appends, unknown tags are skipped.
+//
+// Open checks, in this order, and interprets nothing before the closing signature verifies:
+//   whole-file signature (1006), trailer (1006), open for reading (2), L against the file
+//   (1006), archive magic (1006), catalog offset (1006), catalog package file (1006), then the
+//   catalog: a "CMDP" payload other than 8 bytes (-1), mode other than "extract" (87), a bad
+//   "FILE" (1006), no "CMDP" (1006), a stored range outside the signed content (1006).
+//
+// Extraction (both need a successful Open; otherwise 1006):
+//   ExtractMainProgram inflates the "CMDP" package file into a new file: 1006 when it is not a
+//   valid package file, 82 when the target can't be made or written completely.
+//   ExtractFiles copies every listed object unchanged into the folder in catalog order, stopping
+//   at the first failure: 8 when there is no memory for an object, the create or write error
+//   otherwise (112 for a short write that the platform did not explain). A failed file is
+//   deleted; files written before it stay. Each written file gets its record's time as access
+//   and modification time.
+#ifndef SFXSTUB_ARCHIVE_SFX_ARCHIVE_H_
+#define SFXSTUB_ARCHIVE_SFX_ARCHIVE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sfxstub/archive/disk_stream.h"
+#include "sfxstub/archive/file_stream.h"
+#include "sfxstub/archive/progress_sink.h"
+#include "sfxstub/signing/signature_verify.h"
+
+namespace sfx {
+
+// The error numbers of the archive.
+constexpr int32_t kErrorFileNotFound = 2;      // ERROR_FILE_NOT_FOUND
+constexpr int32_t kErrorNotEnoughMemory = 8;   // ERROR_NOT_ENOUGH_MEMORY
+constexpr int32_t kErrorCannotMake = 82;       // ERROR_CANNOT_MAKE
+constexpr int32_t kErrorInvalidParameter = 87; // ERROR_INVALID_PARAMETER
+constexpr int32_t kErrorDiskFull = 112;        // ERROR_DISK_FULL
+constexpr int32_t kErrorFileInvalid = 1006;    // ERROR_FILE_INVALID
+constexpr int32_t kErrorBadMainRange = -1;     // a "CMDP" payload other than 8 bytes
+
+constexpr uint32_t kArchiveTrailerSize = 20;
+constexpr uint32_t kArchiveMagicSize = 16;
+extern const char kArchiveMagic[kArchiveMagicSize + 1];  // "OLMsetupSelfExt2"
+
+// The separator between a folder and a name in an extraction target. The stub joins with the
+// Windows separator (JoinPath); the native sfxpack build joins with '/' so that it extracts
+// into real folders. This is the only place where the two builds differ.
+#if defined(_WIN32)
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+// JoinPath with kPathSeparator: the name alone for an empty folder, the folder alone for an
+// empty name, otherwise one separator between them unless one is there already.
+std::string JoinTargetPath(const std::string& folder, const std::string& name);
+
+// One listed file.
+struct FileRecord {
+  std::string name;     // name in the target folder, byte for byte from "NAME"
+  uint32_t offset = 0;  // absolute offset of the stored object
+  uint32_t size = 0;    // stored bytes, the object's own trailer included
+  uint32_t time = 0;    // seconds since 1970-01-01 00:00:00 UTC
+};
+
+class SfxArchive {
+ public:
+  // `key` verifies the closing signature and must outlive the archive; `progress` (not owned,
+  // may be null) receives the listed files' progress.
+  explicit SfxArchive(const DsaPublicKey& key = SignerPublicKey, ProgressSink* progress = nullptr);
+  SfxArchive(const SfxArchive&) = delete;
+  SfxArchive& operator=(const SfxArchive&) = delete;
+  ~SfxArchive();
+
+  int32_t Open(const std::string& path);
+  int32_t ExtractMainProgram(const std::string& targetPath);
+  int32_t ExtractFiles(const std::string& folder);
+
+  // The three chunk levels, each over a stream that holds exactly that level's chunks.
+  // ReadCatalog resets nothing: it adds to what earlier calls found.
+  int32_t ReadCatalog(FileStream* stream);
+  int32_t ReadFileList(FileStream* stream);
+  int32_t ReadFileEntry(FileStream* stream);
+  // Copies one listed object to JoinTargetPath(folder, record.name).
+  int32_t ExtractFile(const std::string& folder, const FileRecord& record);
+
+  // The signed length of the opened file (0 before a successful Open).
+  uint32_t SignedLength() const { return signedLength; }
+  // The mode text of the last "MODE" chunk read ("extract" after a successful Open).
+  const std::string& Mode() const { return mode; }
+  bool HasMainRange() const { return hasMainRange; }
+
+  uint32_t mainOffset = 0;
+  uint32_t mainSize = 0;
+  std::string commandTemplate;
+  std::vector<FileRecord> files;
+
+ private:
+  // True when [offset, offset+size) lies inside the signed content, computed without wrapping.
+  bool InsideSignedContent(uint32_t offset, uint32_t size) const;
+  // Advances the progress sink by one written file of `size` bytes, in the units ExtractFiles
+  // announced.
+  void ReportWritten(uint32_t size);
+
+  const DsaPublicKey& key;
+  ProgressSink* progress;
+  NullProgressSink nullProgress;
+  std::string mode;
+  bool hasMode = false;
+  bool hasMainRange = false;
+  bool opened = false;
+  uint32_t signedLength = 0;
+  unsigned progressShift = 0;
+  uint64_t progressDone = 0;
+  // Declared last so that it is destroyed first.
+  DiskStream file;
+};
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_ARCHIVE_SFX_ARCHIVE_H_

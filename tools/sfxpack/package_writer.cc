@@ -1,0 +1,237 @@
+#include "tools/sfxpack/package_writer.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <set>
+#include <utility>
+
+namespace sfxpack {
+namespace {
+
+constexpr char kCompressedMagic[] = "OLMsetupFPkgFile";
+constexpr size_t kMagicSize = 16;
+constexpr size_t kTrailerSize = 48;
+
+uint32_t LoadU32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+bool MakePackageFileBody(const uint8_t* content, size_t size, std::vector<uint8_t>* out,
+                         std::string* error) {
+  if (size > kMaxPackageSize) {
+    *error = "file too large for a package (4 GiB or more)";
+    return false;
+  }
+  z_stream z;
+  std::memset(&z, 0, sizeof z);
+  // Level 9 with a 32 KiB window (windowBits 15): the zlib header is 0x78 0xDA.
+  if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    *error = "zlib: cannot start compression";
+    return false;
+  }
+  std::vector<uint8_t> packed(deflateBound(&z, static_cast<uLong>(size)));
+  z.next_in = const_cast<Bytef*>(content);
+  z.avail_in = static_cast<uInt>(size);
+  z.next_out = packed.data();
+  z.avail_out = static_cast<uInt>(packed.size());
+  int rc = deflate(&z, Z_FINISH);
+  size_t storedSize = z.total_out;
+  deflateEnd(&z);
+  if (rc != Z_STREAM_END) {
+    *error = "zlib: compression failed";
+    return false;
+  }
+  if (storedSize > kMaxPackageSize) {
+    *error = "compressed file too large for a package (4 GiB or more)";
+    return false;
+  }
+  std::vector<uint8_t> body(kCompressedMagic, kCompressedMagic + kMagicSize);
+  AppendU32(&body, static_cast<uint32_t>(size));
+  AppendU32(&body, static_cast<uint32_t>(storedSize));
+  body.insert(body.end(), packed.begin(), packed.begin() + static_cast<ptrdiff_t>(storedSize));
+  *out = std::move(body);
+  return true;
+}
+
+void AppendU32(std::vector<uint8_t>* out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<uint8_t>(value >> shift));
+}
+
+void AppendChunk(std::vector<uint8_t>* out, const char* tag, const void* payload, size_t length) {
+  out->insert(out->end(), tag, tag + 4);
+  AppendU32(out, static_cast<uint32_t>(length));
+  const uint8_t* bytes = static_cast<const uint8_t*>(payload);
+  if (length) out->insert(out->end(), bytes, bytes + length);
+}
+
+std::vector<uint8_t> MakeCatalog(const std::string& mode, const std::string& commandTemplate,
+                                 ObjectRange main, const std::vector<CatalogEntry>& files) {
+  std::vector<uint8_t> catalog;
+  AppendTextChunk(&catalog, "MODE", mode);
+  AppendTextChunk(&catalog, "CMDL", commandTemplate);
+  std::vector<uint8_t> range;
+  AppendU32(&range, main.offset);
+  AppendU32(&range, main.size);
+  AppendChunk(&catalog, "CMDP", range);
+  std::vector<uint8_t> list;
+  for (const CatalogEntry& file : files) {
+    std::vector<uint8_t> entry;
+    AppendTextChunk(&entry, "NAME", file.name);
+    std::vector<uint8_t> pointer;
+    AppendU32(&pointer, file.range.offset);
+    AppendU32(&pointer, file.range.size);
+    AppendU32(&pointer, file.time);
+    AppendChunk(&entry, "PTRL", pointer);
+    AppendChunk(&list, "FILE", entry);
+  }
+  AppendChunk(&catalog, "LIST", list);
+  return catalog;
+}
+
+PackageBuilder::PackageBuilder(TrailerSigner signer) : signer(std::move(signer)) {}
+
+bool PackageBuilder::Fail(const std::string& why) {
+  if (!failed) errorText = why;
+  failed = true;
+  return false;
+}
+
+bool PackageBuilder::Append(const uint8_t* data, size_t size, bool sign, ObjectRange* range) {
+  if (failed) return false;
+  // Compared by subtraction: out.size() never exceeds the limit, so nothing can wrap.
+  const uint64_t room = kMaxPackageSize - out.size();
+  if (size > room || (sign && size + kTrailerSize > room)) {
+    return Fail("package too large: it must stay below 4 GiB");
+  }
+  const size_t start = out.size();
+  if (size) out.insert(out.end(), data, data + size);
+  if (sign) {
+    std::vector<uint8_t> trailer = signer(out.data() + start, size);
+    if (trailer.size() != kTrailerSize) {
+      out.resize(start);
+      return Fail("cannot sign: the signer made no trailer");
+    }
+    out.insert(out.end(), trailer.begin(), trailer.end());
+  }
+  if (range) {
+    range->offset = static_cast<uint32_t>(start);
+    range->size = static_cast<uint32_t>(out.size() - start);
+  }
+  return true;
+}
+
+bool PackageBuilder::AddStub(const uint8_t* stub, size_t size) {
+  return Append(stub, size, true, nullptr);
+}
+
+bool PackageBuilder::AddObject(const uint8_t* data, size_t size, ObjectRange* range) {
+  return Append(data, size, false, range);
+}
+
+bool PackageBuilder::AddPackageFile(const uint8_t* content, size_t size, ObjectRange* range) {
+  if (failed) return false;
+  std::vector<uint8_t> body;
+  std::string why;
+  if (!MakePackageFileBody(content, size, &body, &why)) return Fail(why);
+  return Append(body.data(), body.size(), true, range);
+}
+
+bool PackageBuilder::AddRawFile(const uint8_t* content, size_t size, ObjectRange* range) {
+  return Append(content, size, true, range);
+}
+
+bool PackageBuilder::AddArchiveTrailer(uint32_t catalogOffset, const char* magic) {
+  std::vector<uint8_t> trailer;
+  AppendU32(&trailer, catalogOffset);
+  trailer.insert(trailer.end(), magic, magic + kMagicSize);
+  return Append(trailer.data(), trailer.size(), false, nullptr);
+}
+
+bool PackageBuilder::AddClosingSignature() {
+  if (failed) return false;
+  if (kMaxPackageSize - out.size() < kTrailerSize) {
+    return Fail("package too large: it must stay below 4 GiB");
+  }
+  std::vector<uint8_t> trailer = signer(out.data(), out.size());
+  if (trailer.size() != kTrailerSize) return Fail("cannot sign: the signer made no trailer");
+  out.insert(out.end(), trailer.begin(), trailer.end());
+  return true;
+}
+
+bool PackageBuilder::Finish(const std::vector<uint8_t>& catalog) {
+  ObjectRange range;
+  return AddPackageFile(catalog.data(), catalog.size(), &range) &&
+         AddArchiveTrailer(range.offset) && AddClosingSignature();
+}
+
+bool IsPeImage(const std::vector<uint8_t>& image) {
+  if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') return false;
+  uint32_t header = LoadU32(image.data() + 0x3C);
+  if (header > image.size() || image.size() - header < 4) return false;
+  return std::memcmp(image.data() + header, "PE\0\0", 4) == 0;
+}
+
+std::string CheckFileName(const std::string& name) {
+  if (name.empty()) return "empty file name";
+  if (name.find_first_of("/\\") != std::string::npos)
+    return "file name '" + name + "' holds a path separator";
+  if (name.find(':') != std::string::npos) return "file name '" + name + "' holds a ':'";
+  if (name.find("..") != std::string::npos) return "file name '" + name + "' holds '..'";
+  return std::string();
+}
+
+bool BuildPackage(const PackageInput& input, const TrailerSigner& signer,
+                  std::vector<uint8_t>* package, std::string* error) {
+  if (!IsPeImage(input.stub)) {
+    *error = "the stub is not a PE file (no \"MZ\" and \"PE\\0\\0\" header)";
+    return false;
+  }
+  std::set<std::string> seen;
+  uint64_t total = input.stub.size() + input.mainProgram.size();
+  for (const PackageInput::File& file : input.files) {
+    std::string why = CheckFileName(file.name);
+    if (!why.empty()) {
+      *error = why;
+      return false;
+    }
+    if (!seen.insert(file.name).second && !input.allowDuplicates) {
+      *error = "duplicate file name '" + file.name + "' (--allow-duplicates permits it)";
+      return false;
+    }
+    total += file.data.size();
+  }
+  // A cheap early refusal; compressed objects are counted exactly as they are added.
+  if (total > kMaxPackageSize) {
+    *error = "package too large: it must stay below 4 GiB";
+    return false;
+  }
+
+  PackageBuilder builder(signer);
+  builder.AddStub(input.stub.data(), input.stub.size());
+  std::vector<CatalogEntry> entries;
+  for (const PackageInput::File& file : input.files) {
+    CatalogEntry entry;
+    entry.name = file.name;
+    entry.time = file.time;
+    if (file.kind == PackageInput::Kind::kRaw) {
+      builder.AddRawFile(file.data.data(), file.data.size(), &entry.range);
+    } else {
+      builder.AddPackageFile(file.data.data(), file.data.size(), &entry.range);
+    }
+    entries.push_back(entry);
+  }
+  ObjectRange main;
+  builder.AddPackageFile(input.mainProgram.data(), input.mainProgram.size(), &main);
+  if (!builder.Finish(MakeCatalog("extract", input.commandTemplate, main, entries))) {
+    *error = builder.error();
+    return false;
+  }
+  *package = builder.TakeBytes();
+  return true;
+}
+
+}  // namespace sfxpack

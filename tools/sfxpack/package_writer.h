@@ -1,0 +1,128 @@
+// Making package files and whole self-extract packages in memory.
+//
+// Portable (zlib only, no file system calls), so that the stub's own tests can build packages in
+// the Windows build too; signing is handed in as a TrailerSigner, and reading and writing files
+// is left to the caller (sfxpack pack).
+//
+// A package, in order: the stub and its binary trailer; the stored objects (compressed package
+// files or raw files, each followed by its own binary trailer); the main program as a package
+// file; the catalog as a package file; the 20-byte archive trailer (u32 catalog offset,
+// "OLMsetupSelfExt2"); the closing binary signature over everything before it. Same inputs and
+// a deterministic signer give the same bytes.
+#ifndef SFXSTUB_TOOLS_SFXPACK_PACKAGE_WRITER_H_
+#define SFXSTUB_TOOLS_SFXPACK_PACKAGE_WRITER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sfxpack {
+
+// Makes the 48-byte binary trailer ("OLMSignd") that signs data[0, length).
+using TrailerSigner = std::function<std::vector<uint8_t>(const uint8_t* data, size_t length)>;
+
+// Offsets are u32, so a package holds at most 4 GiB - 1 bytes.
+constexpr uint64_t kMaxPackageSize = 0xFFFFFFFFull;
+
+// A compressed package file of `content` without its trailer: "OLMsetupFPkgFile", u32
+// inflated size, u32 stored size, one zlib stream (level 9, 32 KiB window: header 0x78 0xDA).
+bool MakePackageFileBody(const uint8_t* content, size_t size, std::vector<uint8_t>* out,
+                         std::string* error);
+
+// Catalog building blocks: one chunk (four-letter tag, u32 length, payload) appended to `out`.
+void AppendU32(std::vector<uint8_t>* out, uint32_t value);
+void AppendChunk(std::vector<uint8_t>* out, const char* tag, const void* payload, size_t length);
+inline void AppendChunk(std::vector<uint8_t>* out, const char* tag,
+                        const std::vector<uint8_t>& payload) {
+  AppendChunk(out, tag, payload.data(), payload.size());
+}
+inline void AppendTextChunk(std::vector<uint8_t>* out, const char* tag, const std::string& text) {
+  AppendChunk(out, tag, text.data(), text.size());
+}
+
+struct ObjectRange {
+  uint32_t offset = 0;
+  uint32_t size = 0;
+};
+
+struct CatalogEntry {
+  std::string name;
+  ObjectRange range;
+  uint32_t time = 0;
+};
+
+// The catalog as the stub expects it: "MODE", "CMDL", "CMDP", one "LIST" of "FILE" chunks, each
+// holding "NAME" then "PTRL".
+std::vector<uint8_t> MakeCatalog(const std::string& mode, const std::string& commandTemplate,
+                                 ObjectRange main, const std::vector<CatalogEntry>& files);
+
+// Lays out a package piece by piece. Every Add refuses (false, error()) once the package would
+// reach 4 GiB, and after the first failure every later call fails too.
+class PackageBuilder {
+ public:
+  explicit PackageBuilder(TrailerSigner signer);
+
+  // The stub followed by its own binary trailer.
+  bool AddStub(const uint8_t* stub, size_t size);
+  // Bytes as they are (an object that already ends with its own trailer, or anything a test
+  // wants to put there).
+  bool AddObject(const uint8_t* data, size_t size, ObjectRange* range);
+  // `content` as a compressed package file followed by its own trailer.
+  bool AddPackageFile(const uint8_t* content, size_t size, ObjectRange* range);
+  // `content` unchanged followed by its own trailer.
+  bool AddRawFile(const uint8_t* content, size_t size, ObjectRange* range);
+  // The 20-byte archive trailer: the catalog offset, then `magic` (16 bytes).
+  bool AddArchiveTrailer(uint32_t catalogOffset, const char* magic = "OLMsetupSelfExt2");
+  // The closing signature over every byte so far.
+  bool AddClosingSignature();
+  // The usual end: `catalog` as a package file, the archive trailer, the closing signature.
+  bool Finish(const std::vector<uint8_t>& catalog);
+
+  const std::vector<uint8_t>& bytes() const { return out; }
+  std::vector<uint8_t> TakeBytes() { return std::move(out); }
+  const std::string& error() const { return errorText; }
+
+ private:
+  // Appends data followed (when `sign`) by a trailer over just that data.
+  bool Append(const uint8_t* data, size_t size, bool sign, ObjectRange* range);
+  bool Fail(const std::string& why);
+
+  TrailerSigner signer;
+  std::vector<uint8_t> out;
+  std::string errorText;
+  bool failed = false;
+};
+
+// Everything `sfxpack pack` puts into a package.
+struct PackageInput {
+  enum class Kind { kPackage, kRaw };
+  struct File {
+    std::string name;
+    std::vector<uint8_t> data;
+    uint32_t time = 0;
+    Kind kind = Kind::kPackage;
+  };
+  std::vector<uint8_t> stub;
+  std::vector<uint8_t> mainProgram;
+  std::vector<File> files;
+  std::string commandTemplate;
+  bool allowDuplicates = false;
+};
+
+// True for "MZ" with a "PE\0\0" signature at the offset stored at 0x3C.
+bool IsPeImage(const std::vector<uint8_t>& image);
+
+// An empty string when `name` may be a listed file's name; otherwise why not (empty, a path
+// separator, a drive colon or "..").
+std::string CheckFileName(const std::string& name);
+
+// Checks the input (PE stub, names, duplicates unless allowed, total size) and builds the whole
+// package into `package`. On failure `error` says why and `package` is untouched.
+bool BuildPackage(const PackageInput& input, const TrailerSigner& signer,
+                  std::vector<uint8_t>* package, std::string* error);
+
+}  // namespace sfxpack
+
+#endif  // SFXSTUB_TOOLS_SFXPACK_PACKAGE_WRITER_H_
