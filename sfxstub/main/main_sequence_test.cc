@@ -165,7 +165,6 @@ TEST_F(MainSequenceTest, SetupProgramExitCodesPassThroughWithoutReport) {
   EXPECT_EQ(1, host.Count("Run "));
   EXPECT_TRUE(host.reports.empty());
 
-  FakeHost crashed;
   host.runs = {{0, 0xC0000005u}};
   host.log.clear();
   EXPECT_EQ(0xC0000005u, Run());
