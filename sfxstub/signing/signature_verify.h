@@ -1,0 +1,49 @@
+// Signature verification: a file is accepted only if its outermost trailer is a DSA trailer
+// (binary or text) whose signature over the MD5 digest of the covered bytes verifies with a DSA
+// public key, by default the signer key built into the program.
+//
+// The DSA check is that of FIPS 186 with MD5 in place of the hash: the 16-byte digest is read as
+// one big-endian 128-bit integer H, used as it is (it is always below a 160-bit q). A signature
+// is r || s, 20 bytes each, big-endian. Every answer is a plain yes or no; nothing is cached, no
+// state is kept, and the key is constant data, so calls need no locking.
+#ifndef SFXSTUB_SIGNING_SIGNATURE_VERIFY_H_
+#define SFXSTUB_SIGNING_SIGNATURE_VERIFY_H_
+
+#include <cstdint>
+
+namespace sfx {
+
+// A DSA public key with a 1024-bit p and a 160-bit q; every number big-endian.
+struct DsaPublicKey {
+  uint8_t p[128];
+  uint8_t q[20];
+  uint8_t g[128];
+  uint8_t y[128];
+};
+
+// The package signer's key, generated at build time from the key file SFXSTUB_SIGNER_KEY
+// (library sfx_signer_key).
+extern const DsaPublicKey SignerPublicKey;
+
+// True if the file's outermost trailer is a DSA trailer whose signature verifies with `key`.
+// A missing or unreadable file, no trailer, an MD5 trailer (refused before anything is hashed),
+// a short read and a mismatch all answer false. The trailer and the covered bytes are read
+// through one open handle, and the covered bytes are hashed in pieces, not held in memory whole.
+bool VerifySignedFile(const char* path, const DsaPublicKey& key = SignerPublicKey);
+
+// The DSA check of `signature` (r || s) over `digest`. False for a length other than 40, for r or
+// s outside [1, q-1] (before any exponentiation), for a malformed key, and for a mismatch.
+bool VerifyDsaSignature(const uint8_t digest[16], const uint8_t* signature, uint32_t length,
+                        const DsaPublicKey& key = SignerPublicKey);
+
+// RFC 1321 MD5 of the whole buffer.
+void Md5Digest(uint8_t out[16], const uint8_t* data, uint32_t length);
+
+// MD5 of the bytes of 0x20..0x7F in the buffer, in their order: the digest a text trailer covers,
+// unchanged by line breaks, tabs, other control bytes and bytes of 0x80 and above. Always true:
+// the bytes are filtered piece by piece, so no copy of the data has to be allocated.
+bool TextDigest(uint8_t out[16], const uint8_t* data, uint32_t length);
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_SIGNING_SIGNATURE_VERIFY_H_

@@ -1,0 +1,46 @@
+// DSA key files for signing packages: reading public and private keys in the forms OpenSSL
+// writes, making a fresh key pair, and writing it back as PEM that OpenSSL reads.
+//
+// Accepted forms, PEM or DER:
+//   "PUBLIC KEY"       X.509 SubjectPublicKeyInfo (openssl pkey -pubout, openssl dsa -pubout)
+//   "PRIVATE KEY"      PKCS#8 PrivateKeyInfo, unencrypted (openssl genpkey)
+//   "DSA PRIVATE KEY"  the traditional OpenSSL form: SEQUENCE { 0, p, q, g, y, x }
+// Only DSA keys with a 1024-bit p and a 160-bit q are accepted (the stub holds exactly such a
+// key), and only consistent ones: q divides p-1, g has order q, y = g^x. Every refusal comes with
+// a message naming the file and the reason. Portable code: standard C++ and Crypto++ only.
+#ifndef SFXSTUB_TOOLS_SFXPACK_DSA_KEY_H_
+#define SFXSTUB_TOOLS_SFXPACK_DSA_KEY_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sfxstub/signing/signature_verify.h"
+
+namespace sfxpack {
+
+struct DsaPrivateKey {
+  sfx::DsaPublicKey pub;
+  uint8_t x[20];  // the private exponent, big-endian
+};
+
+// A public key file, or any private key file (its public half is used).
+bool LoadDsaPublicKey(const std::string& path, sfx::DsaPublicKey* key, std::string* error);
+bool LoadDsaPrivateKey(const std::string& path, DsaPrivateKey* key, std::string* error);
+
+// The same on the contents of a key file; `name` is what messages call it.
+bool ParseDsaPublicKey(const std::vector<uint8_t>& contents, const std::string& name,
+                       sfx::DsaPublicKey* key, std::string* error);
+bool ParseDsaPrivateKey(const std::vector<uint8_t>& contents, const std::string& name,
+                        DsaPrivateKey* key, std::string* error);
+
+// A fresh key pair: new 1024/160 domain parameters and a random private exponent.
+bool GenerateDsaKey(DsaPrivateKey* key, std::string* error);
+
+// PEM texts: the private key as PKCS#8 "PRIVATE KEY", the public one as "PUBLIC KEY".
+std::string PrivateKeyToPem(const DsaPrivateKey& key);
+std::string PublicKeyToPem(const sfx::DsaPublicKey& key);
+
+}  // namespace sfxpack
+
+#endif  // SFXSTUB_TOOLS_SFXPACK_DSA_KEY_H_
