@@ -1,0 +1,40 @@
+// Copying and deleting with retries, and running the setup program to its end.
+#ifndef SFXSTUB_HOST_LAUNCH_H_
+#define SFXSTUB_HOST_LAUNCH_H_
+
+#include <cstdint>
+
+namespace sfx {
+
+// Attempts per copy or delete, and the pause after every failed attempt (also after the last,
+// so a hopeless case costs about two seconds). A file held open by another program for a
+// moment (a virus scanner, the previous run still closing) gets copied or deleted once released.
+constexpr int kRetryAttempts = 10;
+constexpr uint32_t kRetryPauseMs = 200;
+
+// Copies with CopyFileA, overwriting an existing target. The outcome is not reported.
+void CopyFileRetry(const char* source, const char* target);
+// Deletes with DeleteFileA. The outcome is not reported.
+void DeleteFileRetry(const char* path);
+
+// The longest command line process creation takes, terminating zero included.
+constexpr uint32_t kMaxCommandLine = 32767;
+
+// Runs `program` with the command line "\"program\" arguments" ("\"program\"" alone when
+// `arguments` is null) and waits for it to end, without a time limit. The process is created
+// suspended, with the application name set (no search path), inheritable handles passed on,
+// this process's environment and current folder; it may take the foreground; `beforeResume`
+// (when given) runs after the creation and before the process's first instruction — the stub
+// stops its progress window there — then the process runs.
+//
+// `exitCode` (optional) is set to 0 at once and receives the full 32-bit exit code on success.
+// Returns 0, 206 (ERROR_FILENAME_EXCED_RANGE) for a command line longer than kMaxCommandLine
+// with its terminator (nothing is started then), or the error number of the step that failed
+// (process creation, resumption, the wait or reading the exit code). After a failure the last
+// error number is the returned one, whatever closing the handles did to it.
+int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCode,
+                   void (*beforeResume)() = nullptr);
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_HOST_LAUNCH_H_
