@@ -1,0 +1,98 @@
+#include "sfxstub/host/host_test_util.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "sfxstub/host/win32_handle.h"
+
+namespace sfx {
+namespace test {
+
+std::string HostPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return path;
+  std::string result = "Z:" + path;
+  for (char& c : result) {
+    if (c == '/') c = '\\';
+  }
+  return result;
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text) {
+  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return false;
+  DWORD written = 0;
+  return WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+         written == text.size();
+}
+
+std::string ReadTextFile(const std::string& path) {
+  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return std::string();
+  std::string text;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    text.append(chunk, got);
+  }
+  return text;
+}
+
+void RemoveTree(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    DeleteFileA(path.c_str());
+    return;
+  }
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  ScopedFind find(FindFirstFileA((path + "\\*").c_str(), &data));
+  if (find.Valid()) {
+    do {
+      std::string name = data.cFileName;
+      if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(find.Get(), &data));
+  }
+  find.Close();
+  for (const std::string& name : names) RemoveTree(path + "\\" + name);
+  RemoveDirectoryA(path.c_str());
+}
+
+ScratchFolder::ScratchFolder() {
+  char base[MAX_PATH];
+  DWORD length = GetTempPathA(sizeof base, base);
+  std::string temp = (length > 0 && length < sizeof base) ? std::string(base, length) : "C:\\";
+  if (temp.back() != '\\') temp += '\\';
+  static unsigned counter = 0;
+  for (;;) {
+    char name[64];
+    std::snprintf(name, sizeof name, "host_test_%lu_%u", GetCurrentProcessId(), counter++);
+    path_ = temp + name;
+    if (CreateDirectoryA(path_.c_str(), nullptr)) break;
+  }
+}
+
+ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
+
+ScopedEnvironment::ScopedEnvironment(const char* name, const char* value) : name_(name) {
+  std::vector<char> buffer(32768);
+  SetLastError(0);
+  DWORD length = GetEnvironmentVariableA(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+  hadOld_ = length > 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+  if (hadOld_ && length < buffer.size()) old_.assign(buffer.data(), length);
+  SetEnvironmentVariableA(name, value);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  SetEnvironmentVariableA(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
+}
+
+}  // namespace test
+}  // namespace sfx
