@@ -1,4 +1,7 @@
 # zlib and Crypto++ for both builds, as imported targets ZLIB::ZLIB and sfx::cryptopp.
+if(WIN32)
+  set(ZLIB_USE_STATIC_LIBS ON)  # the stub is static: link libz.a, never the DLL import library
+endif()
 find_package(ZLIB REQUIRED)
 
 if(WIN32)

@@ -51,7 +51,8 @@ fi
 # --- Crypto++ for i686-w64-mingw32, built once per machine and version ---------------------------
 CACHE_ROOT="${SFXSTUB_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/sfxstub}"
 CRYPTOPP_VERSION=$(dpkg-query -W -f='${source:Version}' libcrypto++-dev)
-PREFIX="$CACHE_ROOT/cryptopp-mingw32-$CRYPTOPP_VERSION"
+# The posix thread model of the cross compiler, like the Windows build itself.
+PREFIX="$CACHE_ROOT/cryptopp-mingw32-posix-$CRYPTOPP_VERSION"
 if [ -f "$PREFIX/lib/libcryptopp.a" ]; then
   log "Crypto++ cross build cached: $PREFIX"
 else
@@ -63,7 +64,7 @@ else
   src=$(find "$work" -maxdepth 1 -mindepth 1 -type d | head -n 1)
   # Only the static library; assembler-free so the build does not depend on the host's tools.
   make -C "$src" -f GNUmakefile-cross -j"$(nproc)" static \
-    CXX=i686-w64-mingw32-g++ AR=i686-w64-mingw32-ar RANLIB=i686-w64-mingw32-ranlib \
+    CXX=i686-w64-mingw32-g++-posix AR=i686-w64-mingw32-ar RANLIB=i686-w64-mingw32-ranlib \
     CXXFLAGS="-DNDEBUG -O2 -ffunction-sections -fdata-sections -DCRYPTOPP_DISABLE_ASM" >"$work/build.log" 2>&1 \
     || { tail -n 40 "$work/build.log"; exit 1; }
   mkdir -p "$PREFIX.tmp/lib" "$PREFIX.tmp/include/cryptopp"
