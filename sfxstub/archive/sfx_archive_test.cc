@@ -1,0 +1,443 @@
+// SfxArchive on whole packages: built in memory with the package writer, signed with the test
+// signer's private key, written to a scratch folder, opened with the matching public key.
+#include "sfxstub/archive/sfx_archive.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
+#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/archive/package_file.h"
+#include "tests/common/temp_dir.h"
+#include "tools/sfxpack/dsa_key.h"
+#include "tools/sfxpack/dsa_signer.h"
+#include "tools/sfxpack/package_writer.h"
+
+namespace sfx {
+namespace {
+
+using sfxpack::AppendChunk;
+using sfxpack::AppendTextChunk;
+using sfxpack::AppendU32;
+using sfxpack::CatalogEntry;
+using sfxpack::ObjectRange;
+using sfxpack::PackageBuilder;
+using Bytes = std::vector<uint8_t>;
+
+Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+const sfxpack::DsaPrivateKey& TestKey() {
+  static sfxpack::DsaPrivateKey key;
+  static bool loaded = [] {
+    std::string error;
+    bool ok = sfxpack::LoadDsaPrivateKey(SFXSTUB_TEST_PRIVATE_KEY, &key, &error);
+    EXPECT_TRUE(ok) << error;
+    return ok;
+  }();
+  (void)loaded;
+  return key;
+}
+
+sfxpack::TrailerSigner Signer() {
+  return [](const uint8_t* data, size_t length) {
+    return sfxpack::MakeBinaryTrailer(TestKey(), data, length);
+  };
+}
+
+// The smallest image that passes for a PE file: "MZ", the header offset at 0x3C, "PE\0\0".
+Bytes FakeStub() {
+  Bytes stub(0x60, 0);
+  stub[0] = 'M';
+  stub[1] = 'Z';
+  stub[0x3C] = 0x40;
+  stub[0x40] = 'P';
+  stub[0x41] = 'E';
+  return stub;
+}
+
+Bytes Decode(const Bytes& packageFile) {
+  Bytes copy = packageFile;
+  MemoryStream stream;
+  uint8_t* content = nullptr;
+  uint32_t length = 0;
+  if (!stream.Attach(copy.data(), static_cast<uint32_t>(copy.size())) ||
+      !ReadPackageFile(&stream, &content, &length)) {
+    ADD_FAILURE() << "not a package file";
+    return Bytes();
+  }
+  Bytes out(content, content + length);
+  delete[] content;
+  return out;
+}
+
+uint32_t ModificationTime(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<uint32_t>(st.st_mtime) : 0;
+}
+
+std::string Sep() { return std::string(1, kPathSeparator); }
+
+struct RecordingProgress : ProgressSink {
+  std::vector<int32_t> ranges;
+  std::vector<int32_t> deltas;
+  void SetProgressRange(int32_t total) override { ranges.push_back(total); }
+  void AdvanceProgress(int32_t delta) override { deltas.push_back(delta); }
+};
+
+class SfxArchiveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(testing::Test::HasFailure());
+    key = TestKey().pub;
+    out = dir.Path("out");
+    std::filesystem::create_directory(out);
+  }
+
+  // A builder with the stub in place.
+  PackageBuilder Start() {
+    PackageBuilder b(Signer());
+    Bytes stub = FakeStub();
+    EXPECT_TRUE(b.AddStub(stub.data(), stub.size()));
+    return b;
+  }
+  std::string Save(PackageBuilder& b, const std::string& name = "package.exe") {
+    EXPECT_TRUE(b.error().empty()) << b.error();
+    return dir.Write(name, b.bytes());
+  }
+  // A package of `contents` (as package files), a main program, and the catalog that
+  // `catalog` makes from their ranges.
+  std::string Craft(const std::vector<Bytes>& contents,
+                    const std::function<Bytes(ObjectRange, const std::vector<ObjectRange>&)>& catalog) {
+    PackageBuilder b = Start();
+    std::vector<ObjectRange> ranges(contents.size());
+    for (size_t i = 0; i < contents.size(); ++i)
+      b.AddPackageFile(contents[i].data(), contents[i].size(), &ranges[i]);
+    ObjectRange main;
+    Bytes program = B("MZ the main setup program");
+    b.AddPackageFile(program.data(), program.size(), &main);
+    b.Finish(catalog(main, ranges));
+    return Save(b);
+  }
+  static Bytes CatalogHead(const std::string& mode, ObjectRange main) {
+    Bytes c;
+    AppendTextChunk(&c, "MODE", mode);
+    AppendTextChunk(&c, "CMDL", "%CMDLINE%");
+    Bytes range;
+    AppendU32(&range, main.offset);
+    AppendU32(&range, main.size);
+    AppendChunk(&c, "CMDP", range);
+    return c;
+  }
+  int32_t OpenWith(const std::string& path) {
+    SfxArchive archive(key);
+    return archive.Open(path);
+  }
+
+  TempDir dir;
+  std::string out;
+  DsaPublicKey key;
+};
+
+TEST_F(SfxArchiveTest, RoundTripGivesTheInputsWithTheirTimes) {
+  sfxpack::PackageInput input;
+  input.stub = FakeStub();
+  input.mainProgram = B(std::string(5000, 'm') + "end of main");
+  input.commandTemplate = "/s \"%CMDLINE%\"";
+  input.files.push_back({"data.bin", B(std::string(3000, 'd')), 1000000000u, sfxpack::PackageInput::Kind::kPackage});
+  input.files.push_back({"readme.txt", B("hello\r\n"), 0xFFFFFFF0u, sfxpack::PackageInput::Kind::kRaw});
+  input.files.push_back({"empty", Bytes(), 86400u, sfxpack::PackageInput::Kind::kRaw});
+  Bytes package;
+  std::string error;
+  ASSERT_TRUE(sfxpack::BuildPackage(input, Signer(), &package, &error)) << error;
+  std::string path = dir.Write("package.exe", package);
+
+  RecordingProgress progress;
+  SfxArchive archive(key, &progress);
+  ASSERT_EQ(0, archive.Open(path));
+  EXPECT_EQ(input.commandTemplate, archive.commandTemplate);
+  ASSERT_EQ(3u, archive.files.size());
+  ASSERT_EQ(0, archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
+  EXPECT_EQ(input.mainProgram, TempDir::Read(JoinTargetPath(out, "setup.ovr")));
+  EXPECT_TRUE(progress.ranges.empty());  // the main program does not count
+
+  ASSERT_EQ(0, archive.ExtractFiles(out));
+  uint32_t total = 0;
+  for (const FileRecord& r : archive.files) {
+    std::string target = JoinTargetPath(out, r.name);
+    Bytes stored = TempDir::Read(target);
+    EXPECT_EQ(Bytes(package.begin() + r.offset, package.begin() + r.offset + r.size), stored);
+    EXPECT_EQ(r.time, ModificationTime(target)) << r.name;
+    total += r.size;
+  }
+  // A package file is copied as it is stored: compressed, with its own trailer.
+  Bytes data = TempDir::Read(JoinTargetPath(out, "data.bin"));
+  EXPECT_EQ(input.files[0].data, Decode(data));
+  // A raw file is its bytes and its own 48-byte trailer.
+  Bytes readme = TempDir::Read(JoinTargetPath(out, "readme.txt"));
+  ASSERT_EQ(7u + 48u, readme.size());
+  EXPECT_EQ(input.files[1].data, Bytes(readme.begin(), readme.begin() + 7));
+  EXPECT_EQ(1000000000u, archive.files[0].time);
+  EXPECT_EQ(0xFFFFFFF0u, archive.files[1].time);
+
+  EXPECT_EQ(std::vector<int32_t>({static_cast<int32_t>(total)}), progress.ranges);
+  std::vector<int32_t> sizes;
+  for (const FileRecord& r : archive.files) sizes.push_back(static_cast<int32_t>(r.size));
+  EXPECT_EQ(sizes, progress.deltas);
+}
+
+TEST_F(SfxArchiveTest, CatalogErrorsAsOpenReportsThem) {
+  Bytes content = B("some content");
+  auto withFiles = [](Bytes c, const std::vector<Bytes>& files) {
+    Bytes list;
+    for (const Bytes& f : files) AppendChunk(&list, "FILE", f);
+    AppendChunk(&c, "LIST", list);
+    return c;
+  };
+  auto entry = [](const std::string& name, std::vector<uint32_t> ptrl) {
+    Bytes e, p;
+    AppendTextChunk(&e, "NAME", name);
+    for (uint32_t v : ptrl) AppendU32(&p, v);
+    AppendChunk(&e, "PTRL", p);
+    return e;
+  };
+
+  EXPECT_EQ(87, OpenWith(Craft({}, [](ObjectRange main, auto&) { return CatalogHead("Extract", main); })));
+  EXPECT_EQ(87, OpenWith(Craft({}, [](ObjectRange main, auto&) {
+    Bytes c = CatalogHead("x", main);
+    return Bytes(c.begin() + 9, c.end());  // drops the one-byte "MODE" chunk
+  })));
+  EXPECT_EQ(-1, OpenWith(Craft({}, [](ObjectRange, auto&) {
+    Bytes c;
+    AppendTextChunk(&c, "MODE", "extract");
+    AppendChunk(&c, "CMDP", Bytes(12, 0));
+    return c;
+  })));
+  EXPECT_EQ(1006, OpenWith(Craft({content, content}, [&](ObjectRange main, auto& r) {
+    return withFiles(CatalogHead("extract", main),
+                     {entry("bad", {r[0].offset, r[0].size}), entry("good", {r[1].offset, r[1].size, 0})});
+  })));
+  // Ranges that leave the signed content, also by u32 wrap-around.
+  EXPECT_EQ(1006, OpenWith(Craft({content}, [&](ObjectRange main, auto&) {
+    return withFiles(CatalogHead("extract", main), {entry("wraps", {0xFFFFFF00u, 0x200, 0})});
+  })));
+  EXPECT_EQ(1006, OpenWith(Craft({content}, [&](ObjectRange main, auto& r) {
+    return withFiles(CatalogHead("extract", main), {entry("long", {r[0].offset, 0x10000, 0})});
+  })));
+  EXPECT_EQ(1006, OpenWith(Craft({}, [&](ObjectRange main, auto&) {
+    return CatalogHead("extract", {main.offset, 0xFFFFFFFFu});
+  })));
+  // A sound catalog of the same shape opens, so the refusals above are the ranges' doing.
+  EXPECT_EQ(0, OpenWith(Craft({content}, [&](ObjectRange main, auto& r) {
+    return withFiles(CatalogHead("extract", main), {entry("fine", {r[0].offset, r[0].size, 0})});
+  })));
+}
+
+TEST_F(SfxArchiveTest, ArchiveTrailerAndCatalogErrors) {
+  Bytes catalogText = B("not the catalog");
+  {  // wrong archive magic
+    PackageBuilder b = Start();
+    ObjectRange cat;
+    Bytes catalog = CatalogHead("extract", {0, 1});
+    b.AddPackageFile(catalog.data(), catalog.size(), &cat);
+    b.AddArchiveTrailer(cat.offset, "OLMsetupSelfExt1");
+    b.AddClosingSignature();
+    EXPECT_EQ(1006, OpenWith(Save(b)));
+  }
+  {  // catalog stored raw rather than as a package file
+    PackageBuilder b = Start();
+    ObjectRange cat;
+    Bytes catalog = CatalogHead("extract", {0, 1});
+    b.AddRawFile(catalog.data(), catalog.size(), &cat);
+    b.AddArchiveTrailer(cat.offset);
+    b.AddClosingSignature();
+    EXPECT_EQ(1006, OpenWith(Save(b)));
+  }
+  {  // catalog offset beyond the archive trailer: L - 20 - K would wrap around
+    PackageBuilder b = Start();
+    b.AddArchiveTrailer(0xFFFFFFF0u);
+    b.AddClosingSignature();
+    EXPECT_EQ(1006, OpenWith(Save(b)));
+  }
+  {  // a signed file too short to hold an archive trailer (L < 20)
+    PackageBuilder b(Signer());
+    Bytes tiny = B("tiny");
+    b.AddObject(tiny.data(), tiny.size(), nullptr);
+    b.AddClosingSignature();
+    EXPECT_EQ(1006, OpenWith(Save(b)));
+  }
+  // Signed with another key; no file at all.
+  PackageBuilder b = Start();
+  b.Finish(CatalogHead("extract", {0, 1}));
+  std::string path = Save(b);
+  DsaPublicKey other = key;
+  other.y[127] ^= 1;
+  SfxArchive archive(other);
+  EXPECT_EQ(1006, archive.Open(path));
+  EXPECT_EQ(1006, OpenWith(dir.Path("missing.exe")));
+}
+
+TEST_F(SfxArchiveTest, MainProgramErrors) {
+  PackageBuilder b = Start();
+  Bytes program = B("stored raw, not as a package file");
+  ObjectRange main;
+  b.AddRawFile(program.data(), program.size(), &main);
+  b.Finish(CatalogHead("extract", main));
+  SfxArchive raw(key);
+  ASSERT_EQ(0, raw.Open(Save(b, "raw.exe")));
+  EXPECT_EQ(1006, raw.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
+  EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "setup.ovr")));
+
+  SfxArchive good(key);
+  ASSERT_EQ(0, good.Open(Craft({}, [](ObjectRange m, auto&) { return CatalogHead("extract", m); })));
+  EXPECT_EQ(82, good.ExtractMainProgram(JoinTargetPath(JoinTargetPath(out, "no-such-folder"), "setup.ovr")));
+
+  // Nothing is extracted from an archive that did not open.
+  SfxArchive closed(key);
+  EXPECT_EQ(1006, closed.Open(dir.Path("missing.exe")));
+  EXPECT_EQ(1006, closed.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
+  EXPECT_EQ(1006, closed.ExtractFiles(out));
+  EXPECT_TRUE(std::filesystem::is_empty(out));
+}
+
+// Every single changed byte and every truncation of a small package is refused by Open.
+TEST_F(SfxArchiveTest, ChangedOrTruncatedPackageIsRefused) {
+  Bytes content = B("abc");
+  std::string path = Craft({content}, [](ObjectRange main, const std::vector<ObjectRange>& r) {
+    return sfxpack::MakeCatalog("extract", "", main, {{"a", r[0], 1}});
+  });
+  const Bytes good = TempDir::Read(path);
+  ASSERT_EQ(0, OpenWith(path));
+  for (size_t i = 0; i < good.size(); ++i) {
+    Bytes changed = good;
+    changed[i] ^= static_cast<uint8_t>(1u << (i % 8));
+    dir.Write("package.exe", changed);
+    ASSERT_EQ(1006, OpenWith(path)) << "byte " << i;
+  }
+  for (size_t n = 0; n < good.size(); ++n) {
+    dir.Write("package.exe", Bytes(good.begin(), good.begin() + n));
+    ASSERT_EQ(1006, OpenWith(path)) << "length " << n;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(out));
+}
+
+TEST_F(SfxArchiveTest, UnknownChunksEverywhereAndAnEmptyList) {
+  Bytes content = B("payload");
+  std::string path = Craft({content}, [](ObjectRange main, const std::vector<ObjectRange>& r) {
+    Bytes c;
+    AppendTextChunk(&c, "ABCD", "x");
+    Bytes head = CatalogHead("extract", main);
+    c.insert(c.end(), head.begin(), head.end());
+    AppendChunk(&c, "LIST", Bytes());
+    Bytes e, p, list;
+    AppendTextChunk(&e, "WHAT", "odd");
+    AppendTextChunk(&e, "NAME", "f.bin");
+    AppendU32(&p, r[0].offset);
+    AppendU32(&p, r[0].size);
+    AppendU32(&p, 12345);
+    AppendChunk(&e, "PTRL", p);
+    AppendTextChunk(&e, "ZZZZ", std::string(33, 'z'));
+    AppendTextChunk(&list, "OTHR", "");
+    AppendChunk(&list, "FILE", e);
+    AppendChunk(&c, "LIST", list);
+    AppendTextChunk(&c, "TAIL", "");
+    return c;
+  });
+  RecordingProgress progress;
+  SfxArchive archive(key, &progress);
+  ASSERT_EQ(0, archive.Open(path));
+  ASSERT_EQ(0, archive.ExtractFiles(out));
+  EXPECT_EQ(12345u, ModificationTime(JoinTargetPath(out, "f.bin")));
+
+  RecordingProgress none;
+  SfxArchive empty(key, &none);
+  ASSERT_EQ(0, empty.Open(Craft({}, [](ObjectRange main, auto&) {
+    return sfxpack::MakeCatalog("extract", "", main, {});
+  })));
+  EXPECT_EQ(0, empty.ExtractFiles(out));
+  EXPECT_EQ(std::vector<int32_t>({0}), none.ranges);
+  EXPECT_TRUE(none.deltas.empty());
+}
+
+TEST_F(SfxArchiveTest, ZeroSizeDuplicatesAndAListedSetupOvr) {
+  Bytes first = B("first bytes"), second = B("second"), replacement = B("listed setup.ovr");
+  std::string path = Craft({first, second, replacement}, [](ObjectRange main, const std::vector<ObjectRange>& r) {
+    return sfxpack::MakeCatalog("extract", "", main,
+                                {{"dup", r[0], 10}, {"empty", {r[1].offset, 0}, 20}, {"dup", r[1], 30},
+                                 {"setup.ovr", r[2], 40}});
+  });
+  RecordingProgress progress;
+  SfxArchive archive(key, &progress);
+  ASSERT_EQ(0, archive.Open(path));
+  ASSERT_EQ(0, archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
+  ASSERT_EQ(0, archive.ExtractFiles(out));
+  EXPECT_EQ(second, Decode(TempDir::Read(JoinTargetPath(out, "dup"))));
+  EXPECT_EQ(30u, ModificationTime(JoinTargetPath(out, "dup")));
+  EXPECT_TRUE(TempDir::Read(JoinTargetPath(out, "empty")).empty());
+  EXPECT_EQ(20u, ModificationTime(JoinTargetPath(out, "empty")));
+  EXPECT_EQ(replacement, Decode(TempDir::Read(JoinTargetPath(out, "setup.ovr"))));
+  const auto& f = archive.files;
+  ASSERT_EQ(1u, progress.ranges.size());
+  EXPECT_EQ(static_cast<int32_t>(f[0].size + f[2].size + f[3].size), progress.ranges[0]);
+  EXPECT_EQ(std::vector<int32_t>({static_cast<int32_t>(f[0].size), 0, static_cast<int32_t>(f[2].size),
+                                  static_cast<int32_t>(f[3].size)}),
+            progress.deltas);
+}
+
+TEST_F(SfxArchiveTest, ThirdOfFiveFailingStopsTheRun) {
+  std::vector<Bytes> contents = {B("1"), B("2"), B("3"), B("4"), B("5")};
+  std::string path = Craft(contents, [](ObjectRange main, const std::vector<ObjectRange>& r) {
+    return sfxpack::MakeCatalog("extract", "", main,
+                                {{"one", r[0], 1}, {"two", r[1], 2}, {"missing" + Sep() + "three", r[2], 3},
+                                 {"four", r[3], 4}, {"five", r[4], 5}});
+  });
+  RecordingProgress progress;
+  SfxArchive archive(key, &progress);
+  ASSERT_EQ(0, archive.Open(path));
+  EXPECT_EQ(2, archive.ExtractFiles(out));  // ENOENT from the create, as ERROR_FILE_NOT_FOUND
+  EXPECT_TRUE(std::filesystem::exists(JoinTargetPath(out, "one")));
+  EXPECT_TRUE(std::filesystem::exists(JoinTargetPath(out, "two")));
+  EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "four")));
+  EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "five")));
+  EXPECT_EQ(2u, progress.deltas.size());
+}
+
+#if !defined(_WIN32)
+// A file size limit makes the write come back short without an error: the partial file goes,
+// and the failure is not reported as success.
+TEST_F(SfxArchiveTest, ShortWritesDeleteThePartialFile) {
+  Bytes big(4096, 'b');
+  std::string path = Craft({big}, [](ObjectRange main, const std::vector<ObjectRange>& r) {
+    return sfxpack::MakeCatalog("extract", "", main, {{"small", {r[0].offset, 10}, 1}, {"big", r[0], 2}});
+  });
+  SfxArchive archive(key);
+  ASSERT_EQ(0, archive.Open(path));
+  struct rlimit old;
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 20;
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  int32_t files = archive.ExtractFiles(out);
+  int32_t main = archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr"));
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(112, files);
+  EXPECT_EQ(82, main);
+  EXPECT_TRUE(std::filesystem::exists(JoinTargetPath(out, "small")));
+  EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "big")));
+  EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "setup.ovr")));
+}
+#endif
+
+}  // namespace
+}  // namespace sfx
