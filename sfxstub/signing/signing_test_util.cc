@@ -1,0 +1,93 @@
+#include "sfxstub/signing/signing_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+#include "tools/sfxpack/dsa_signer.h"
+
+namespace sfx {
+namespace test {
+
+namespace {
+
+void PutU16(Bytes* b, uint32_t at, uint16_t v) {
+  (*b)[at] = static_cast<uint8_t>(v);
+  (*b)[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutU32(Bytes* b, uint32_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+const sfxpack::DsaPrivateKey& TestKey() {
+  static const std::unique_ptr<sfxpack::DsaPrivateKey> key = [] {
+    auto k = std::make_unique<sfxpack::DsaPrivateKey>();
+    std::string error;
+    if (!sfxpack::LoadDsaPrivateKey(SFXSTUB_TEST_PRIVATE_KEY, k.get(), &error)) {
+      ADD_FAILURE() << "cannot load the test signer key: " << error;
+    }
+    return k;
+  }();
+  return *key;
+}
+
+Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Bytes Concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+ScratchFile::ScratchFile(const Bytes& contents) {
+  static int counter = 0;
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  path_ = ::testing::TempDir() + "sfx_signing_" + (info ? info->name() : "x") + "_" +
+          std::to_string(++counter) + ".bin";
+  Rewrite(contents);
+}
+
+ScratchFile::~ScratchFile() { std::remove(path_.c_str()); }
+
+void ScratchFile::Rewrite(const Bytes& contents) const {
+  std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
+  out.close();
+  EXPECT_TRUE(out) << "cannot write " << path_;
+}
+
+Bytes MakePe(uint32_t objectSize, uint32_t certificateOffset, uint32_t directories,
+             uint16_t optionalHeaderSize) {
+  const uint32_t h = 0x80;
+  EXPECT_GE(objectSize, 0x200u) << "room for the headers";
+  Bytes pe(objectSize);
+  for (size_t i = 0; i < pe.size(); ++i) pe[i] = static_cast<uint8_t>(i * 7 + 1);
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  PutU32(&pe, 0x3C, h);
+  pe[h] = 'P';
+  pe[h + 1] = 'E';
+  pe[h + 2] = 0;
+  pe[h + 3] = 0;
+  PutU16(&pe, h + 20, optionalHeaderSize);
+  PutU32(&pe, h + 116, directories);
+  PutU32(&pe, h + 152, certificateOffset);
+  PutU32(&pe, h + 156, 40);
+  return pe;
+}
+
+Bytes MakeSignedPe(uint32_t objectSize, uint32_t padding, uint32_t* signedLength) {
+  Bytes pe = MakePe(objectSize, objectSize + 48 + padding);
+  pe = Concat(pe, sfxpack::MakeBinaryTrailer(TestKey(), pe.data(), pe.size()));
+  pe.resize(pe.size() + padding, 0);
+  for (uint8_t i = 0; i < 40; ++i) pe.push_back(static_cast<uint8_t>(0xA0 + i));  // certificates
+  *signedLength = objectSize;
+  return pe;
+}
+
+}  // namespace test
+}  // namespace sfx

@@ -1,0 +1,49 @@
+// Helpers shared by the signing tests: the test signer's key, scratch files and signed samples.
+#ifndef SFXSTUB_SIGNING_SIGNING_TEST_UTIL_H_
+#define SFXSTUB_SIGNING_SIGNING_TEST_UTIL_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/sfxpack/dsa_key.h"
+
+namespace sfx {
+namespace test {
+
+using Bytes = std::vector<uint8_t>;
+
+// The private key of the test signer (SFXSTUB_TEST_PRIVATE_KEY), loaded once.
+const sfxpack::DsaPrivateKey& TestKey();
+
+Bytes ToBytes(const std::string& text);
+Bytes Concat(Bytes a, const Bytes& b);
+
+// A file in the test's temporary folder, removed again when the holder goes.
+class ScratchFile {
+ public:
+  explicit ScratchFile(const Bytes& contents);
+  ~ScratchFile();
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  const char* path() const { return path_.c_str(); }
+  void Rewrite(const Bytes& contents) const;
+
+ private:
+  std::string path_;
+};
+
+// A minimal PE file of `objectSize` (at least 0x200) bytes (headers at 0x80, a PE32 optional header), whose
+// certificate directory entry holds `certificateOffset` and which has `directories` data
+// directories and an optional header of `optionalHeaderSize` bytes.
+Bytes MakePe(uint32_t objectSize, uint32_t certificateOffset, uint32_t directories = 16,
+             uint16_t optionalHeaderSize = 224);
+
+// A signed PE: object, binary trailer, `padding` zero bytes, a 40-byte certificate table.
+Bytes MakeSignedPe(uint32_t objectSize, uint32_t padding, uint32_t* signedLength);
+
+}  // namespace test
+}  // namespace sfx
+
+#endif  // SFXSTUB_SIGNING_SIGNING_TEST_UTIL_H_
