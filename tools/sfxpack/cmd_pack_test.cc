@@ -1,0 +1,184 @@
+// sfxpack pack, list and extract as a package author runs them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <utime.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/common/temp_dir.h"
+#include "tools/sfxpack/file_util.h"
+
+namespace sfxpack {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const std::string kPrivateKey = SFXSTUB_TEST_PRIVATE_KEY;
+const std::string kPublicKey =
+    std::string(SFXSTUB_SOURCE_DIR) + "/keys/test-signer/signer-public.pem";
+
+struct RunResult {
+  int status;
+  std::string output;
+};
+
+// Runs sfxpack with the arguments (each single-quoted) and collects stdout and stderr.
+RunResult Sfxpack(const std::vector<std::string>& args) {
+  std::string command = std::string("'") + SFXPACK_EXE + "'";
+  for (const std::string& a : args) command += " '" + a + "'";
+  command += " 2>&1";
+  RunResult run{-1, ""};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
+  int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+Bytes Stub() {
+  Bytes stub(0x80, 0);
+  stub[0] = 'M';
+  stub[1] = 'Z';
+  stub[0x3C] = 0x40;
+  stub[0x40] = 'P';
+  stub[0x41] = 'E';
+  return stub;
+}
+
+uint32_t ModificationTime(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<uint32_t>(st.st_mtime) : 0;
+}
+
+class SfxpackCommands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    stub = dir.Write("stub.exe", Stub());
+    Bytes program;
+    for (int i = 0; i < 50000; ++i) program.push_back(static_cast<uint8_t>(i * 7 + i / 300));
+    main = dir.Write("setup.exe", program);
+    text = dir.Write("readme.txt", std::string("read me\r\n"));
+    data = dir.Write("data.bin", std::string(20000, 'd'));
+    SetTime(text, 1577934245);  // 2020-01-02T03:04:05Z
+    SetTime(data, 86400);
+  }
+  static void SetTime(const std::string& path, uint32_t time) {
+    struct utimbuf times = {static_cast<time_t>(time), static_cast<time_t>(time)};
+    utime(path.c_str(), &times);
+  }
+  std::vector<std::string> PackArgs(const std::string& output) {
+    return {"pack", "--stub", stub, "--key", kPrivateKey, "--main", main,
+            "--file", "readme.txt=" + text, "--raw", "data.bin=" + data,
+            "--cmdline", "/q \"%CMDLINE%\"", "-o", output};
+  }
+
+  sfx::TempDir dir;
+  std::string stub, main, text, data;
+};
+
+TEST_F(SfxpackCommands, PackListExtractRoundTrip) {
+  std::string package = dir.Path("package.exe");
+  RunResult pack = Sfxpack(PackArgs(package));
+  ASSERT_EQ(0, pack.status) << pack.output;
+
+  // Same inputs, same times, same key: the same bytes.
+  std::string again = dir.Path("again.exe");
+  ASSERT_EQ(0, Sfxpack(PackArgs(again)).status);
+  EXPECT_EQ(sfx::TempDir::Read(package), sfx::TempDir::Read(again));
+
+  RunResult list = Sfxpack({"list", "--key", kPublicKey, package});
+  ASSERT_EQ(0, list.status) << list.output;
+  EXPECT_NE(std::string::npos, list.output.find("signature: good"));
+  EXPECT_NE(std::string::npos, list.output.find("mode: extract"));
+  EXPECT_NE(std::string::npos, list.output.find("/q \"%CMDLINE%\""));
+  EXPECT_NE(std::string::npos, list.output.find("inflated 50000 bytes"));
+  EXPECT_NE(std::string::npos, list.output.find("2020-01-02T03:04:05Z  package"));
+  EXPECT_NE(std::string::npos, list.output.find("1970-01-02T00:00:00Z  raw"));
+
+  std::string to = dir.Path("to");
+  RunResult extract = Sfxpack({"extract", "--key", kPublicKey, package, "--to", to, "--decode"});
+  ASSERT_EQ(0, extract.status) << extract.output;
+  EXPECT_EQ(sfx::TempDir::Read(main), sfx::TempDir::Read(to + "/setup.ovr"));
+  EXPECT_EQ(sfx::TempDir::Read(text), sfx::TempDir::Read(to + "/readme.txt"));
+  EXPECT_EQ(1577934245u, ModificationTime(to + "/readme.txt"));
+  // A raw file keeps its own trailer.
+  Bytes raw = sfx::TempDir::Read(to + "/data.bin");
+  ASSERT_EQ(20000u + 48u, raw.size());
+  EXPECT_EQ(sfx::TempDir::Read(data), Bytes(raw.begin(), raw.begin() + 20000));
+  EXPECT_EQ(86400u, ModificationTime(to + "/data.bin"));
+
+  // Without --decode the package file stays as it was stored.
+  std::string stored = dir.Path("stored");
+  ASSERT_EQ(0, Sfxpack({"extract", package, "--to", stored}).status);
+  Bytes packed = sfx::TempDir::Read(stored + "/readme.txt");
+  ASSERT_GE(packed.size(), 16u);
+  EXPECT_EQ("OLMsetupFPkgFile", std::string(packed.begin(), packed.begin() + 16));
+}
+
+TEST_F(SfxpackCommands, ChangedPackageIsNeitherListedNorExtracted) {
+  std::string package = dir.Path("package.exe");
+  ASSERT_EQ(0, Sfxpack(PackArgs(package)).status);
+  Bytes bytes = sfx::TempDir::Read(package);
+  bytes[200] ^= 0x20;
+  dir.Write("package.exe", bytes);
+  RunResult list = Sfxpack({"list", package});
+  EXPECT_EQ(1, list.status);
+  EXPECT_NE(std::string::npos, list.output.find("signature: BAD"));
+  std::string to = dir.Path("to");
+  RunResult extract = Sfxpack({"extract", package, "--to", to});
+  EXPECT_EQ(1, extract.status);
+  EXPECT_NE(std::string::npos, extract.output.find("error 1006"));
+  EXPECT_FALSE(std::filesystem::exists(to));
+}
+
+TEST_F(SfxpackCommands, PackRefusesBadInputAndWritesNothing) {
+  std::string package = dir.Path("package.exe");
+  auto refused = [&](std::vector<std::string> args, const std::string& message) {
+    RunResult run = Sfxpack(args);
+    EXPECT_NE(0, run.status) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find(message)) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(package));
+  };
+  std::vector<std::string> base = PackArgs(package);
+  auto with = [&](size_t index, const std::string& value) {
+    std::vector<std::string> args = base;
+    args[index] = value;
+    return args;
+  };
+  refused(with(2, text), "not a PE file");
+  refused(with(2, dir.Path("nope.exe")), "cannot open");
+  refused(with(6, dir.Path("nope.exe")), "cannot open");
+  refused(with(4, text), "");
+  refused(with(8, "sub/readme.txt=" + text), "path separator");
+  refused(with(8, "a\\b=" + text), "path separator");
+  refused(with(8, "c:x=" + text), "':'");
+  refused(with(8, "..=" + text), "'..'");
+  refused(with(8, "=" + text), "empty");
+  refused(with(8, "readme.txt"), "NAME=PATH");
+  refused(with(10, "readme.txt=" + data), "duplicate");
+  refused({"pack", "--stub", stub}, "required");
+  refused({"pack", "--bogus"}, "unknown argument");
+
+  std::vector<std::string> duplicates = with(10, "readme.txt=" + data);
+  duplicates.push_back("--allow-duplicates");
+  RunResult allowed = Sfxpack(duplicates);
+  EXPECT_EQ(0, allowed.status) << allowed.output;
+  // No temporary file is left beside the output.
+  size_t entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(5u, entries);  // stub, setup, readme, data, package
+}
+
+}  // namespace
+}  // namespace sfxpack

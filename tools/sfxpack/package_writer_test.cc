@@ -1,0 +1,194 @@
+#include "tools/sfxpack/package_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/archive/package_file.h"
+#include "sfxstub/archive/sfx_archive.h"
+#include "sfxstub/signing/signature_verify.h"
+#include "tests/common/temp_dir.h"
+#include "tools/sfxpack/dsa_key.h"
+#include "tools/sfxpack/dsa_signer.h"
+
+namespace sfxpack {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+const DsaPrivateKey& Key() {
+  static DsaPrivateKey key;
+  static bool loaded = [] {
+    std::string error;
+    bool ok = LoadDsaPrivateKey(SFXSTUB_TEST_PRIVATE_KEY, &key, &error);
+    EXPECT_TRUE(ok) << error;
+    return ok;
+  }();
+  (void)loaded;
+  return key;
+}
+
+TrailerSigner Signer() {
+  return [](const uint8_t* data, size_t length) { return MakeBinaryTrailer(Key(), data, length); };
+}
+
+Bytes Stub() {
+  Bytes stub(0x80, 0);
+  stub[0] = 'M';
+  stub[1] = 'Z';
+  stub[0x3C] = 0x40;
+  stub[0x40] = 'P';
+  stub[0x41] = 'E';
+  return stub;
+}
+
+uint32_t U32At(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+TEST(PackageWriter, PackageFileBodyLayoutAndRoundTrip) {
+  for (const Bytes& content : {Bytes(), B("x"), B(std::string(100000, 'q') + "tail")}) {
+    Bytes body;
+    std::string error;
+    ASSERT_TRUE(MakePackageFileBody(content.data(), content.size(), &body, &error)) << error;
+    ASSERT_GE(body.size(), 26u);
+    EXPECT_EQ("OLMsetupFPkgFile", std::string(body.begin(), body.begin() + 16));
+    EXPECT_EQ(content.size(), U32At(body, 16));
+    EXPECT_EQ(body.size() - 24, U32At(body, 20));
+    EXPECT_EQ(0x78, body[24]);  // 32 KiB window
+    EXPECT_EQ(0xDA, body[25]);  // maximum compression
+    sfx::MemoryStream stream;
+    ASSERT_TRUE(stream.Attach(body.data(), static_cast<uint32_t>(body.size())));
+    uint8_t* out = nullptr;
+    uint32_t length = 0;
+    ASSERT_TRUE(sfx::ReadPackageFile(&stream, &out, &length));
+    EXPECT_EQ(content, Bytes(out, out + length));
+    delete[] out;
+  }
+}
+
+// Each stored object carries its own trailer over exactly its own bytes, objects stand back to
+// back, and the whole package verifies as one signed file.
+TEST(PackageWriter, ObjectsAreContiguousAndEachIsSignedOnItsOwn) {
+  sfx::TempDir dir;
+  PackageBuilder b(Signer());
+  Bytes stub = Stub(), content = B("content of a file"), raw = B("raw text");
+  ASSERT_TRUE(b.AddStub(stub.data(), stub.size()));
+  ObjectRange packed, plain;
+  ASSERT_TRUE(b.AddPackageFile(content.data(), content.size(), &packed));
+  ASSERT_TRUE(b.AddRawFile(raw.data(), raw.size(), &plain));
+  EXPECT_EQ(stub.size() + 48, packed.offset);
+  EXPECT_EQ(packed.offset + packed.size, plain.offset);
+  EXPECT_EQ(raw.size() + 48, plain.size);
+  size_t catalogOffset = b.bytes().size();
+  ASSERT_TRUE(b.Finish(MakeCatalog("extract", "", packed, {})));
+  const Bytes& all = b.bytes();
+
+  auto verifies = [&](size_t from, size_t size) {
+    std::string path = dir.Write("object", Bytes(all.begin() + from, all.begin() + from + size));
+    return sfx::VerifySignedFile(path.c_str(), Key().pub);
+  };
+  EXPECT_TRUE(verifies(0, stub.size() + 48));
+  EXPECT_TRUE(verifies(packed.offset, packed.size));
+  EXPECT_TRUE(verifies(plain.offset, plain.size));
+  EXPECT_TRUE(verifies(0, all.size()));
+  EXPECT_FALSE(verifies(1, all.size() - 1));
+  // The archive trailer points at the catalog and stands right before the closing signature.
+  EXPECT_EQ(catalogOffset, U32At(all, all.size() - 68));
+  EXPECT_EQ("OLMsetupSelfExt2", std::string(all.end() - 64, all.end() - 48));
+}
+
+TEST(PackageWriter, RefusesToGrowTo4GiB) {
+  PackageBuilder b(Signer());
+  Bytes stub = Stub();
+  ASSERT_TRUE(b.AddStub(stub.data(), stub.size()));
+  uint8_t one = 0;
+  // Refused from the sizes alone: the data is never read.
+  EXPECT_FALSE(b.AddObject(&one, kMaxPackageSize - 100, nullptr));
+  EXPECT_NE(std::string::npos, b.error().find("4 GiB"));
+  // After a failure every later call fails too.
+  EXPECT_FALSE(b.AddObject(&one, 1, nullptr));
+  EXPECT_FALSE(b.AddClosingSignature());
+  EXPECT_EQ(stub.size() + 48, b.bytes().size());
+}
+
+TEST(PackageWriter, RecognisesPeImages) {
+  EXPECT_TRUE(IsPeImage(Stub()));
+  Bytes noMz = Stub();
+  noMz[0] = 'X';
+  EXPECT_FALSE(IsPeImage(noMz));
+  Bytes noPe = Stub();
+  noPe[0x41] = 'X';
+  EXPECT_FALSE(IsPeImage(noPe));
+  for (uint32_t offset : {0x7Du, 0x80u, 0xFFFFFFFFu, 0xFFFFFFFEu}) {
+    Bytes outside = Stub();
+    for (int i = 0; i < 4; ++i) outside[0x3C + i] = static_cast<uint8_t>(offset >> (8 * i));
+    EXPECT_FALSE(IsPeImage(outside)) << offset;
+  }
+  EXPECT_FALSE(IsPeImage(B("MZ")));
+}
+
+TEST(PackageWriter, FileNames) {
+  EXPECT_EQ("", CheckFileName("setup.ovr"));
+  EXPECT_EQ("", CheckFileName("a.b.c"));
+  for (const char* bad : {"", "a/b", "a\\b", "/abs", "c:x", "..", "a..b", "..\\up"}) {
+    EXPECT_NE("", CheckFileName(bad)) << bad;
+  }
+}
+
+PackageInput Input() {
+  PackageInput input;
+  input.stub = Stub();
+  input.mainProgram = B("main program");
+  input.commandTemplate = "%CMDLINE%";
+  input.files.push_back({"one", B("first"), 100, PackageInput::Kind::kPackage});
+  input.files.push_back({"two", B("second"), 200, PackageInput::Kind::kRaw});
+  return input;
+}
+
+TEST(PackageWriter, BuildPackageChecksItsInput) {
+  Bytes package = B("untouched");
+  std::string error;
+  PackageInput notPe = Input();
+  notPe.stub[0] = 'Z';
+  EXPECT_FALSE(BuildPackage(notPe, Signer(), &package, &error));
+  EXPECT_NE(std::string::npos, error.find("PE"));
+
+  PackageInput badName = Input();
+  badName.files[1].name = "sub/two";
+  EXPECT_FALSE(BuildPackage(badName, Signer(), &package, &error));
+
+  PackageInput duplicate = Input();
+  duplicate.files[1].name = "one";
+  EXPECT_FALSE(BuildPackage(duplicate, Signer(), &package, &error));
+  EXPECT_NE(std::string::npos, error.find("duplicate"));
+  EXPECT_EQ(B("untouched"), package);
+  duplicate.allowDuplicates = true;
+  EXPECT_TRUE(BuildPackage(duplicate, Signer(), &package, &error)) << error;
+}
+
+TEST(PackageWriter, SameInputSameBytesAndTheReaderAgrees) {
+  Bytes first, second;
+  std::string error;
+  ASSERT_TRUE(BuildPackage(Input(), Signer(), &first, &error)) << error;
+  ASSERT_TRUE(BuildPackage(Input(), Signer(), &second, &error)) << error;
+  EXPECT_EQ(first, second);
+
+  sfx::TempDir dir;
+  sfx::SfxArchive archive(Key().pub);
+  ASSERT_EQ(0, archive.Open(dir.Write("p.exe", first)));
+  EXPECT_EQ("%CMDLINE%", archive.commandTemplate);
+  ASSERT_EQ(2u, archive.files.size());
+  EXPECT_EQ("one", archive.files[0].name);
+  EXPECT_EQ(100u, archive.files[0].time);
+  EXPECT_EQ("two", archive.files[1].name);
+  EXPECT_EQ(200u, archive.files[1].time);
+  EXPECT_EQ(6u + 48u, archive.files[1].size);
+}
+
+}  // namespace
+}  // namespace sfxpack
