@@ -10,7 +10,9 @@
 //   exit=0x%08X             the code it exits with
 //
 // SFXPROBE_EXITCODES ("0x20000010,0", decimal or 0x-hex) gives the exit code of each run by its
-// number; the last one repeats; none means 0. Without SFXPROBE_REPORT it only exits.
+// number; the last one repeats; none means 0. SFXPROBE_SAVE names a folder into which every
+// file of its own folder is copied, so a test can compare them after the stub has cleaned up.
+// Without SFXPROBE_REPORT it only exits.
 #include <windows.h>
 
 #include <algorithm>
@@ -106,6 +108,18 @@ int main() {
   char exitLine[32];
   std::snprintf(exitLine, sizeof exitLine, "exit=0x%08lX\n", static_cast<unsigned long>(exitCode));
   report += exitLine;
+
+  const std::string saveFolder = Env("SFXPROBE_SAVE");
+  if (!saveFolder.empty()) {
+    for (const std::string& line : ListFolder(folder)) {
+      if (line.compare(0, 5, "file=") != 0) continue;
+      // "file=<name> <size> <time>": the name may hold blanks, the two numbers do not.
+      const size_t timeBlank = line.rfind(' ');
+      const size_t sizeBlank = line.rfind(' ', timeBlank - 1);
+      const std::string name = line.substr(5, sizeBlank - 5);
+      CopyFileA((folder + "\\" + name).c_str(), (saveFolder + "\\" + name).c_str(), FALSE);
+    }
+  }
 
   FILE* file = std::fopen(reportPath.c_str(), "ab");
   if (file) {

@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# End-to-end tests of the stub under Wine: packs sfxprobe (a stand-in setup program) with sfxpack,
+# runs the package through sfxrun and checks what the setup program saw, the error report, the
+# exit code and that no working folder is left behind.
+#
+# usage: e2e_test.sh SCENARIO
+# environment: SFXPACK (native sfxpack), SFXSTUB_EXE, SFXRUN_EXE, SFXPROBE_EXE, SIGNER_KEY
+# (private key matching the stub's built-in key), and the Wine variables of the test prefix.
+# Each scenario works in a fresh folder under /tmp (short paths), removed when it passes.
+set -euo pipefail
+
+scenario=${1:?scenario}
+: "${SFXPACK:?}" "${SFXSTUB_EXE:?}" "${SFXRUN_EXE:?}" "${SFXPROBE_EXE:?}" "${SIGNER_KEY:?}"
+
+work=$(mktemp -d /tmp/sfxe2e-"$scenario".XXXXXX)
+mkdir -p "$work/tmp" "$work/in" "$work/save" "$work/pkg dir"
+pkg="$work/pkg dir/setup pkg.exe"
+report="$work/probe.txt"
+out="$work/out.txt"
+
+fail() {
+  echo "FAIL [$scenario]: $*" >&2
+  echo "--- sfxrun output:" >&2; cat "$out" >&2 2>/dev/null || true
+  echo "--- probe report:" >&2; cat "$report" >&2 2>/dev/null || true
+  echo "(work folder kept: $work)" >&2
+  exit 1
+}
+
+winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+
+W_TMP=$(winpath "$work/tmp")
+W_PKG=$(winpath "$pkg")
+W_SRC=$(winpath "$work/pkg dir")
+
+# pack MAIN TEMPLATE [sfxpack options...]
+pack() {
+  local main=$1 template=$2; shift 2
+  "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$SIGNER_KEY" --main "$main" "$@" \
+    --cmdline "$template" -o "$pkg" || fail "sfxpack pack failed"
+}
+
+# run TAIL [EXITCODES]: runs the package with the command line "\"<pkg>\" TAIL".
+run() {
+  local tail=$1 codes=${2:-0}
+  local line="\"$W_PKG\""
+  [ -n "$tail" ] && line="$line $tail"
+  wine "$SFXRUN_EXE" --timeout 120 \
+    --set "TEMP=$W_TMP" --set "TMP=$W_TMP" \
+    --set "SFXPROBE_REPORT=$(winpath "$report")" --set "SFXPROBE_EXITCODES=$codes" \
+    --set "SFXPROBE_SAVE=$(winpath "$work/save")" \
+    "$W_PKG" "$line" >"$out" 2>"$work/wine-stderr.txt" || fail "sfxrun failed"
+  tr -d '\r' <"$out" >"$out.tmp" && mv "$out.tmp" "$out"
+}
+
+field() { grep -m1 "^$1=" "$out" | cut -d= -f2-; }
+expect_exit() { [ "$(field exit)" = "$1" ] || fail "exit code $(field exit), expected $1"; }
+expect_report() { [ "$(field report)" = "$1" ] || fail "report '$(field report)', expected '$1'"; }
+expect_runs() {
+  local n=0
+  [ -f "$report" ] && n=$(grep -c '^run=' "$report")
+  [ "$n" = "$1" ] || fail "$n runs of the setup program, expected $1"
+}
+expect_no_leftovers() {
+  if compgen -G "$work/tmp/_tr_sfx.tm~*" >/dev/null; then fail "working folder left in TEMP"; fi
+}
+# The report text as sfxrun escapes it, for an error number and the phase's text.
+report_text() {
+  printf 'An error %d (%08X) has occured.\\nLast performed operation was:\\n%s\\n\\n' "$1" "$(( $1 & 0xFFFFFFFF ))" "$2"
+}
+phase0_text='opening the self-extract archive\n\nTry to download setup file again.\nIf you use Internet Explorer, clear it'"'"'s cache before downloading:\nStart->Control Panel->Internet Options and Delete Temporary Internet Files.'
+
+# Payload files stored as they are (text, binary, empty, a name with blanks) and one stored as a
+# package file, which is copied out still packed.
+printf 'hello from the package\r\n' >"$work/in/readme.txt"
+head -c 150000 /dev/urandom >"$work/in/data.bin"
+: >"$work/in/empty.dat"
+printf 'x' >"$work/in/with blank.txt"
+touch -d '2001-02-03 04:05:06 UTC' "$work/in/readme.txt"
+FILES=(--raw "readme.txt=$work/in/readme.txt" --raw "data.bin=$work/in/data.bin"
+       --raw "empty.dat=$work/in/empty.dat" --raw "with blank.txt=$work/in/with blank.txt"
+       --file "packed.bin=$work/in/data.bin")
+
+case "$scenario" in
+  happy)
+    pack "$SFXPROBE_EXE" '/sfx /sfxstorage "%TMPPATH%" /from %SRCPATH% %CMDLINE%' "${FILES[@]}"
+    run '/x "quoted arg" %SRCPATH%'
+    expect_exit 0x00000000
+    expect_report none
+    expect_runs 1
+    self=$(grep -m1 '^self=' "$report" | cut -d= -f2-)
+    wf=${self%\\tarvo.setup}
+    [[ "$self" == *'\tarvo.setup' ]] || fail "the setup program ran as $self, not as tarvo.setup"
+    [[ "$wf" =~ ^"$W_TMP"'\_tr_sfx.tm~'[a-z][0-9]{5}$ ]] || fail "working folder $wf"
+    expected="cmdline=\"$self\" /sfx /sfxstorage \"$wf\" /from $W_SRC /x \"quoted arg\" %SRCPATH% /srcpath \"$W_SRC\""
+    grep -qxF -- "$expected" "$report" || fail "command line differs; expected: $expected"
+    for f in readme.txt data.bin empty.dat "with blank.txt"; do
+      cmp -s "$work/in/$f" "$work/save/$f" || fail "listed file $f differs"
+    done
+    cmp -s "$SFXPROBE_EXE" "$work/save/setup.ovr" || fail "setup.ovr is not the inflated main program"
+    [ "$(head -c 16 "$work/save/packed.bin")" = OLMsetupFPkgFile ] || fail "packed.bin was not copied packed"
+    grep -qxF "file=readme.txt 24 $(stat -c %Y "$work/in/readme.txt")" "$report" \
+      || fail "readme.txt lacks its size or time stamp"
+    cwd=$(grep -m1 '^cwd=' "$report" | cut -d= -f2-)
+    [ "$cwd" != "$wf" ] || fail "the setup program started in the working folder"
+    expect_no_leftovers
+    ;;
+  empty-template)
+    pack "$SFXPROBE_EXE" ''
+    run '/verysilent'
+    expect_exit 0x00000000
+    self=$(grep -m1 '^self=' "$report" | cut -d= -f2-)
+    grep -qxF "cmdline=\"$self\"  /srcpath \"$W_SRC\"" "$report" || fail "empty template"
+    expect_no_leftovers
+    ;;
+  restart-once)
+    pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
+    run '/silent' '0x20000010,0'
+    expect_exit 0x00000000; expect_report none; expect_runs 2
+    expect_no_leftovers
+    ;;
+  restart-limit)
+    pack "$SFXPROBE_EXE" '%CMDLINE%'
+    run '' '0x20000010'
+    expect_exit 0x20000010; expect_report none; expect_runs 3
+    expect_no_leftovers
+    ;;
+  exit-codes)
+    pack "$SFXPROBE_EXE" '%CMDLINE%'
+    run '/oem' '5'
+    expect_exit 0x00000005; expect_report none; expect_runs 1
+    expect_no_leftovers
+    rm -f "$report"
+    run '/oem' '0xC0000005'
+    expect_exit 0xC0000005; expect_report none; expect_runs 1
+    expect_no_leftovers
+    ;;
+  corrupt-package)
+    pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
+    size=$(stat -c %s "$pkg")
+    printf '\x5A' | dd of="$pkg" bs=1 seek=$((size / 2)) conv=notrunc status=none
+    run '/verysilent'
+    expect_exit 0x000003EE
+    expect_report "$(report_text 1006 "$phase0_text")"
+    expect_runs 0
+    [ -z "$(ls -A "$work/tmp")" ] || fail "a working folder was created for a corrupt package"
+    ;;
+  bad-main-program)
+    printf 'this is not a program\r\n' >"$work/in/notexe.txt"
+    pack "$work/in/notexe.txt" '%CMDLINE%' "${FILES[@]}"
+    run ''
+    code=$(( $(field exit) ))
+    [ "$code" != 0 ] || fail "a main program that cannot start gave exit code 0"
+    expect_report "$(report_text "$code" spawning)"
+    expect_runs 0
+    expect_no_leftovers
+    ;;
+  unwritable-file)
+    pack "$SFXPROBE_EXE" '%CMDLINE%' --file "readme.txt=$work/in/readme.txt" \
+      --file 'no such folder\x.txt='"$work/in/data.bin"
+    run '/verysilent'
+    code=$(( $(field exit) ))
+    [ "$code" != 0 ] || fail "a listed file that cannot be written gave exit code 0"
+    expect_report "$(report_text "$code" 'extracting files')"
+    expect_runs 0
+    expect_no_leftovers
+    ;;
+  *) echo "unknown scenario $scenario" >&2; exit 2 ;;
+esac
+
+rm -rf "$work"
+echo "PASS [$scenario]"
