@@ -43,6 +43,19 @@ std::string ReadTextFile(const std::string& path) {
   return text;
 }
 
+bool ReadChildReport(const std::string& path, ChildReport* report) {
+  std::string text = ReadTextFile(path);
+  std::string* fields[] = {&report->commandLine, &report->folder, &report->windowFound};
+  size_t start = 0;
+  for (std::string* field : fields) {
+    size_t end = text.find('\0', start);
+    if (end == std::string::npos) return false;
+    field->assign(text, start, end - start);
+    start = end + 1;
+  }
+  return true;
+}
+
 void RemoveTree(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;

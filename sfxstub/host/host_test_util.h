@@ -19,6 +19,15 @@ bool WriteTextFile(const std::string& path, const std::string& text);
 // Empty when the file cannot be read.
 std::string ReadTextFile(const std::string& path);
 
+// What host_child saw: its command line, its current folder and, when asked for, whether a
+// window of a given class existed ("1" or "0").
+struct ChildReport {
+  std::string commandLine;
+  std::string folder;
+  std::string windowFound;
+};
+bool ReadChildReport(const std::string& path, ChildReport* report);
+
 // Removes a tree whatever is in it (read-only attributes are cleared first).
 void RemoveTree(const std::string& path);
 

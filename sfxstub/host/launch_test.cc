@@ -12,6 +12,7 @@
 namespace sfx {
 namespace {
 
+using test::ChildReport;
 using test::Exists;
 using test::ReadTextFile;
 using test::ScopedEnvironment;
@@ -21,23 +22,6 @@ using test::WriteTextFile;
 const std::string& ChildExe() {
   static const std::string path = test::HostPath(HOST_CHILD_EXE);
   return path;
-}
-
-// What the child saw: its command line and its current folder.
-struct ChildReport {
-  std::string commandLine;
-  std::string folder;
-};
-
-bool ReadReport(const std::string& path, ChildReport* report) {
-  std::string text = ReadTextFile(path);
-  size_t first = text.find('\0');
-  if (first == std::string::npos) return false;
-  size_t second = text.find('\0', first + 1);
-  if (second == std::string::npos) return false;
-  report->commandLine = text.substr(0, first);
-  report->folder = text.substr(first + 1, second - first - 1);
-  return true;
 }
 
 // Runs the child with the given argument text and exit code.
@@ -51,7 +35,7 @@ class ChildRun {
   int32_t Run(const char* arguments, uint32_t* exitCode, void (*beforeResume)() = nullptr) {
     return RunAndWait(ChildExe().c_str(), arguments, exitCode, beforeResume);
   }
-  bool Report(ChildReport* report) const { return ReadReport(reportPath_, report); }
+  bool Report(ChildReport* report) const { return test::ReadChildReport(reportPath_, report); }
   const std::string& reportPath() const { return reportPath_; }
   const ScratchFolder& scratch() const { return scratch_; }
 

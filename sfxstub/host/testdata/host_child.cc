@@ -1,4 +1,5 @@
-// A stand-in for a setup program. It writes its command line and its current folder, each
+// A stand-in for a setup program. It writes its command line, its current folder and whether a
+// window of the class named by HOST_CHILD_FIND_CLASS exists ("1" or "0"; "" when unset), each
 // followed by a zero byte, to the file named by HOST_CHILD_REPORT (when set), then exits with the
 // code given in HOST_CHILD_EXIT (decimal or 0x-hexadecimal; 0 when unset).
 #include <windows.h>
@@ -22,6 +23,12 @@ int main() {
     char folder[MAX_PATH];
     DWORD folderLength = GetCurrentDirectoryA(sizeof folder, folder);
     if (folderLength > 0 && folderLength < sizeof folder) text.append(folder, folderLength);
+    text += '\0';
+    char windowClass[256];
+    length = GetEnvironmentVariableA("HOST_CHILD_FIND_CLASS", windowClass, sizeof windowClass);
+    if (length > 0 && length < sizeof windowClass) {
+      text += FindWindowA(windowClass, nullptr) != nullptr ? "1" : "0";
+    }
     text += '\0';
     HANDLE file = CreateFileA(report, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
