@@ -1,0 +1,98 @@
+#include "sfxstub/host/win32_host.h"
+
+#include <vector>
+
+#include "sfxstub/host/folder_cleanup.h"
+#include "sfxstub/host/launch.h"
+#include "sfxstub/host/working_folder.h"
+#include "sfxstub/ui/progress_bar.h"
+#include "sfxstub/ui/progress_ui.h"
+
+namespace sfx {
+
+const char kErrorReportTitle[] = "Setup Selfextract";
+
+namespace {
+
+// The progress window's look: icon group 1, animation clip 129, title "Setup", margins of 6
+// pixels around the animation and the bar, the bar's width derived, 15 pixels high.
+constexpr int kIconId = 1;
+constexpr int kAnimationId = 129;
+constexpr char kProgressTitle[] = "Setup";
+constexpr int kAnimationMargin = 6;
+constexpr int kBarMargin = 6;
+constexpr int kBarWidth = 0;
+constexpr int kBarHeight = 15;
+
+// Longer than any path the platform can hand out (32767 characters with "\\?\").
+constexpr DWORD kModulePathLimit = 65536;
+
+}  // namespace
+
+namespace internal {
+
+int32_t ModulePathWith(ModuleFileNameFunction getName, std::string* path) {
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    SetLastError(ERROR_SUCCESS);
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    DWORD length = getName(nullptr, buffer.data(), size);
+    if (length == 0) {
+      DWORD error = GetLastError();
+      return error != ERROR_SUCCESS ? static_cast<int32_t>(error) : ERROR_INVALID_FUNCTION;
+    }
+    // A filled buffer means the path may have been cut (older systems do not even terminate
+    // it), so only a shorter answer is the whole path.
+    if (length < size) {
+      path->assign(buffer.data(), length);
+      return 0;
+    }
+    if (size >= kModulePathLimit) return ERROR_FILENAME_EXCED_RANGE;
+    buffer.resize(static_cast<size_t>(size) * 2);
+  }
+}
+
+}  // namespace internal
+
+void Win32Host::StartProgress() {
+  RegisterProgressWindowClass(instance_, kIconId);
+  RegisterProgressBarClass(instance_);
+  StartProgressThread(kAnimationId, kProgressTitle, kAnimationMargin, kBarMargin, kBarWidth,
+                      kBarHeight);
+}
+
+void Win32Host::StopProgress() { StopProgressThread(); }
+
+int32_t Win32Host::ModulePath(std::string* path) {
+  return internal::ModulePathWith(&GetModuleFileNameA, path);
+}
+
+int32_t Win32Host::CreateWorkingFolder(const char* prefix, std::string* folder) {
+  return ::sfx::CreateWorkingFolder(prefix, folder);
+}
+
+void Win32Host::CopyFileRetry(const std::string& source, const std::string& target) {
+  ::sfx::CopyFileRetry(source.c_str(), target.c_str());
+}
+
+void Win32Host::DeleteFileRetry(const std::string& path) {
+  ::sfx::DeleteFileRetry(path.c_str());
+}
+
+int32_t Win32Host::RunAndWait(const std::string& program, const std::string& arguments,
+                              uint32_t* exitCode) {
+  return ::sfx::RunAndWait(program.c_str(), arguments.c_str(), exitCode, &StopProgressThread);
+}
+
+int32_t Win32Host::DeleteFolderFiles(const std::string& folderPattern, const char* filePattern,
+                                     bool recurse) {
+  return ::sfx::DeleteFolderFiles(folderPattern, filePattern, recurse);
+}
+
+void Win32Host::ShowErrorReport(const std::string& text) {
+  MessageBoxA(nullptr, text.c_str(), kErrorReportTitle, MB_OK | MB_ICONERROR);
+}
+
+bool Win32Host::IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+}  // namespace sfx

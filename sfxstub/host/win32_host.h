@@ -1,0 +1,55 @@
+// The main sequence's Host over Win32: the host services of this folder, the progress window
+// (sfxstub/ui) and the error report in a message box.
+#ifndef SFXSTUB_HOST_WIN32_HOST_H_
+#define SFXSTUB_HOST_WIN32_HOST_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "sfxstub/main/host.h"
+#include "sfxstub/ui/window_progress_sink.h"
+
+namespace sfx {
+
+class Win32Host : public Host {
+ public:
+  // `instance` is the program's module: the window classes, the icon and the animation clip.
+  explicit Win32Host(HINSTANCE instance) : instance_(instance) {}
+
+  void StartProgress() override;
+  void StopProgress() override;
+  ProgressSink* Progress() override { return &progress_; }
+
+  int32_t ModulePath(std::string* path) override;
+  int32_t CreateWorkingFolder(const char* prefix, std::string* folder) override;
+  void CopyFileRetry(const std::string& source, const std::string& target) override;
+  void DeleteFileRetry(const std::string& path) override;
+  // Stops the progress thread between the creation and the resumption of the setup program.
+  int32_t RunAndWait(const std::string& program, const std::string& arguments,
+                     uint32_t* exitCode) override;
+  int32_t DeleteFolderFiles(const std::string& folderPattern, const char* filePattern,
+                            bool recurse) override;
+  void ShowErrorReport(const std::string& text) override;
+  bool IsLeadByte(uint8_t byte) override;
+
+ private:
+  HINSTANCE instance_;
+  WindowProgressSink progress_;
+};
+
+// The title of the error report's message box.
+extern const char kErrorReportTitle[];  // "Setup Selfextract"
+
+namespace internal {
+using ModuleFileNameFunction = DWORD(WINAPI*)(HMODULE, LPSTR, DWORD);
+// The own module's path through `getName` (GetModuleFileNameA in the stub): the buffer grows until
+// the whole path fits, so a path longer than MAX_PATH is never cut. Returns 0, the function's
+// error number, or 206 (ERROR_FILENAME_EXCED_RANGE) past any path the platform allows.
+int32_t ModulePathWith(ModuleFileNameFunction getName, std::string* path);
+}  // namespace internal
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_HOST_WIN32_HOST_H_

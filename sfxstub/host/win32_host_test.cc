@@ -1,0 +1,139 @@
+#include "sfxstub/host/win32_host.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "sfxstub/host/host_test_util.h"
+#include "sfxstub/host/launch.h"
+
+namespace sfx {
+namespace {
+
+using test::ChildReport;
+using test::ScopedEnvironment;
+using test::ScratchFolder;
+
+// A module path of 600 characters, served by fakes of GetModuleFileNameA.
+const std::string& LongPath() {
+  static const std::string path = "C:\\" + std::string(580, 'p') + "\\setup.exe";
+  return path;
+}
+
+// Windows XP: a buffer that is too small is filled to its end, without a terminator, and its
+// size is returned.
+DWORD WINAPI OldStyleName(HMODULE, LPSTR buffer, DWORD size) {
+  const std::string& path = LongPath();
+  if (path.size() < size) {
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+  }
+  std::memcpy(buffer, path.data(), size);
+  return size;
+}
+
+// Later systems: cut, terminated, ERROR_INSUFFICIENT_BUFFER.
+DWORD WINAPI NewStyleName(HMODULE, LPSTR buffer, DWORD size) {
+  const std::string& path = LongPath();
+  if (path.size() < size) {
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+  }
+  std::memcpy(buffer, path.data(), size - 1);
+  buffer[size - 1] = '\0';
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return size;
+}
+
+DWORD WINAPI FailingName(HMODULE, LPSTR, DWORD) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return 0;
+}
+
+DWORD WINAPI EndlessName(HMODULE, LPSTR buffer, DWORD size) {
+  std::memset(buffer, 'e', size);
+  return size;
+}
+
+TEST(Win32HostTest, ModulePathIsNeverCut) {
+  std::string path;
+  EXPECT_EQ(0, internal::ModulePathWith(&OldStyleName, &path));
+  EXPECT_EQ(LongPath(), path);
+  path.clear();
+  EXPECT_EQ(0, internal::ModulePathWith(&NewStyleName, &path));
+  EXPECT_EQ(LongPath(), path);
+
+  path = "unchanged";
+  EXPECT_EQ(ERROR_ACCESS_DENIED, internal::ModulePathWith(&FailingName, &path));
+  EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, internal::ModulePathWith(&EndlessName, &path));
+  EXPECT_EQ("unchanged", path);
+
+  // The real thing names this test program.
+  Win32Host host(GetModuleHandleA(nullptr));
+  ASSERT_EQ(0, host.ModulePath(&path));
+  EXPECT_NE(std::string::npos, path.find("host_win32_test.exe")) << path;
+}
+
+// The progress window is running until the setup program is about to run, and never after.
+class Win32HostRunTest : public ::testing::Test {
+ protected:
+  Win32HostRunTest()
+      : reportPath_(scratch_.Join("report.bin")),
+        report_("HOST_CHILD_REPORT", reportPath_.c_str()),
+        findClass_("HOST_CHILD_FIND_CLASS", "AniProgressClass"),
+        exit_("HOST_CHILD_EXIT", "0x20000010"),
+        host_(GetModuleHandleA(nullptr)) {
+    InitCommonControls();
+  }
+  ~Win32HostRunTest() override { host_.StopProgress(); }
+
+  ScratchFolder scratch_;
+  std::string reportPath_;
+  ScopedEnvironment report_;
+  ScopedEnvironment findClass_;
+  ScopedEnvironment exit_;
+  Win32Host host_;
+};
+
+TEST_F(Win32HostRunTest, SetupProgramNeverSeesTheProgressWindow) {
+  const std::string child = test::HostPath(HOST_CHILD_EXE);
+  host_.StartProgress();
+  // The child does see a running window, so its "0" below means something.
+  ASSERT_EQ(0, RunAndWait(child.c_str(), "control", nullptr));
+  ChildReport report;
+  ASSERT_TRUE(test::ReadChildReport(reportPath_, &report));
+  EXPECT_EQ("1", report.windowFound);
+
+  uint32_t exitCode = 0;
+  ASSERT_EQ(0, host_.RunAndWait(child, "/srcpath \"x\"", &exitCode));
+  EXPECT_EQ(0x20000010u, exitCode);
+  ASSERT_TRUE(test::ReadChildReport(reportPath_, &report));
+  EXPECT_EQ("0", report.windowFound);
+  EXPECT_EQ("\"" + child + "\" /srcpath \"x\"", report.commandLine);
+  // Stopping again is harmless.
+  host_.StopProgress();
+}
+
+TEST_F(Win32HostRunTest, HostServicesEndToEnd) {
+  ScopedEnvironment temp("TEMP", scratch_.path().c_str());
+  std::string folder;
+  ASSERT_EQ(0, host_.CreateWorkingFolder("_tr_sfx.tm~", &folder));
+  ASSERT_FALSE(folder.empty());
+  const std::string main = folder + "\\setup.ovr";
+  const std::string copy = folder + "\\tarvo.setup";
+  ASSERT_TRUE(CopyFileA(test::HostPath(HOST_CHILD_EXE).c_str(), main.c_str(), FALSE));
+  host_.CopyFileRetry(main, copy);
+  uint32_t exitCode = 0;
+  EXPECT_EQ(0, host_.RunAndWait(copy, "", &exitCode));
+  EXPECT_EQ(0x20000010u, exitCode);
+  host_.DeleteFileRetry(copy);
+  EXPECT_FALSE(test::Exists(copy));
+  EXPECT_EQ(0, host_.DeleteFolderFiles(folder, "*.*", false));
+  EXPECT_FALSE(test::Exists(folder));
+}
+
+}  // namespace
+}  // namespace sfx
