@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The stub end to end: sets the machine up, builds, packs a small setup package signed with the
+# test signer's key, runs it under Wine quietly (/verysilent) and shows what its setup program
+# saw and the exit code; then runs a damaged copy and shows the stub's error report.
+#
+# usage: scripts/demo.sh [--window]
+#   --window  also run the package with its progress window on a virtual X display (Xvfb) and
+#             save screenshots taken while it works under build/demo/screenshots/
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+with_window=0
+[ "${1:-}" = "--window" ] && with_window=1
+
+say() { printf '\n== %s\n' "$*"; }
+winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+
+# SFXDEMO_NATIVE and SFXDEMO_WIN32 name other build folders; SFXDEMO_SKIP_BUILD=1 uses them as
+# they are.
+native=${SFXDEMO_NATIVE:-$root/build/native}
+win32=${SFXDEMO_WIN32:-$root/build/win32}
+if [ -z "${SFXDEMO_SKIP_BUILD:-}" ]; then
+  say "Setting up the machine and building (native and win32)"
+  bash scripts/setup-machine.sh
+  bash scripts/build.sh native win32
+fi
+
+SFXPACK=$native/tools/sfxpack/sfxpack
+STUB=$win32/sfxstub/main/sfxstub.exe
+SFXRUN=$win32/tests/wine/sfxrun.exe
+SETUP=$win32/tests/wine/sfxprobe.exe   # a stand-in setup program: it writes down what it saw
+KEY=$root/keys/test-signer/signer-private.pem
+
+demo=$root/build/demo
+rm -rf "$demo"
+mkdir -p "$demo/payload" "$demo/temp" "$demo/seen"
+printf 'Thank you for trying sfxstub.\r\n' >"$demo/payload/readme.txt"
+printf '[settings]\r\nlanguage=en\r\n' >"$demo/payload/setup.ini"
+head -c 200000 /dev/urandom >"$demo/payload/data.bin"
+
+say "Packing build/demo/demo-setup.exe"
+template='/sfx /sfxstorage "%TMPPATH%" %CMDLINE%'
+"$SFXPACK" pack --stub "$STUB" --key "$KEY" --main "$SETUP" \
+  --raw "readme.txt=$demo/payload/readme.txt" --raw "setup.ini=$demo/payload/setup.ini" \
+  --file "data.bin=$demo/payload/data.bin" --cmdline "$template" -o "$demo/demo-setup.exe"
+echo "command-line template: $template"
+"$SFXPACK" list "$demo/demo-setup.exe" || true
+
+export WINEPREFIX=$win32/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+bash tests/wine/make-prefix.sh
+
+# run PACKAGE TAIL: runs it through sfxrun with a private TEMP; prints sfxrun's lines.
+run() {
+  local package=$1 tail=$2
+  wine "$SFXRUN" --set "TEMP=$(winpath "$demo/temp")" --set "TMP=$(winpath "$demo/temp")" \
+    --set "SFXPROBE_REPORT=$(winpath "$demo/seen/report.txt")" \
+    "$(winpath "$package")" "\"$(winpath "$package")\" $tail" | tr -d '\r'
+}
+
+say "Running: demo-setup.exe /verysilent /lang=en"
+result=$(run "$demo/demo-setup.exe" '/verysilent /lang=en')
+echo "The setup program saw:"
+sed -n -e 's/^cmdline=/  command line:  /p' -e 's/^cwd=/  current folder: /p' \
+       -e 's/^self=/  its own file:  /p' -e 's/^file=\(.*\) \([0-9]*\) [0-9]*$/  file in its folder: \1 (\2 bytes)/p' \
+       "$demo/seen/report.txt"
+echo "The stub exited with: $(sed -n 's/^exit=//p' <<<"$result")   error report: $(sed -n 's/^report=//p' <<<"$result")"
+if compgen -G "$demo/temp/_tr_sfx.tm~*" >/dev/null; then
+  echo "working folder left behind in TEMP!"
+else
+  echo "The working folder is gone from TEMP."
+fi
+
+say "Running a damaged copy (one byte changed): the signature check refuses it"
+cp "$demo/demo-setup.exe" "$demo/damaged-setup.exe"
+size=$(stat -c %s "$demo/damaged-setup.exe")
+printf '\x5A' | dd of="$demo/damaged-setup.exe" bs=1 seek=$((size / 2)) conv=notrunc status=none
+result=$(run "$demo/damaged-setup.exe" '/verysilent')
+echo "The stub exited with: $(sed -n 's/^exit=//p' <<<"$result")"
+echo "Its message box \"Setup Selfextract\" said:"
+sed -n 's/^report=//p' <<<"$result" | sed 's/\\n/\n/g' | sed 's/^/  | /'
+
+if [ "$with_window" = 1 ]; then
+  say "Running with the progress window on a virtual display (screenshots in build/demo/screenshots)"
+  # A prefix of its own with Wine's X11 driver; the test prefix uses the null driver.
+  export WINEPREFIX=$demo/wineprefix-x11
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+  mkdir -p "$demo/screenshots"
+  head -c 60000000 /dev/urandom >"$demo/payload/big.bin"
+  "$SFXPACK" pack --stub "$STUB" --key "$KEY" --main "$SETUP" \
+    --raw "big.bin=$demo/payload/big.bin" --cmdline "$template" -o "$demo/window-setup.exe"
+  xvfb-run -a -s "-screen 0 800x600x24" bash -c '
+    wine "$1" "$2" "\"$2\"" >/dev/null &
+    pid=$!
+    i=0
+    while kill -0 "$pid" 2>/dev/null && [ $i -lt 100 ]; do
+      import -window root "$3/shot-$(printf %03d $i).png" 2>/dev/null || true
+      i=$((i + 1))
+    done
+    wait "$pid"' _ "$SFXRUN" "$(winpath "$demo/window-setup.exe")" "$demo/screenshots"
+  echo "$(ls "$demo/screenshots" | wc -l) screenshots saved in build/demo/screenshots"
+fi
+say "Done"
