@@ -12,6 +12,7 @@ int RunVerify(int argc, char** argv);
 int RunPack(int argc, char** argv);
 int RunList(int argc, char** argv);
 int RunExtract(int argc, char** argv);
+int RunAuthenticode(int argc, char** argv);
 
 }  // namespace sfxpack
 

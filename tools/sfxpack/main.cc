@@ -19,6 +19,7 @@ const Command kCommands[] = {
     {"pack", sfxpack::RunPack, "pack --stub STUB.exe --key KEY --main SETUP.exe [--file NAME=PATH ...] [--raw NAME=PATH ...] --cmdline TEMPLATE -o PACKAGE.exe"},
     {"list", sfxpack::RunList, "list [--key PUB] PACKAGE"},
     {"extract", sfxpack::RunExtract, "extract [--key PUB] PACKAGE --to DIR [--decode]"},
+    {"authenticode", sfxpack::RunAuthenticode, "authenticode (--cert CERT --key KEY | --pkcs12 P12) [--pass PASS] [-n NAME] [-i URL] [-t URL] --signer-key DSAKEY PACKAGE -o OUT"},
 };
 
 int Usage(FILE* out) {
