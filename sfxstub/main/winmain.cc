@@ -1,0 +1,22 @@
+// The stub's entry point: the main sequence over Win32, with the program's own file as the
+// archive, verified with the built-in signer key.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+#include "sfxstub/host/win32_host.h"
+#include "sfxstub/main/archive_adapter.h"
+#include "sfxstub/main/command_tail.h"
+#include "sfxstub/main/main_sequence.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  InitCommonControls();
+  sfx::Win32Host host(instance);
+  // The tail is taken from the process command line by the stub's own rule rather than from
+  // WinMain's argument, whose runtime-made copy may be split differently.
+  const std::string tail = sfx::CommandLineTail(
+      GetCommandLineA(), [&host](uint8_t byte) { return host.IsLeadByte(byte); });
+  const uint32_t exitCode = sfx::RunMainSequence(host, sfx::MakeSfxArchiveFactory(), tail);
+  return static_cast<int>(exitCode);
+}
