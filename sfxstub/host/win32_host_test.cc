@@ -117,23 +117,5 @@ TEST_F(Win32HostRunTest, SetupProgramNeverSeesTheProgressWindow) {
   host_.StopProgress();
 }
 
-TEST_F(Win32HostRunTest, HostServicesEndToEnd) {
-  ScopedEnvironment temp("TEMP", scratch_.path().c_str());
-  std::string folder;
-  ASSERT_EQ(0, host_.CreateWorkingFolder("_tr_sfx.tm~", &folder));
-  ASSERT_FALSE(folder.empty());
-  const std::string main = folder + "\\setup.ovr";
-  const std::string copy = folder + "\\tarvo.setup";
-  ASSERT_TRUE(CopyFileA(test::HostPath(HOST_CHILD_EXE).c_str(), main.c_str(), FALSE));
-  host_.CopyFileRetry(main, copy);
-  uint32_t exitCode = 0;
-  EXPECT_EQ(0, host_.RunAndWait(copy, "", &exitCode));
-  EXPECT_EQ(0x20000010u, exitCode);
-  host_.DeleteFileRetry(copy);
-  EXPECT_FALSE(test::Exists(copy));
-  EXPECT_EQ(0, host_.DeleteFolderFiles(folder, "*.*", false));
-  EXPECT_FALSE(test::Exists(folder));
-}
-
 }  // namespace
 }  // namespace sfx
