@@ -47,7 +47,7 @@ run() {
   wine "$SFXRUN_EXE" --timeout 120 \
     --set "TEMP=$W_TMP" --set "TMP=$W_TMP" \
     --set "SFXPROBE_REPORT=$(winpath "$report")" --set "SFXPROBE_EXITCODES=$codes" \
-    --set "SFXPROBE_SAVE=$(winpath "$work/save")" \
+    --set "SFXPROBE_SAVE=$(winpath "$work/save")" --set "SFXPROBE_GROW_MAIN=${GROW_MAIN:-}" \
     "$W_PKG" "$line" >"$out" 2>"$work/wine-stderr.txt" || fail "sfxrun failed"
   tr -d '\r' <"$out" >"$out.tmp" && mv "$out.tmp" "$out"
 }
@@ -119,8 +119,24 @@ case "$scenario" in
     ;;
   restart-once)
     pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
-    run '/silent' '0x20000010,0'
+    GROW_MAIN=1 run '/silent' '0x20000010,0'
     expect_exit 0x00000000; expect_report none; expect_runs 2
+    # The first run grew setup.ovr by a byte; the second run must be a fresh copy of it.
+    n=$(stat -c %s "$SFXPROBE_EXE")
+    sizes=$(sed -n 's/^file=tarvo.setup \([0-9]*\) .*/\1/p' "$report" | tr '\n' ' ')
+    [ "$sizes" = "$n $((n + 1)) " ] || fail "launch copies of $sizes bytes: not a fresh copy per run"
+    expect_no_leftovers
+    ;;
+  authenticode)
+    # A package with an Authenticode certificate table after its closing signature.
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ac-key.pem" -out "$work/ac-cert.pem" \
+      -subj /CN=sfxstub-test -days 2 2>/dev/null || fail "openssl could not make a certificate"
+    pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
+    "$SFXPACK" authenticode --cert "$work/ac-cert.pem" --key "$work/ac-key.pem" \
+      --signer-key "$SIGNER_KEY" "$pkg" -o "$pkg.signed" >/dev/null || fail "sfxpack authenticode failed"
+    mv "$pkg.signed" "$pkg"
+    run '/verysilent' '7'
+    expect_exit 0x00000007; expect_report none; expect_runs 1
     expect_no_leftovers
     ;;
   restart-limit)

@@ -12,6 +12,8 @@
 // SFXPROBE_EXITCODES ("0x20000010,0", decimal or 0x-hex) gives the exit code of each run by its
 // number; the last one repeats; none means 0. SFXPROBE_SAVE names a folder into which every
 // file of its own folder is copied, so a test can compare them after the stub has cleaned up.
+// With SFXPROBE_GROW_MAIN set, each run appends one byte to setup.ovr in its folder (a PE image
+// ignores bytes after its sections), so a test can see whether the next run was copied afresh.
 // Without SFXPROBE_REPORT it only exits.
 #include <windows.h>
 
@@ -118,6 +120,14 @@ int main() {
       const size_t sizeBlank = line.rfind(' ', timeBlank - 1);
       const std::string name = line.substr(5, sizeBlank - 5);
       CopyFileA((folder + "\\" + name).c_str(), (saveFolder + "\\" + name).c_str(), FALSE);
+    }
+  }
+
+  if (!Env("SFXPROBE_GROW_MAIN").empty()) {
+    FILE* main = std::fopen((folder + "\\setup.ovr").c_str(), "ab");
+    if (main) {
+      std::fputc(0, main);
+      std::fclose(main);
     }
   }
 
