@@ -1,0 +1,488 @@
+// Authenticode signing of packages: the header bookkeeping with a stand-in signer, then the real
+// command with osslsigncode and a throwaway self-signed certificate.
+#include "tools/sfxpack/authenticode.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "sfxstub/signing/signature_trailer.h"
+#include "sfxstub/signing/signature_verify.h"
+#include "tests/common/temp_dir.h"
+#include "tools/sfxpack/dsa_signer.h"
+#include "tools/sfxpack/file_util.h"
+
+namespace sfxpack {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kPeOffset = 0x80;
+constexpr uint32_t kChecksumAt = kPeOffset + 0x58;
+constexpr uint32_t kEntryAt = kPeOffset + 0x98;
+
+const DsaPrivateKey& TestKey() {
+  static DsaPrivateKey key = [] {
+    DsaPrivateKey k;
+    std::string error;
+    if (!LoadDsaPrivateKey(SFXSTUB_TEST_PRIVATE_KEY, &k, &error)) ADD_FAILURE() << error;
+    return k;
+  }();
+  return key;
+}
+
+uint32_t U32At(const Bytes& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+void SetU32(Bytes* b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void SetU16(Bytes* b, size_t at, uint16_t v) {
+  (*b)[at] = static_cast<uint8_t>(v);
+  (*b)[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+// A small but complete PE32 image (one section holding a "ret"), `size` bytes long (>= 0x400),
+// with a non-zero CheckSum as linkers leave it.
+Bytes MakePe32(size_t size) {
+  Bytes b(size, 0);
+  b[0] = 'M';
+  b[1] = 'Z';
+  SetU32(&b, 0x3C, kPeOffset);
+  std::memcpy(&b[kPeOffset], "PE\0\0", 4);
+  SetU16(&b, kPeOffset + 4, 0x14C);   // i386
+  SetU16(&b, kPeOffset + 6, 1);       // one section
+  SetU16(&b, kPeOffset + 20, 224);    // SizeOfOptionalHeader
+  SetU16(&b, kPeOffset + 22, 0x102);  // executable, 32-bit
+  const uint32_t opt = kPeOffset + 24;
+  SetU16(&b, opt, 0x10B);
+  SetU32(&b, opt + 16, 0x1000);    // entry point
+  SetU32(&b, opt + 28, 0x400000);  // image base
+  SetU32(&b, opt + 32, 0x1000);    // section alignment
+  SetU32(&b, opt + 36, 0x200);     // file alignment
+  SetU16(&b, opt + 40, 4);         // subsystem version
+  SetU32(&b, opt + 56, 0x2000);    // SizeOfImage
+  SetU32(&b, opt + 60, 0x200);     // SizeOfHeaders
+  SetU32(&b, opt + 64, 0xBADC0DE); // CheckSum
+  SetU16(&b, opt + 68, 3);         // console
+  SetU32(&b, opt + 92, 16);        // data directories
+  const uint32_t section = opt + 224;
+  std::memcpy(&b[section], ".text", 5);
+  SetU32(&b, section + 8, 0x200);
+  SetU32(&b, section + 12, 0x1000);
+  SetU32(&b, section + 16, 0x200);
+  SetU32(&b, section + 20, 0x200);
+  SetU32(&b, section + 36, 0x60000020);
+  b[0x200] = 0xC3;
+  for (size_t i = 0x400; i < size; ++i) b[i] = static_cast<uint8_t>(i * 31 + (i >> 9));
+  return b;
+}
+
+// A PE32 of `contentLength` bytes with a closing binary trailer.
+Bytes MakePackage(size_t contentLength) {
+  Bytes b = MakePe32(contentLength);
+  Bytes trailer = MakeBinaryTrailer(TestKey(), b.data(), b.size());
+  b.insert(b.end(), trailer.begin(), trailer.end());
+  return b;
+}
+
+// What the stub sees: the closing signature's offset if the file's outermost trailer is a binary
+// DSA trailer that verifies with the test key, else -1.
+int64_t StubAccepts(const Bytes& file) {
+  sfx::TempDir dir;
+  std::string path = dir.Write("f.exe", file);
+  uint8_t signature[40];
+  sfx::SignatureKind kind;
+  uint32_t t = 0;
+  if (!sfx::FindSignatureTrailer(path.c_str(), signature, &kind, &t)) return -1;
+  if (kind != sfx::SignatureKind::BinaryDsa) return -1;
+  if (!sfx::VerifySignedFile(path.c_str(), TestKey().pub)) return -1;
+  return t;
+}
+
+// A stand-in for osslsigncode that behaves as it does (CheckSum rewritten, zero padding to 8
+// bytes, entry pointing at the appended table) with table sizes chosen by the test, and can be
+// told to misbehave.
+struct FakeSigner {
+  std::vector<uint32_t> sizes;  // table size per run; the last one repeats
+  enum Fault { kNone, kTouchContent, kMisalign, kDirtyPadding, kNoTable, kFail } fault = kNone;
+  int runs = 0;
+  bool sawClearedEntry = true;
+
+  AuthenticodeSigner Get() {
+    return [this](const std::string& in, const std::string& out, std::string* error) {
+      Bytes b;
+      if (!ReadWholeFile(in, &b, error)) return false;
+      if (fault == kFail) {
+        *error = "no certificate";
+        return false;
+      }
+      if (U32At(b, kEntryAt) != 0 || U32At(b, kEntryAt + 4) != 0) sawClearedEntry = false;
+      const uint32_t size = sizes[std::min<size_t>(runs, sizes.size() - 1)];
+      ++runs;
+      if (fault != kNoTable) {
+        size_t pad = (8 - b.size() % 8) % 8;
+        if (fault == kMisalign) pad += 8;
+        b.insert(b.end(), pad, fault == kDirtyPadding && pad ? 1 : 0);
+        SetU32(&b, kEntryAt, static_cast<uint32_t>(b.size()));
+        SetU32(&b, kEntryAt + 4, size);
+        for (uint32_t i = 0; i < size; ++i) b.push_back(static_cast<uint8_t>(runs * 13 + i));
+      }
+      SetU32(&b, kChecksumAt, 0x1234567);
+      if (fault == kTouchContent) b[0x300] ^= 1;
+      return WriteFileAtomically(out, b, error);
+    };
+  }
+};
+
+bool SignWith(FakeSigner* fake, const Bytes& package, Bytes* result, AuthenticodeReport* report,
+              std::string* error) {
+  sfx::TempDir work;
+  return AuthenticodeSignPackage(package, TestKey(), work.path(), fake->Get(), result, report,
+                                 error);
+}
+
+TEST(PeHeaderFields, FindsThePe32FieldsAndRefusesWhatTheStubCannotRead) {
+  const Bytes pe = MakePe32(0x400);
+  PeHeaderFields f;
+  std::string error;
+  ASSERT_TRUE(FindPeHeaderFields(pe.data(), pe.size(), &f, &error)) << error;
+  EXPECT_EQ(f.checksumOffset, kChecksumAt);
+  EXPECT_EQ(f.certificateEntryOffset, kEntryAt);
+
+  struct Case {
+    const char* what;
+    void (*spoil)(Bytes*);
+    size_t limit;
+  } cases[] = {
+      {"no MZ", [](Bytes* b) { (*b)[0] = 'X'; }, 0x400},
+      {"header offset beyond the content", [](Bytes* b) { SetU32(b, 0x3C, 0x3FF); }, 0x400},
+      {"header offset that wraps", [](Bytes* b) { SetU32(b, 0x3C, 0xFFFFFFF0); }, 0x400},
+      {"no PE signature", [](Bytes* b) { (*b)[kPeOffset + 1] = 'X'; }, 0x400},
+      {"PE32+", [](Bytes* b) { SetU16(b, kPeOffset + 24, 0x20B); }, 0x400},
+      {"optional header without entry 4", [](Bytes* b) { SetU16(b, kPeOffset + 20, 128); }, 0x400},
+      {"four directories", [](Bytes* b) { SetU32(b, kPeOffset + 24 + 92, 4); }, 0x400},
+      {"entry 4 beyond the signed content", [](Bytes*) {}, kEntryAt + 7},
+  };
+  for (const Case& c : cases) {
+    Bytes spoilt = pe;
+    c.spoil(&spoilt);
+    error.clear();
+    EXPECT_FALSE(FindPeHeaderFields(spoilt.data(), c.limit, &f, &error)) << c.what;
+    EXPECT_FALSE(error.empty()) << c.what;
+  }
+}
+
+TEST(ClosingSignedImage, AnnouncesTheTableAndSignsTheHeaderAsItWillStand) {
+  const Bytes content = MakePe32(0x401);  // T + 48 = 0x431: the table goes to 0x438
+  PeHeaderFields f{kChecksumAt, kEntryAt};
+  Bytes image;
+  std::string error;
+  ASSERT_TRUE(MakeClosingSignedImage(content.data(), 0x401, f, TestKey(), 1500, &image, &error));
+  EXPECT_EQ(image.size(), 0x401u + 48);
+  EXPECT_EQ(U32At(image, kChecksumAt), 0u);
+  EXPECT_EQ(U32At(image, kEntryAt), 0x438u);
+  EXPECT_EQ(U32At(image, kEntryAt + 4), 1500u);
+  // The trailer is found at the end (no table yet) and covers the edited header.
+  EXPECT_EQ(StubAccepts(image), 0x401);
+
+  // The table must still be describable by the u32 entry; the content is not read before.
+  EXPECT_FALSE(MakeClosingSignedImage(content.data(), 0xFFFFF000u, f, TestKey(), 0x1000, &image,
+                                      &error));
+}
+
+TEST(AuthenticodeSign, ResultKeepsTheContentAndPassesTheStubForEveryPadding) {
+  // T + 48 takes every remainder modulo 8, so the padding runs from 0 to 7 bytes.
+  for (size_t length = 0x500; length < 0x508; ++length) {
+    SCOPED_TRACE(length);
+    const Bytes package = MakePackage(length);
+    FakeSigner fake{{1504}};
+    Bytes result;
+    AuthenticodeReport report;
+    std::string error;
+    ASSERT_TRUE(SignWith(&fake, package, &result, &report, &error)) << error;
+    EXPECT_TRUE(fake.sawClearedEntry);
+    EXPECT_EQ(report.signerRuns, 2);  // one run to learn the size, one with it
+    EXPECT_EQ(report.signedLength, length);
+    EXPECT_EQ(report.tableOffset % 8, 0u);
+    EXPECT_LT(report.tableOffset - (length + 48), 8u);
+    EXPECT_EQ(report.tableSize, 1504u);
+    EXPECT_EQ(result.size(), report.tableOffset + 1504u);
+    EXPECT_EQ(U32At(result, kEntryAt), report.tableOffset);
+    EXPECT_EQ(U32At(result, kEntryAt + 4), 1504u);
+    EXPECT_EQ(U32At(result, kChecksumAt), 0u);
+    for (size_t i = 0; i < length; ++i) {
+      if (i >= kChecksumAt && i < kEntryAt + 8 && (i < kChecksumAt + 4 || i >= kEntryAt)) continue;
+      ASSERT_EQ(result[i], package[i]) << "content changed at " << i;
+    }
+    EXPECT_EQ(StubAccepts(result), static_cast<int64_t>(length));
+  }
+}
+
+TEST(AuthenticodeSign, SignsAgainUntilTheTableSizeHolds) {
+  const Bytes package = MakePackage(0x600);
+  Bytes result;
+  AuthenticodeReport report;
+  std::string error;
+
+  // A timestamp of another length on the second run: the third run covers the real size.
+  FakeSigner growing{{1500, 1720, 1720}};
+  ASSERT_TRUE(SignWith(&growing, package, &result, &report, &error)) << error;
+  EXPECT_EQ(report.signerRuns, 3);
+  EXPECT_EQ(U32At(result, kEntryAt + 4), 1720u);
+  EXPECT_EQ(StubAccepts(result), 0x600);
+
+  // A size that never settles is given up on, with nothing produced.
+  FakeSigner unstable{{1000, 1008, 1016, 1024, 1032}};
+  result.clear();
+  EXPECT_FALSE(SignWith(&unstable, package, &result, &report, &error));
+  EXPECT_NE(error.find("changing sizes"), std::string::npos) << error;
+  EXPECT_EQ(unstable.runs, kMaxSignerRuns);
+  EXPECT_TRUE(result.empty());
+}
+
+TEST(AuthenticodeSign, ReplacesAnEarlierAuthenticodeSignature) {
+  const Bytes package = MakePackage(0x777);
+  FakeSigner first{{2000}}, second{{900}};
+  Bytes once, twice;
+  AuthenticodeReport report;
+  std::string error;
+  ASSERT_TRUE(SignWith(&first, package, &once, &report, &error)) << error;
+  ASSERT_TRUE(SignWith(&second, once, &twice, &report, &error)) << error;
+  EXPECT_EQ(report.signedLength, 0x777u);
+  EXPECT_EQ(twice.size(), report.tableOffset + 900u);
+  EXPECT_EQ(StubAccepts(twice), 0x777);
+}
+
+TEST(AuthenticodeSign, RefusesSignersThatDoMoreThanTheyShould) {
+  const Bytes package = MakePackage(0x501);
+  const FakeSigner::Fault faults[] = {FakeSigner::kTouchContent, FakeSigner::kMisalign,
+                                      FakeSigner::kDirtyPadding, FakeSigner::kNoTable,
+                                      FakeSigner::kFail};
+  for (FakeSigner::Fault fault : faults) {
+    FakeSigner fake{{1504}, fault};
+    Bytes result;
+    AuthenticodeReport report;
+    std::string error;
+    EXPECT_FALSE(SignWith(&fake, package, &result, &report, &error)) << fault;
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(result.empty());
+  }
+}
+
+TEST(AuthenticodeSign, RefusesPackagesItCannotVouchFor) {
+  FakeSigner fake{{1504}};
+  Bytes result;
+  AuthenticodeReport report;
+  std::string error;
+
+  Bytes tampered = MakePackage(0x500);
+  tampered[0x450] ^= 0x40;
+  EXPECT_FALSE(SignWith(&fake, tampered, &result, &report, &error));
+  EXPECT_NE(error.find("does not verify"), std::string::npos) << error;
+
+  Bytes unsignedPe = MakePe32(0x500);
+  EXPECT_FALSE(SignWith(&fake, unsignedPe, &result, &report, &error));
+
+  Bytes text(200, 'a');
+  Bytes textTrailer = MakeTextDsaTrailer(TestKey(), text.data(), text.size());
+  text.insert(text.end(), textTrailer.begin(), textTrailer.end());
+  EXPECT_FALSE(SignWith(&fake, text, &result, &report, &error));
+
+  Bytes notPe(0x500, 'x');
+  Bytes trailer = MakeBinaryTrailer(TestKey(), notPe.data(), notPe.size());
+  notPe.insert(notPe.end(), trailer.begin(), trailer.end());
+  EXPECT_FALSE(SignWith(&fake, notPe, &result, &report, &error));
+  EXPECT_NE(error.find("MZ"), std::string::npos) << error;
+
+  EXPECT_EQ(fake.runs, 0);
+}
+
+// ---- the command, with osslsigncode and openssl ----
+
+struct ShellRun {
+  int status;
+  std::string output;
+};
+
+ShellRun Shell(const std::string& command) {
+  ShellRun run{-1, ""};
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return run;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
+  int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string Q(const std::string& s) { return "'" + s + "'"; }
+
+class AuthenticodeCommand : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    certs = new sfx::TempDir;
+    // A throwaway self-signed code-signing certificate, one with a protected key, and a local
+    // timestamp authority (osslsigncode can stamp with it without a network).
+    const std::string req = "openssl req -x509 -newkey rsa:2048 -days 2 -subj ";
+    ShellRun a = Shell(req + "'/CN=sfxpack test signer' -addext extendedKeyUsage=codeSigning -nodes -keyout " +
+                  Q(certs->Path("key.pem")) + " -out " + Q(certs->Path("cert.pem")));
+    ShellRun b = Shell(req + "'/CN=sfxpack test signer 2' -addext extendedKeyUsage=codeSigning "
+                  "-passout pass:s3cret -keyout " + Q(certs->Path("locked.pem")) + " -out " +
+                  Q(certs->Path("cert2.pem")));
+    ShellRun c = Shell(req + "'/CN=sfxpack test TSA' -addext extendedKeyUsage=critical,timeStamping -nodes "
+                  "-keyout " + Q(certs->Path("tsakey.pem")) + " -out " + Q(certs->Path("tsacert.pem")));
+    certsMade = a.status == 0 && b.status == 0 && c.status == 0;
+    if (!certsMade) std::fprintf(stderr, "%s%s%s", a.output.c_str(), b.output.c_str(), c.output.c_str());
+  }
+  static void TearDownTestSuite() { delete certs; }
+
+  void SetUp() override {
+    ASSERT_TRUE(certsMade) << "openssl could not make the test certificates";
+    ASSERT_EQ(Shell("osslsigncode --version").status, 0) << "osslsigncode is not installed";
+    stub = dir.Write("stub.exe", MakePe32(0x1000));
+    main = dir.Write("setup.exe", MakePe32(0x2345));
+    readme = dir.Write("readme.txt", std::string("read me\r\n"));
+    ShellRun pack = Sfxpack("pack --stub " + Q(stub) + " --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) +
+                       " --main " + Q(main) + " --file readme.txt=" + Q(readme) +
+                       " --cmdline /x -o " + Q(dir.Path("pkg.exe")));
+    ASSERT_EQ(pack.status, 0) << pack.output;
+    package = dir.Path("pkg.exe");
+    std::filesystem::create_directory(dir.Path("tmp"));
+  }
+
+  // sfxpack with its own TMPDIR, so that the test can see what it leaves behind.
+  ShellRun Sfxpack(const std::string& args) {
+    return Shell("TMPDIR=" + Q(dir.Path("tmp")) + " " + Q(SFXPACK_EXE) + " " + args);
+  }
+  std::string Authenticode(const std::string& extra, const std::string& out) {
+    return "authenticode --cert " + Q(certs->Path("cert.pem")) + " --key " +
+           Q(certs->Path("key.pem")) + " -n 'Test Setup' -i https://example.org/ --signer-key " +
+           Q(SFXSTUB_TEST_PRIVATE_KEY) + " " + extra + " " + Q(package) + " -o " + Q(out);
+  }
+  ShellRun OsslVerify(const std::string& file, const std::string& extra = "") {
+    return Shell("osslsigncode verify -CAfile " + Q(certs->Path("cert.pem")) + " " + extra +
+                 " -in " + Q(file));
+  }
+  bool TmpIsEmpty() { return std::filesystem::is_empty(dir.Path("tmp")); }
+
+  static sfx::TempDir* certs;
+  static bool certsMade;
+  sfx::TempDir dir;
+  std::string stub, main, readme, package;
+};
+sfx::TempDir* AuthenticodeCommand::certs = nullptr;
+bool AuthenticodeCommand::certsMade = false;
+
+TEST_F(AuthenticodeCommand, OutputPassesBothChecksAndStillExtracts) {
+  const Bytes before = sfx::TempDir::Read(package);
+  uint32_t t = 0;
+  ASSERT_TRUE(sfx::FindSignatureTrailer(package.c_str(), nullptr, nullptr, &t));
+
+  const std::string out = dir.Path("signed.exe");
+  ShellRun sign = Sfxpack(Authenticode("", out));
+  ASSERT_EQ(sign.status, 0) << sign.output;
+  EXPECT_EQ(sfx::TempDir::Read(package), before);  // the input is left alone
+  EXPECT_TRUE(TmpIsEmpty());
+
+  ShellRun authenticode = OsslVerify(out);
+  EXPECT_EQ(authenticode.status, 0) << authenticode.output;
+  ShellRun verify = Sfxpack("verify --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) + " " + Q(out));
+  EXPECT_EQ(verify.status, 0) << verify.output;
+
+  // The closing signature stands where it stood, in front of the padding and the table.
+  const Bytes after = sfx::TempDir::Read(out);
+  uint8_t signature[40];
+  sfx::SignatureKind kind;
+  uint32_t signedLength = 0;
+  ASSERT_TRUE(sfx::FindSignatureTrailer(out.c_str(), signature, &kind, &signedLength));
+  EXPECT_EQ(kind, sfx::SignatureKind::BinaryDsa);
+  EXPECT_EQ(signedLength, t);
+  const uint32_t tableOffset = U32At(after, kEntryAt);
+  EXPECT_EQ(tableOffset % 8, 0u);
+  EXPECT_EQ(tableOffset - (t + 48) < 8, true);
+  EXPECT_EQ(uint64_t{tableOffset} + U32At(after, kEntryAt + 4), after.size());
+
+  // The archive inside is untouched: the files come out as packed.
+  ShellRun extract = Sfxpack("extract " + Q(out) + " --to " + Q(dir.Path("x")) + " --decode");
+  ASSERT_EQ(extract.status, 0) << extract.output;
+  EXPECT_EQ(sfx::TempDir::Read(dir.Path("x/readme.txt")), sfx::TempDir::Read(readme));
+}
+
+TEST_F(AuthenticodeCommand, TheObviousOrderIsRefusedByTheStub) {
+  // Closing signature first, then a plain Authenticode run: Authenticode is happy, the stub not.
+  const std::string naive = dir.Path("naive.exe");
+  ShellRun sign = Shell("osslsigncode sign -certs " + Q(certs->Path("cert.pem")) + " -key " +
+                   Q(certs->Path("key.pem")) + " -in " + Q(package) + " -out " + Q(naive));
+  ASSERT_EQ(sign.status, 0) << sign.output;
+  EXPECT_EQ(OsslVerify(naive).status, 0);
+  EXPECT_FALSE(sfx::VerifySignedFile(naive.c_str(), TestKey().pub));
+  EXPECT_EQ(Sfxpack("verify --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) + " " + Q(naive)).status, 1);
+}
+
+TEST_F(AuthenticodeCommand, TimestampGrowsTheTableAndBothSignaturesHold) {
+  const std::string plain = dir.Path("plain.exe"), stamped = dir.Path("stamped.exe");
+  ASSERT_EQ(Sfxpack(Authenticode("", plain)).status, 0);
+  ShellRun sign = Sfxpack(Authenticode("--tsa-certs " + Q(certs->Path("tsacert.pem")) + " --tsa-key " +
+                                  Q(certs->Path("tsakey.pem")), stamped));
+  ASSERT_EQ(sign.status, 0) << sign.output;
+  EXPECT_GT(std::filesystem::file_size(stamped), std::filesystem::file_size(plain));
+  ShellRun verify = OsslVerify(stamped, "-TSA-CAfile " + Q(certs->Path("tsacert.pem")));
+  EXPECT_EQ(verify.status, 0) << verify.output;
+  EXPECT_TRUE(sfx::VerifySignedFile(stamped.c_str(), TestKey().pub));
+}
+
+TEST_F(AuthenticodeCommand, ProtectedKeyByPasswordOrPasswordFile) {
+  const std::string out = dir.Path("signed.exe");
+  const std::string pass = dir.Write("pass.txt", std::string("s3cret"));
+  const std::string common = "authenticode --cert " + Q(certs->Path("cert2.pem")) + " --key " +
+                             Q(certs->Path("locked.pem")) + " --signer-key " +
+                             Q(SFXSTUB_TEST_PRIVATE_KEY) + " " + Q(package) + " -o " + Q(out);
+  ShellRun byPass = Sfxpack(common + " --pass s3cret");
+  EXPECT_EQ(byPass.status, 0) << byPass.output;
+  std::filesystem::remove(out);
+  ShellRun byFile = Sfxpack(common + " --readpass " + Q(pass));
+  EXPECT_EQ(byFile.status, 0) << byFile.output;
+  EXPECT_TRUE(sfx::VerifySignedFile(out.c_str(), TestKey().pub));
+  ShellRun wrong = Sfxpack(common + " --pass wrong");
+  EXPECT_EQ(wrong.status, 2);
+}
+
+TEST_F(AuthenticodeCommand, FailuresLeaveNoOutputAndNoScratchFiles) {
+  const std::string out = dir.Path("out.exe");
+  const std::string old = dir.Write("old.exe", std::string("previous"));
+
+  ShellRun noKey = Sfxpack("authenticode --cert " + Q(certs->Path("cert.pem")) + " --key " +
+                      Q(certs->Path("key.pem")) + " " + Q(package) + " -o " + Q(out));
+  EXPECT_EQ(noKey.status, 2);
+  EXPECT_NE(noKey.output.find("--signer-key DSAKEY is required"), std::string::npos) << noKey.output;
+
+  ShellRun stdinPass = Sfxpack(Authenticode("--readpass -", out));
+  EXPECT_EQ(stdinPass.status, 2);
+
+  // osslsigncode's own complaint reaches the user; an existing output stays as it was.
+  ShellRun badCert = Sfxpack("authenticode --cert " + Q(dir.Path("missing.pem")) + " --key " +
+                        Q(certs->Path("key.pem")) + " --signer-key " + Q(SFXSTUB_TEST_PRIVATE_KEY) +
+                        " " + Q(package) + " -o " + Q(old));
+  EXPECT_EQ(badCert.status, 2);
+  EXPECT_NE(badCert.output.find("osslsigncode failed"), std::string::npos) << badCert.output;
+  EXPECT_EQ(sfx::TempDir::Read(old), Bytes({'p', 'r', 'e', 'v', 'i', 'o', 'u', 's'}));
+
+  ShellRun noTool = Sfxpack(Authenticode("--osslsigncode " + Q(dir.Path("no-such-tool")), out));
+  EXPECT_EQ(noTool.status, 2);
+  EXPECT_NE(noTool.output.find("cannot run"), std::string::npos) << noTool.output;
+
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_TRUE(TmpIsEmpty());
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
+}
+
+}  // namespace
+}  // namespace sfxpack
