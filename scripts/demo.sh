@@ -82,10 +82,14 @@ sed -n 's/^report=//p' <<<"$result" | sed 's/\\n/\n/g' | sed 's/^/  | /'
 
 if [ "$with_window" = 1 ]; then
   say "Running with the progress window on a virtual display (screenshots in build/demo/screenshots)"
-  # A prefix of its own with Wine's X11 driver; the test prefix uses the null driver.
-  export WINEPREFIX=$demo/wineprefix-x11
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
+  # A prefix of its own with Wine's X11 driver (the test prefix uses the null driver), made once.
+  export WINEPREFIX=$root/build/demo-wineprefix-x11
+  if [ ! -f "$WINEPREFIX/.x11-ready" ]; then
+    bash tests/wine/make-prefix.sh
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.x11-ready"
+  fi
   mkdir -p "$demo/screenshots"
   head -c 60000000 /dev/urandom >"$demo/payload/big.bin"
   "$SFXPACK" pack --stub "$STUB" --key "$KEY" --main "$SETUP" \
@@ -98,7 +102,12 @@ if [ "$with_window" = 1 ]; then
       import -window root "$3/shot-$(printf %03d $i).png" 2>/dev/null || true
       i=$((i + 1))
     done
-    wait "$pid"' _ "$SFXRUN" "$(winpath "$demo/window-setup.exe")" "$demo/screenshots"
-  echo "$(ls "$demo/screenshots" | wc -l) screenshots saved in build/demo/screenshots"
+    wait "$pid"
+    wineserver -k 2>/dev/null || true' _ "$SFXRUN" "$(winpath "$demo/window-setup.exe")" "$demo/screenshots"
+  # Keep the pictures that show something besides the empty desktop.
+  for shot in "$demo"/screenshots/*.png; do
+    [ "$(identify -format '%k' "$shot" 2>/dev/null || echo 0)" -gt 1 ] || rm -f "$shot"
+  done
+  echo "$(ls "$demo/screenshots" | wc -l) screenshots with the window saved in build/demo/screenshots"
 fi
 say "Done"
