@@ -328,18 +328,14 @@ class AuthenticodeCommand : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     certs = new sfx::TempDir;
-    // A throwaway self-signed code-signing certificate, one with a protected key, and a local
-    // timestamp authority (osslsigncode can stamp with it without a network).
+    // A throwaway self-signed code-signing certificate and a local timestamp authority (osslsigncode can stamp with it without a network).
     const std::string req = "openssl req -x509 -newkey rsa:2048 -days 2 -subj ";
     ShellRun a = Shell(req + "'/CN=sfxpack test signer' -addext extendedKeyUsage=codeSigning -nodes -keyout " +
                   Q(certs->Path("key.pem")) + " -out " + Q(certs->Path("cert.pem")));
-    ShellRun b = Shell(req + "'/CN=sfxpack test signer 2' -addext extendedKeyUsage=codeSigning "
-                  "-passout pass:s3cret -keyout " + Q(certs->Path("locked.pem")) + " -out " +
-                  Q(certs->Path("cert2.pem")));
     ShellRun c = Shell(req + "'/CN=sfxpack test TSA' -addext extendedKeyUsage=critical,timeStamping -nodes "
                   "-keyout " + Q(certs->Path("tsakey.pem")) + " -out " + Q(certs->Path("tsacert.pem")));
-    certsMade = a.status == 0 && b.status == 0 && c.status == 0;
-    if (!certsMade) std::fprintf(stderr, "%s%s%s", a.output.c_str(), b.output.c_str(), c.output.c_str());
+    certsMade = a.status == 0 && c.status == 0;
+    if (!certsMade) std::fprintf(stderr, "%s%s", a.output.c_str(), c.output.c_str());
   }
   static void TearDownTestSuite() { delete certs; }
 
@@ -436,22 +432,6 @@ TEST_F(AuthenticodeCommand, TimestampGrowsTheTableAndBothSignaturesHold) {
   ShellRun verify = OsslVerify(stamped, "-TSA-CAfile " + Q(certs->Path("tsacert.pem")));
   EXPECT_EQ(verify.status, 0) << verify.output;
   EXPECT_TRUE(sfx::VerifySignedFile(stamped.c_str(), TestKey().pub));
-}
-
-TEST_F(AuthenticodeCommand, ProtectedKeyByPasswordOrPasswordFile) {
-  const std::string out = dir.Path("signed.exe");
-  const std::string pass = dir.Write("pass.txt", std::string("s3cret"));
-  const std::string common = "authenticode --cert " + Q(certs->Path("cert2.pem")) + " --key " +
-                             Q(certs->Path("locked.pem")) + " --signer-key " +
-                             Q(SFXSTUB_TEST_PRIVATE_KEY) + " " + Q(package) + " -o " + Q(out);
-  ShellRun byPass = Sfxpack(common + " --pass s3cret");
-  EXPECT_EQ(byPass.status, 0) << byPass.output;
-  std::filesystem::remove(out);
-  ShellRun byFile = Sfxpack(common + " --readpass " + Q(pass));
-  EXPECT_EQ(byFile.status, 0) << byFile.output;
-  EXPECT_TRUE(sfx::VerifySignedFile(out.c_str(), TestKey().pub));
-  ShellRun wrong = Sfxpack(common + " --pass wrong");
-  EXPECT_EQ(wrong.status, 2);
 }
 
 TEST_F(AuthenticodeCommand, FailuresLeaveNoOutputAndNoScratchFiles) {
