@@ -27,7 +27,8 @@ if(WIN32)
   add_library(sfx::cryptopp STATIC IMPORTED)
   set_target_properties(sfx::cryptopp PROPERTIES
     IMPORTED_LOCATION "${CRYPTOPP_ROOT}/lib/libcryptopp.a"
-    INTERFACE_INCLUDE_DIRECTORIES "${CRYPTOPP_ROOT}/include")
+    INTERFACE_INCLUDE_DIRECTORIES "${CRYPTOPP_ROOT}/include"
+    INTERFACE_COMPILE_DEFINITIONS CRYPTOPP_DISABLE_ASM)  # as the library was built: same layouts
 else()
   find_path(CRYPTOPP_INCLUDE_DIR cryptopp/integer.h REQUIRED)
   find_library(CRYPTOPP_LIBRARY NAMES cryptopp crypto++ REQUIRED)
