@@ -125,6 +125,16 @@ bool SfxArchive::InsideSignedContent(uint32_t offset, uint32_t size) const {
 }
 
 int32_t SfxArchive::Open(const std::string& path) {
+  // A second Open starts afresh rather than adding to what the first one found.
+  file.Close();
+  opened = false;
+  signedLength = 0;
+  mainOffset = mainSize = 0;
+  hasMainRange = false;
+  mode.clear();
+  commandTemplate.clear();
+  files.clear();
+
   // Nothing of the file is interpreted before its closing signature verifies.
   if (!VerifySignedFile(path.c_str(), key)) return kErrorFileInvalid;
   uint8_t signature[40];

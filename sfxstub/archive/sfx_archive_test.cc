@@ -393,6 +393,25 @@ TEST_F(SfxArchiveTest, ZeroSizeDuplicatesAndAListedSetupOvr) {
             progress.deltas);
 }
 
+TEST_F(SfxArchiveTest, SecondOpenStartsAfresh) {
+  Bytes a = B("a"), b = B("b");
+  std::string two = Craft({a, b}, [](ObjectRange main, const std::vector<ObjectRange>& r) {
+    return sfxpack::MakeCatalog("extract", "two", main, {{"a", r[0], 1}, {"b", r[1], 2}});
+  });
+  dir.Write("two.exe", TempDir::Read(two));
+  std::string one = Craft({a}, [](ObjectRange main, const std::vector<ObjectRange>& r) {
+    return sfxpack::MakeCatalog("extract", "one", main, {{"a", r[0], 1}});
+  });
+  SfxArchive archive(key);
+  ASSERT_EQ(0, archive.Open(dir.Path("two.exe")));
+  ASSERT_EQ(0, archive.Open(one));
+  EXPECT_EQ("one", archive.commandTemplate);
+  EXPECT_EQ(1u, archive.files.size());
+  EXPECT_EQ(1006, archive.Open(dir.Path("missing.exe")));
+  EXPECT_TRUE(archive.files.empty());
+  EXPECT_EQ(1006, archive.ExtractFiles(out));
+}
+
 TEST_F(SfxArchiveTest, ThirdOfFiveFailingStopsTheRun) {
   std::vector<Bytes> contents = {B("1"), B("2"), B("3"), B("4"), B("5")};
   std::string path = Craft(contents, [](ObjectRange main, const std::vector<ObjectRange>& r) {
