@@ -56,7 +56,8 @@ bool FindBinaryTrailer(FileStream* s, uint8_t* signature, uint32_t* signedLength
 bool FindTextDsaTrailer(FileStream* s, uint8_t* signature, uint32_t* signedLength);
 bool FindTextMd5Trailer(FileStream* s, uint8_t* digest, uint32_t* signedLength);
 
-// Seeks to `position` and compares the next n bytes with `magic`. A short read compares false.
+// Seeks to `position` and compares the next n bytes (n at most 16) with `magic`. A short read,
+// or a range reaching past the end of the stream, compares false.
 bool MagicAt(FileStream* s, uint32_t position, const char* magic, uint32_t n);
 
 // Output byte i is the pair of characters 2i, 2i+1 converted by strtoul in base 16, low 8 bits

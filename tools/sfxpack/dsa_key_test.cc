@@ -166,15 +166,5 @@ TEST(DsaKeyTest, RefusesInconsistentNumbers) {
   EXPECT_NE(std::string::npos, error.find("domain parameters")) << error;
 }
 
-TEST(DsaKeyTest, GeneratedKeysAreUsable) {
-  DsaPrivateKey key;
-  std::string error;
-  ASSERT_TRUE(GenerateDsaKey(&key, &error)) << error;
-  const std::string pem = PrivateKeyToPem(key);
-  DsaPrivateKey again;
-  ASSERT_TRUE(ParseDsaPrivateKey(std::vector<uint8_t>(pem.begin(), pem.end()), "k", &again, &error)) << error;
-  EXPECT_EQ(0, std::memcmp(&key, &again, sizeof(key)));
-}
-
 }  // namespace
 }  // namespace sfxpack
