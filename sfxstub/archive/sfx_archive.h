@@ -115,7 +115,6 @@ class SfxArchive {
   ProgressSink* progress;
   NullProgressSink nullProgress;
   std::string mode;
-  bool hasMode = false;
   bool hasMainRange = false;
   bool opened = false;
   uint32_t signedLength = 0;
