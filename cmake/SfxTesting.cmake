@@ -18,7 +18,7 @@ if(WIN32)
   set(SFXSTUB_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
   set(SFXSTUB_WINE_ENV
       "WINEPREFIX=${SFXSTUB_WINEPREFIX}" "WINEARCH=win32" "WINEDEBUG=-all"
-      "WINEDLLOVERRIDES=mscoree,mshtml=" "DISPLAY=")
+      "WINEDLLOVERRIDES=mscoree,mshtml=$<SEMICOLON>winedbg.exe=d" "DISPLAY=")
 
   # A native build supplies the build-time generators (sfxgen) and sfxpack for the tests.
   set(SFXSTUB_NATIVE_BUILD "${CMAKE_SOURCE_DIR}/build/native" CACHE PATH "Native build folder with sfxgen and sfxpack")

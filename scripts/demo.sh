@@ -46,7 +46,7 @@ template='/sfx /sfxstorage "%TMPPATH%" %CMDLINE%'
 echo "command-line template: $template"
 "$SFXPACK" list "$demo/demo-setup.exe" || true
 
-export WINEPREFIX=$win32/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$win32/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 unset DISPLAY
 bash tests/wine/make-prefix.sh
 

@@ -10,7 +10,7 @@ for tool in xvfb-run import convert identify wine; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool missing"; exit 77; }
 done
 mkdir -p "$work"
-export WINEPREFIX="$work/wineprefix-x11" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$work/wineprefix-x11" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
 # The shared test prefix runs the null driver; this one is made once, like it, then set to x11.
 if [ ! -f "$WINEPREFIX/.x11-ready" ]; then
