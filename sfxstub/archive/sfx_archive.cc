@@ -99,6 +99,23 @@ int32_t ReadNested(FileStream* stream, const Chunk& chunk, Reader reader) {
   return reader(&nested);
 }
 
+// Sets the access and modification times. The record's u32 time reaches 2106; the Windows
+// runtime's time_t is 32-bit signed here, so _utime would refuse every time after 2038: the
+// 64-bit variant takes the whole range.
+void SetFileTimes(const std::string& path, uint32_t time) {
+#if defined(_WIN32)
+  struct __utimbuf64 times;
+  times.actime = static_cast<__time64_t>(time);
+  times.modtime = static_cast<__time64_t>(time);
+  _utime64(path.c_str(), &times);
+#else
+  struct _utimbuf times;
+  times.actime = static_cast<time_t>(time);
+  times.modtime = static_cast<time_t>(time);
+  _utime(path.c_str(), &times);
+#endif
+}
+
 }  // namespace
 
 std::string JoinTargetPath(const std::string& folder, const std::string& name) {
@@ -347,10 +364,7 @@ int32_t SfxArchive::ExtractFile(const std::string& folder, const FileRecord& rec
   ReportWritten(record.size);
 
   // Both times from the record; a failure here leaves the file as it is.
-  struct _utimbuf times;
-  times.actime = static_cast<time_t>(record.time);
-  times.modtime = static_cast<time_t>(record.time);
-  _utime(targetPath.c_str(), &times);
+  SetFileTimes(targetPath, record.time);
   return 0;
 }
 
