@@ -104,22 +104,6 @@ TEST(CatalogReader, AnyOrderLaterChunksReplaceListsAppendUnknownTagsSkipped) {
   EXPECT_EQ(11u, archive.files[1].time);
 }
 
-TEST(CatalogReader, ModeMustBeExactlyExtract) {
-  for (const char* mode : {"Extract", "extract ", "extrac", "", "EXTRACT"}) {
-    Bytes c;
-    AppendTextChunk(&c, "MODE", mode);
-    AppendChunk(&c, "CMDP", U32s({0, 0}));
-    SfxArchive archive;
-    EXPECT_EQ(87, Read(&archive, c)) << mode;
-  }
-  Bytes noMode;
-  AppendChunk(&noMode, "CMDP", U32s({0, 0}));
-  SfxArchive archive;
-  EXPECT_EQ(87, Read(&archive, noMode));
-  SfxArchive empty;
-  EXPECT_EQ(87, Read(&empty, Bytes()));
-}
-
 TEST(CatalogReader, MainRangeOfOtherThanEightBytesIsMinusOneAtOnce) {
   for (uint32_t n : {0u, 4u, 12u}) {
     Bytes c;
@@ -164,18 +148,6 @@ TEST(CatalogReader, MissingLocationsAreRefused) {
   AppendChunk(&noMain, "LIST", ListOf({FileChunkPayload("a", 1, 2, 3)}));
   SfxArchive second;
   EXPECT_EQ(1006, Read(&second, noMain));
-}
-
-TEST(CatalogReader, EmptyListAndRecordWithoutNameAreFine) {
-  Bytes c = GoodHead();
-  AppendChunk(&c, "LIST", Bytes());
-  Bytes rangeOnly;
-  AppendChunk(&rangeOnly, "PTRL", U32s({1, 0, 2}));
-  AppendChunk(&c, "LIST", ListOf({rangeOnly}));
-  SfxArchive archive;
-  ASSERT_EQ(0, Read(&archive, c));
-  ASSERT_EQ(1u, archive.files.size());
-  EXPECT_EQ("", archive.files[0].name);
 }
 
 // A length that runs past its container, at every level, including lengths that would wrap
