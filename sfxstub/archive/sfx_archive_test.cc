@@ -18,6 +18,7 @@
 
 #include "sfxstub/archive/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
+#include "tests/common/minimal_pe.h"
 #include "tests/common/temp_dir.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/dsa_signer.h"
@@ -54,16 +55,7 @@ sfxpack::TrailerSigner Signer() {
   };
 }
 
-// The smallest image that passes for a PE file: "MZ", the header offset at 0x3C, "PE\0\0".
-Bytes FakeStub() {
-  Bytes stub(0x60, 0);
-  stub[0] = 'M';
-  stub[1] = 'Z';
-  stub[0x3C] = 0x40;
-  stub[0x40] = 'P';
-  stub[0x41] = 'E';
-  return stub;
-}
+Bytes FakeStub() { return MinimalPeImage(0x60); }
 
 Bytes Decode(const Bytes& packageFile) {
   Bytes copy = packageFile;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/minimal_pe.h"
 #include "tests/common/temp_dir.h"
 #include "tools/sfxpack/file_util.h"
 
@@ -43,15 +44,7 @@ RunResult Sfxpack(const std::vector<std::string>& args) {
   return run;
 }
 
-Bytes Stub() {
-  Bytes stub(0x80, 0);
-  stub[0] = 'M';
-  stub[1] = 'Z';
-  stub[0x3C] = 0x40;
-  stub[0x40] = 'P';
-  stub[0x41] = 'E';
-  return stub;
-}
+Bytes Stub() { return sfx::MinimalPeImage(0x80); }
 
 uint32_t ModificationTime(const std::string& path) {
   struct stat st;

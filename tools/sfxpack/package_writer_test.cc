@@ -9,6 +9,7 @@
 #include "sfxstub/archive/package_file.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/signing/signature_verify.h"
+#include "tests/common/minimal_pe.h"
 #include "tests/common/temp_dir.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/dsa_signer.h"
@@ -36,15 +37,7 @@ TrailerSigner Signer() {
   return [](const uint8_t* data, size_t length) { return MakeBinaryTrailer(Key(), data, length); };
 }
 
-Bytes Stub() {
-  Bytes stub(0x80, 0);
-  stub[0] = 'M';
-  stub[1] = 'Z';
-  stub[0x3C] = 0x40;
-  stub[0x40] = 'P';
-  stub[0x41] = 'E';
-  return stub;
-}
+Bytes Stub() { return sfx::MinimalPeImage(0x80); }
 
 uint32_t U32At(const Bytes& b, size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
