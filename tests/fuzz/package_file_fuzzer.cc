@@ -1,0 +1,50 @@
+// libFuzzer target for ReadPackageFile: any bytes as the stream it decodes. It must answer false
+// or hand back a buffer of at most inflatedSize bytes, never read outside the stream's block and
+// never leave the stream's position outside it.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/archive/package_file.h"
+
+namespace {
+
+// An inflated-size claim is honoured by allocating it; beyond this the fuzzer's memory limit,
+// not the decoder, would be what is tested.
+constexpr uint32_t kMaxInflated = 1u << 22;
+
+uint32_t LoadU32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 0xFFFFFFF0u) return 0;
+  if (size >= sfx::kPackageHeaderSize && LoadU32(data + 16) > kMaxInflated) return 0;
+  // An exact-size copy, so that any read past the end is seen by the sanitizer.
+  std::unique_ptr<uint8_t[]> copy(new uint8_t[size == 0 ? 1 : size]);
+  if (size != 0) std::memcpy(copy.get(), data, size);
+
+  sfx::MemoryStream stream;
+  if (!stream.Attach(copy.get(), static_cast<uint32_t>(size))) __builtin_trap();
+  uint8_t* content = reinterpret_cast<uint8_t*>(1);  // must stay untouched on failure
+  uint32_t length = 0xDEADBEEFu;
+  if (sfx::ReadPackageFile(&stream, &content, &length)) {
+    std::unique_ptr<uint8_t[]> owner(content);
+    if (size < sfx::kPackageHeaderSize) __builtin_trap();
+    if (std::memcmp(data, sfx::CompressedPackageMagic(), sfx::kPackageMagicSize) != 0)
+      __builtin_trap();
+    if (length > LoadU32(data + 16)) __builtin_trap();
+    // Every inflated byte is readable (ASan checks the buffer's bounds).
+    volatile uint8_t sum = 0;
+    for (uint32_t i = 0; i < length; ++i) sum = sum + content[i];
+  } else if (length != 0xDEADBEEFu) {
+    __builtin_trap();  // an out-parameter written on failure
+  }
+  if (stream.Position() > size) __builtin_trap();
+  return 0;
+}
