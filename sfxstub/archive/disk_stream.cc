@@ -10,7 +10,18 @@
 namespace sfx {
 namespace {
 constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kSeekFailed = 0xFFFFFFFFu;
+
+int RuntimeOpen(const char* path, int flags) { return _open(path, flags, _S_IREAD | _S_IWRITE); }
+int64_t RuntimeRead(int handle, void* buffer, uint32_t count) {
+  return _read(handle, buffer, count);
+}
+int64_t RuntimeWrite(int handle, const void* buffer, uint32_t count) {
+  return _write(handle, buffer, count);
+}
+const internal::DiskIo kRuntimeIo = {&RuntimeOpen, &RuntimeRead, &RuntimeWrite};
+const internal::DiskIo* lowIo = &kRuntimeIo;
 
 // _lseek as a u32 position; a failure (or a position beyond what u32 holds) gives 0xFFFFFFFF.
 uint32_t LowSeek(int handle, int64_t offset, int origin) {
@@ -27,7 +38,7 @@ bool DiskStream::Open(const char* path, int flags) {
     LastError = kErrorInvalidHandle;
     return false;
   }
-  handle = _open(path, flags, _S_IREAD | _S_IWRITE);
+  handle = lowIo->open(path, flags);
   if (handle == -1) {
     LastError = ErrnoToWin32Error(errno);
     return false;
@@ -50,7 +61,7 @@ bool DiskStream::Read(void* buffer, uint32_t count, uint32_t* done) {
     LastError = kErrorInvalidHandle;
     return false;
   }
-  auto got = _read(handle, buffer, count);
+  int64_t got = lowIo->read(handle, buffer, count);
   if (done) *done = static_cast<uint32_t>(got);
   if (got == -1) {
     LastError = ErrnoToWin32Error(errno);
@@ -65,7 +76,7 @@ bool DiskStream::Write(const void* buffer, uint32_t count, uint32_t* done) {
     LastError = kErrorInvalidHandle;
     return false;
   }
-  auto put = _write(handle, buffer, count);
+  int64_t put = lowIo->write(handle, buffer, count);
   if (done) *done = static_cast<uint32_t>(put);
   if (put == -1) {
     LastError = ErrnoToWin32Error(errno);
@@ -78,10 +89,22 @@ bool DiskStream::Write(const void* buffer, uint32_t count, uint32_t* done) {
 
 uint8_t* DiskStream::ReadBlock(uint32_t count) {
   uint8_t* block = new (std::nothrow) uint8_t[count == 0 ? 1 : count];
-  if (!block) return nullptr;
+  if (!block) {
+    LastError = kErrorNotEnoughMemory;
+    return nullptr;
+  }
   std::memset(block, 0, count);
-  // The result is not looked at: bytes beyond the end of the file stay zero.
-  Read(block, count, nullptr);
+  // A read may move fewer bytes than asked for without reaching the end; only a read of none
+  // means the end (the rest of the block stays zero), and a failed one fails the block.
+  for (uint32_t filled = 0; filled < count;) {
+    uint32_t got = 0;
+    if (!Read(block + filled, count - filled, &got)) {
+      delete[] block;
+      return nullptr;
+    }
+    if (got == 0) break;
+    filled += got;
+  }
   return block;
 }
 
@@ -110,5 +133,15 @@ uint32_t DiskStream::Size() {
   }
   return size;
 }
+
+namespace internal {
+
+const DiskIo& RuntimeDiskIo() { return kRuntimeIo; }
+
+void SetDiskIoForTesting(const DiskIo* replacement) {
+  lowIo = replacement ? replacement : &kRuntimeIo;
+}
+
+}  // namespace internal
 
 }  // namespace sfx

@@ -341,7 +341,10 @@ int32_t SfxArchive::ExtractFile(const std::string& folder, const FileRecord& rec
   if (!opened || !InsideSignedContent(record.offset, record.size)) return kErrorFileInvalid;
   if (file.Seek(record.offset, kSeekSet) != record.offset) return kErrorFileInvalid;
   StreamBlock block(&file, record.size);
-  if (!block.get()) return kErrorNotEnoughMemory;
+  // No memory for the block (8), or the program's own file failed to read (its error number).
+  if (!block.get()) {
+    return file.LastError != 0 ? static_cast<int32_t>(file.LastError) : kErrorNotEnoughMemory;
+  }
 
   const std::string targetPath = JoinTargetPath(folder, record.name);
   DiskStream target;

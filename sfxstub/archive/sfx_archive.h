@@ -21,7 +21,8 @@
 //   ExtractMainProgram inflates the "CMDP" package file into a new file: 1006 when it is not a
 //   valid package file, 82 when the target can't be made or written completely.
 //   ExtractFiles copies every listed object unchanged into the folder in catalog order, stopping
-//   at the first failure: 8 when there is no memory for an object, the create or write error
+//   at the first failure: 8 when there is no memory for an object, the read error of the
+//   program's own file, the create or write error
 //   otherwise (112 for a short write that the platform did not explain). A failed file is
 //   deleted; files written before it stay. Each written file gets its record's time as access
 //   and modification time.

@@ -1,0 +1,270 @@
+// The archive with failing disk calls: every open, read and write the stub makes through
+// DiskStream fails in turn, in Open, ExtractMainProgram and ExtractFiles. Whatever fails, the
+// result is one of the documented error numbers, a failed target file is gone, the files written
+// before it stay (for the clean-up), and a run that reports success has written exact copies.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sfxstub/archive/disk_stream.h"
+#include "sfxstub/archive/sfx_archive.h"
+#include "tests/common/temp_dir.h"
+#include "tools/sfxpack/dsa_key.h"
+#include "tools/sfxpack/dsa_signer.h"
+#include "tools/sfxpack/package_writer.h"
+
+namespace sfx {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+// Counts the calls of each kind and fails the one numbered `failAt` (1-based) of `failKind`.
+enum class Call { kOpen, kRead, kWrite };
+struct Injector {
+  Call failKind = Call::kRead;
+  int failAt = 0;  // 0: nothing fails
+  int failErrno = EIO;
+  int counts[3] = {0, 0, 0};
+  // Reads hand out at most this many bytes at a time (0: as many as asked), as a disk or a
+  // network share may.
+  uint32_t readLimit = 0;
+
+  bool Fails(Call kind) {
+    return ++counts[static_cast<int>(kind)] == failAt && kind == failKind;
+  }
+};
+Injector* injector = nullptr;
+
+int FaultyOpen(const char* path, int flags) {
+  if (injector->Fails(Call::kOpen)) {
+    errno = injector->failErrno;
+    return -1;
+  }
+  return internal::RuntimeDiskIo().open(path, flags);
+}
+int64_t FaultyRead(int handle, void* buffer, uint32_t count) {
+  if (injector->Fails(Call::kRead)) {
+    errno = injector->failErrno;
+    return -1;
+  }
+  if (injector->readLimit != 0 && count > injector->readLimit) count = injector->readLimit;
+  return internal::RuntimeDiskIo().read(handle, buffer, count);
+}
+int64_t FaultyWrite(int handle, const void* buffer, uint32_t count) {
+  if (injector->Fails(Call::kWrite)) {
+    errno = injector->failErrno;
+    return -1;
+  }
+  return internal::RuntimeDiskIo().write(handle, buffer, count);
+}
+const internal::DiskIo kFaultyIo = {&FaultyOpen, &FaultyRead, &FaultyWrite};
+
+// Installs the injector for the lifetime of the holder.
+class ScopedInjector {
+ public:
+  explicit ScopedInjector(Injector* i) {
+    injector = i;
+    internal::SetDiskIoForTesting(&kFaultyIo);
+  }
+  ~ScopedInjector() {
+    internal::SetDiskIoForTesting(nullptr);
+    injector = nullptr;
+  }
+};
+
+const sfxpack::DsaPrivateKey& TestKey() {
+  static sfxpack::DsaPrivateKey key;
+  static bool loaded = [] {
+    std::string error;
+    bool ok = sfxpack::LoadDsaPrivateKey(SFXSTUB_TEST_PRIVATE_KEY, &key, &error);
+    EXPECT_TRUE(ok) << error;
+    return ok;
+  }();
+  (void)loaded;
+  return key;
+}
+
+Bytes ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// What one run through the three steps came to.
+struct Outcome {
+  int32_t open = -2, main = -2, files = -2;
+};
+
+class FaultInjectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sfxpack::PackageInput input;
+    input.stub = Bytes(0x60, 0);
+    input.stub[0] = 'M';
+    input.stub[1] = 'Z';
+    input.stub[0x3C] = 0x40;
+    input.stub[0x40] = 'P';
+    input.stub[0x41] = 'E';
+    input.mainProgram = Bytes(3000, 'm');
+    for (int i = 0; i < 3; ++i) {
+      sfxpack::PackageInput::File file;
+      file.name = "file" + std::to_string(i);
+      file.data = Bytes(5000 + 1000 * i, static_cast<uint8_t>('a' + i));
+      file.kind = i == 1 ? sfxpack::PackageInput::Kind::kPackage : sfxpack::PackageInput::Kind::kRaw;
+      input.files.push_back(file);
+    }
+    input.commandTemplate = "%CMDLINE%";
+    Bytes package;
+    std::string error;
+    auto signer = [](const uint8_t* data, size_t length) {
+      return sfxpack::MakeBinaryTrailer(TestKey(), data, length);
+    };
+    ASSERT_TRUE(sfxpack::BuildPackage(input, signer, &package, &error)) << error;
+    path = dir.Write("package.exe", package);
+    key = TestKey().pub;
+
+    // What a clean run writes, to compare every other run against.
+    Injector none;
+    expected = Run(&none, "clean");
+    ASSERT_EQ(0, expected.open);
+    ASSERT_EQ(0, expected.main);
+    ASSERT_EQ(0, expected.files);
+    for (int i = 0; i < 3; ++i) {
+      names.push_back("file" + std::to_string(i));
+      contents.push_back(ReadAll(JoinTargetPath(dir.Path("clean"), names.back())));
+    }
+    mainProgram = ReadAll(JoinTargetPath(dir.Path("clean"), "setup.ovr"));
+    ASSERT_EQ(Bytes(3000, 'm'), mainProgram);
+    for (int k = 0; k < 3; ++k) cleanCounts[k] = none.counts[k];
+  }
+
+  Outcome Run(Injector* inj, const std::string& folderName) {
+    const std::string folder = dir.Path(folderName);
+    fs::create_directory(folder);
+    ScopedInjector scope(inj);
+    Outcome o;
+    SfxArchive archive(key);
+    o.open = archive.Open(path);
+    if (o.open != 0) return o;
+    o.main = archive.ExtractMainProgram(JoinTargetPath(folder, "setup.ovr"));
+    if (o.main != 0) return o;
+    o.files = archive.ExtractFiles(folder);
+    return o;
+  }
+
+  // Checks one faulty run's folder and numbers against the contract.
+  void Check(const Outcome& o, const std::string& folderName, int32_t injected) {
+    const std::string folder = dir.Path(folderName);
+    const std::set<int32_t> openErrors = {kErrorFileNotFound, kErrorFileInvalid};
+    if (o.open != 0) {
+      EXPECT_TRUE(openErrors.count(o.open)) << o.open;
+      EXPECT_TRUE(fs::is_empty(folder));
+      return;
+    }
+    const std::string mainPath = JoinTargetPath(folder, "setup.ovr");
+    if (o.main != 0) {
+      EXPECT_TRUE(o.main == kErrorFileInvalid || o.main == kErrorCannotMake) << o.main;
+      EXPECT_FALSE(fs::exists(mainPath)) << "a partial main program remains";
+      return;
+    }
+    EXPECT_EQ(mainProgram, ReadAll(mainPath));
+    // The files before the failing one are whole; the failing one and those after are absent.
+    size_t written = 0;
+    while (written < names.size() && fs::exists(JoinTargetPath(folder, names[written]))) {
+      EXPECT_EQ(contents[written], ReadAll(JoinTargetPath(folder, names[written])))
+          << names[written] << " was written wrong";
+      ++written;
+    }
+    for (size_t i = written; i < names.size(); ++i) {
+      EXPECT_FALSE(fs::exists(JoinTargetPath(folder, names[i]))) << names[i];
+    }
+    if (o.files == 0) {
+      EXPECT_EQ(names.size(), written);
+    } else {
+      EXPECT_LT(written, names.size());
+      EXPECT_TRUE(o.files == injected || o.files == kErrorDiskFull ||
+                  o.files == kErrorNotEnoughMemory) << o.files;
+    }
+  }
+
+  TempDir dir;
+  std::string path;
+  DsaPublicKey key;
+  Outcome expected;
+  std::vector<std::string> names;
+  std::vector<Bytes> contents;
+  Bytes mainProgram;
+  int cleanCounts[3] = {0, 0, 0};
+};
+
+TEST_F(FaultInjectionTest, EveryCallFailingInTurnGivesADocumentedError) {
+  struct Kind {
+    Call call;
+    int error;
+    int32_t win32;
+  };
+  // EIO has no Win32 counterpart of its own and shows up as 120; ENOSPC is the full disk.
+  const Kind kinds[] = {{Call::kOpen, EACCES, 5}, {Call::kRead, EIO, 120}, {Call::kWrite, ENOSPC, 112}};
+  int runs = 0;
+  for (const Kind& kind : kinds) {
+    const int calls = cleanCounts[static_cast<int>(kind.call)];
+    ASSERT_GT(calls, 0);
+    for (int n = 1; n <= calls; ++n) {
+      SCOPED_TRACE("call kind " + std::to_string(static_cast<int>(kind.call)) + " number " +
+                   std::to_string(n));
+      Injector inj;
+      inj.failKind = kind.call;
+      inj.failAt = n;
+      inj.failErrno = kind.error;
+      const std::string folder = "run" + std::to_string(++runs);
+      Outcome o = Run(&inj, folder);
+      // The failure is never swallowed: one of the steps reports it.
+      EXPECT_TRUE(o.open != 0 || o.main != 0 || o.files != 0) << "an injected failure was lost";
+      Check(o, folder, kind.win32);
+    }
+  }
+}
+
+TEST_F(FaultInjectionTest, ReadsThatMoveFewerBytesStillGiveWholeFiles) {
+  // A read may return less than asked for without being at the end of the file; blocks taken
+  // out of the program's own file must still be whole.
+  Injector inj;
+  inj.readLimit = 1000;
+  Outcome o = Run(&inj, "short");
+  EXPECT_EQ(0, o.open);
+  EXPECT_EQ(0, o.main);
+  EXPECT_EQ(0, o.files);
+  Check(o, "short", 0);
+}
+
+TEST_F(FaultInjectionTest, AReadFailureWhileCopyingIsReportedNotWrittenAsZeros) {
+  // The last read of a clean run copies the last listed file: failing it must fail that file
+  // with the read's error number rather than write a block of zeros.
+  Injector inj;
+  inj.failKind = Call::kRead;
+  inj.failAt = cleanCounts[static_cast<int>(Call::kRead)];
+  inj.failErrno = ENOMEM;
+  Outcome o = Run(&inj, "lastread");
+  EXPECT_EQ(0, o.open);
+  EXPECT_EQ(0, o.main);
+  EXPECT_EQ(kErrorNotEnoughMemory, o.files);
+  EXPECT_TRUE(fs::exists(JoinTargetPath(dir.Path("lastread"), "file1")));
+  EXPECT_FALSE(fs::exists(JoinTargetPath(dir.Path("lastread"), "file2")));
+
+  Injector io;
+  io.failKind = Call::kRead;
+  io.failAt = cleanCounts[static_cast<int>(Call::kRead)];
+  io.failErrno = EACCES;
+  o = Run(&io, "lastread-access");
+  EXPECT_EQ(5, o.files);
+  EXPECT_FALSE(fs::exists(JoinTargetPath(dir.Path("lastread-access"), "file2")));
+}
+
+}  // namespace
+}  // namespace sfx
