@@ -8,9 +8,12 @@
 #include "sfxstub/host/win32_host.h"
 #include "sfxstub/main/archive_adapter.h"
 #include "sfxstub/main/command_tail.h"
+#include "sfxstub/main/dll_search.h"
 #include "sfxstub/main/main_sequence.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // Before anything can load a DLL: none may come from the package's folder.
+  sfx::LimitDllSearchToSystemFolder();
   InitCommonControls();
   sfx::Win32Host host(instance);
   // The tail is taken from the process command line by the stub's own rule rather than from
