@@ -93,10 +93,11 @@ uint8_t* DiskStream::ReadBlock(uint32_t count) {
     LastError = kErrorNotEnoughMemory;
     return nullptr;
   }
-  std::memset(block, 0, count);
   // A read may move fewer bytes than asked for without reaching the end; only a read of none
-  // means the end (the rest of the block stays zero), and a failed one fails the block.
-  for (uint32_t filled = 0; filled < count;) {
+  // means the end, and a failed one fails the block. Only what no read reached is zeroed: the
+  // block is not cleared first and then read over.
+  uint32_t filled = 0;
+  while (filled < count) {
     uint32_t got = 0;
     if (!Read(block + filled, count - filled, &got)) {
       delete[] block;
@@ -105,6 +106,7 @@ uint8_t* DiskStream::ReadBlock(uint32_t count) {
     if (got == 0) break;
     filled += got;
   }
+  std::memset(block + filled, 0, count - filled);
   return block;
 }
 

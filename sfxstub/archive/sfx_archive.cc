@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "sfxstub/archive/join_path.h"
 #include "sfxstub/archive/lowlevel_io.h"
@@ -288,6 +289,7 @@ int32_t SfxArchive::ReadFileEntry(FileStream* stream) {
 
 int32_t SfxArchive::ExtractMainProgram(const std::string& targetPath) {
   if (!opened || !InsideSignedContent(mainOffset, mainSize)) return kErrorFileInvalid;
+  if (mainSize > kMaxMainProgramSize) return kErrorNotEnoughMemory;
   if (file.Seek(mainOffset, kSeekSet) != mainOffset) return kErrorFileInvalid;
   uint8_t* content = nullptr;
   uint32_t length = 0;
@@ -295,6 +297,15 @@ int32_t SfxArchive::ExtractMainProgram(const std::string& targetPath) {
     StreamBlock block(&file, mainSize);
     MemoryStream packed;
     if (!block.get() || !packed.Attach(block.get(), mainSize)) return kErrorFileInvalid;
+    // The inflated size the header announces is allocated whole: above the bound it is refused
+    // as too much memory, not as a damaged package.
+    if (mainSize >= kPackageHeaderSize &&
+        std::memcmp(block.get(), CompressedPackageMagic(), kPackageMagicSize) == 0) {
+      const uint8_t* p = block.get() + kPackageMagicSize;
+      const uint32_t inflatedSize = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                                    static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+      if (inflatedSize > kMaxMainProgramSize) return kErrorNotEnoughMemory;
+    }
     if (!ReadPackageFile(&packed, &content, &length)) return kErrorFileInvalid;
   }
   std::unique_ptr<uint8_t[]> contentOwner(content);
@@ -340,31 +351,60 @@ void SfxArchive::ReportWritten(uint32_t size) {
 int32_t SfxArchive::ExtractFile(const std::string& folder, const FileRecord& record) {
   if (!opened || !InsideSignedContent(record.offset, record.size)) return kErrorFileInvalid;
   if (file.Seek(record.offset, kSeekSet) != record.offset) return kErrorFileInvalid;
-  StreamBlock block(&file, record.size);
-  // No memory for the block (8), or the program's own file failed to read (its error number).
-  if (!block.get()) {
-    return file.LastError != 0 ? static_cast<int32_t>(file.LastError) : kErrorNotEnoughMemory;
-  }
+  // The object is copied through one buffer of at most kCopyChunkSize bytes, so a listed file
+  // of any size needs no more memory than that; 8 only when this buffer can't be had.
+  const uint32_t bufferSize = record.size < kCopyChunkSize ? record.size : kCopyChunkSize;
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize == 0 ? 1 : bufferSize]);
+  if (!buffer) return kErrorNotEnoughMemory;
 
   const std::string targetPath = JoinTargetPath(folder, record.name);
   DiskStream target;
   if (!target.Create(targetPath.c_str())) {
     return target.LastError != 0 ? static_cast<int32_t>(target.LastError) : kErrorCannotMake;
   }
-  uint32_t written = 0;
-  bool wrote = target.Write(block.get(), record.size, &written);
-  if (!wrote || written != record.size) {
-    // A failed write leaves its errno in LastError. A short write without an error is what a
-    // full disk looks like, and LastError is not fresh then (it may even be 0, which would
-    // report the failure as success): such a write gives ERROR_DISK_FULL.
-    int32_t error = kErrorDiskFull;
-    if (!wrote && target.LastError != 0) error = static_cast<int32_t>(target.LastError);
+  int32_t error = 0;
+  uint32_t left = record.size;
+  uint32_t lastPiece = 0;
+  while (left > 0 && error == 0) {
+    // A read may move fewer bytes than asked for; only a failed one or one of none (the file
+    // became shorter than its signed range since Open) ends the copy.
+    uint32_t got = 0;
+    const uint32_t want = left < bufferSize ? left : bufferSize;
+    if (!file.Read(buffer.get(), want, &got)) {
+      error = file.LastError != 0 ? static_cast<int32_t>(file.LastError) : kErrorFileInvalid;
+      break;
+    }
+    if (got == 0 || got > want) {
+      error = kErrorFileInvalid;
+      break;
+    }
+    uint32_t written = 0;
+    bool wrote = target.Write(buffer.get(), got, &written);
+    if (!wrote || written != got) {
+      // A failed write leaves its errno in LastError. A short write without an error is what a
+      // full disk looks like, and LastError is not fresh then (it may even be 0, which would
+      // report the failure as success): such a write gives ERROR_DISK_FULL.
+      error = kErrorDiskFull;
+      if (!wrote && target.LastError != 0) error = static_cast<int32_t>(target.LastError);
+      break;
+    }
+    left -= got;
+    // The bar moves with the bytes, so that a large file does not hold it still. The last piece
+    // is reported once the file is closed, so the deltas of one file add up to its size and a
+    // file of one chunk or less gives one delta of its size, as a whole-file copy would.
+    if (left > 0) {
+      ReportWritten(got);
+    } else {
+      lastPiece = got;
+    }
+  }
+  if (error != 0) {
     target.Close();
     _unlink(targetPath.c_str());
     return error;
   }
   target.Close();
-  ReportWritten(record.size);
+  ReportWritten(lastPiece);
 
   // Both times from the record; a failure here leaves the file as it is.
   SetFileTimes(targetPath, record.time);

@@ -19,13 +19,18 @@
 //
 // Extraction (both need a successful Open; otherwise 1006):
 //   ExtractMainProgram inflates the "CMDP" package file into a new file: 1006 when it is not a
-//   valid package file, 82 when the target can't be made or written completely.
+//   valid package file, 82 when the target can't be made or written completely, 8 when its
+//   stored or inflated size is above kMaxMainProgramSize (it is handled in memory whole).
 //   ExtractFiles copies every listed object unchanged into the folder in catalog order, stopping
-//   at the first failure: 8 when there is no memory for an object, the read error of the
-//   program's own file, the create or write error
-//   otherwise (112 for a short write that the platform did not explain). A failed file is
-//   deleted; files written before it stay. Each written file gets its record's time as access
-//   and modification time.
+//   at the first failure: 8 when there is no memory for the copy buffer, the read error of the
+//   program's own file (1006 if it has become shorter than its signed range), the create or
+//   write error otherwise (112 for a short write that the platform did not explain). A failed
+//   file is deleted; files written before it stay. Each written file gets its record's time as
+//   access and modification time.
+//
+// Memory: an object is copied in pieces of kCopyChunkSize bytes, and the closing signature is
+// checked in pieces too (kHashChunkSize), so the archive needs a small constant plus the
+// catalog and the main program (stored and inflated), whatever the size of the package.
 #ifndef SFXSTUB_ARCHIVE_SFX_ARCHIVE_H_
 #define SFXSTUB_ARCHIVE_SFX_ARCHIVE_H_
 
@@ -48,6 +53,12 @@ constexpr int32_t kErrorInvalidParameter = 87; // ERROR_INVALID_PARAMETER
 constexpr int32_t kErrorDiskFull = 112;        // ERROR_DISK_FULL
 constexpr int32_t kErrorFileInvalid = 1006;    // ERROR_FILE_INVALID
 constexpr int32_t kErrorBadMainRange = -1;     // a "CMDP" payload other than 8 bytes
+
+// Listed objects are copied through a buffer of this many bytes (fewer for a smaller object).
+constexpr uint32_t kCopyChunkSize = 1u << 20;
+// The main program is inflated in memory in one piece; a stored or inflated size above this is
+// refused with 8 rather than tried (a 32-bit process could not hold much more).
+constexpr uint32_t kMaxMainProgramSize = 256u << 20;
 
 constexpr uint32_t kArchiveTrailerSize = 20;
 constexpr uint32_t kArchiveMagicSize = 16;

@@ -422,6 +422,81 @@ TEST_F(SfxArchiveTest, ThirdOfFiveFailingStopsTheRun) {
   EXPECT_EQ(2u, progress.deltas.size());
 }
 
+// Listed objects are copied in pieces of kCopyChunkSize: sizes at a piece boundary and one
+// byte either side come out byte for byte, with their times, and the bar moves piece by piece
+// with deltas that add up to each file's size.
+TEST_F(SfxArchiveTest, ObjectsLargerThanOneCopyPieceComeOutWhole) {
+  const uint32_t c = kCopyChunkSize;
+  Bytes big(2 * c + 100);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 131 + (i >> 13));
+  PackageBuilder b = Start();
+  ObjectRange object, main;
+  ASSERT_TRUE(b.AddRawFile(big.data(), big.size(), &object));
+  Bytes program = B("MZ the main setup program");
+  b.AddPackageFile(program.data(), program.size(), &main);
+  const std::vector<uint32_t> sizes = {c - 1, c, c + 1, 2 * c, object.size, 0};
+  std::vector<sfxpack::CatalogEntry> entries;
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    entries.push_back({"f" + std::to_string(i), {object.offset, sizes[i]}, 1000u + static_cast<uint32_t>(i)});
+  }
+  b.Finish(sfxpack::MakeCatalog("extract", "", main, entries));
+  const std::string path = Save(b);
+  const Bytes package = b.bytes();
+
+  RecordingProgress progress;
+  SfxArchive archive(key, &progress);
+  ASSERT_EQ(0, archive.Open(path));
+  ASSERT_EQ(0, archive.ExtractFiles(out));
+  uint64_t total = 0;
+  std::vector<int32_t> expectedDeltas;
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    const std::string target = JoinTargetPath(out, "f" + std::to_string(i));
+    EXPECT_EQ(Bytes(package.begin() + object.offset, package.begin() + object.offset + sizes[i]),
+              TempDir::Read(target)) << sizes[i];
+    EXPECT_EQ(1000u + i, ModificationTime(target));
+    total += sizes[i];
+    uint32_t left = sizes[i];
+    do {
+      const uint32_t piece = left < c ? left : c;
+      expectedDeltas.push_back(static_cast<int32_t>(piece));
+      left -= piece;
+    } while (left > 0);
+  }
+  EXPECT_EQ(std::vector<int32_t>({static_cast<int32_t>(total)}), progress.ranges);
+  EXPECT_EQ(expectedDeltas, progress.deltas);
+}
+
+// The main program is inflated in memory whole, so its sizes are bounded: a package file that
+// announces more than kMaxMainProgramSize is refused as too much memory (8), not as damage.
+TEST_F(SfxArchiveTest, MainProgramAboveTheBoundIsNotEnoughMemory) {
+  auto withInflatedSize = [&](uint32_t inflated) {
+    Bytes content = B("MZ small program");
+    Bytes packed;
+    std::string error;
+    EXPECT_TRUE(sfxpack::MakePackageFileBody(content.data(), content.size(), &packed, &error));
+    packed[16] = static_cast<uint8_t>(inflated);
+    packed[17] = static_cast<uint8_t>(inflated >> 8);
+    packed[18] = static_cast<uint8_t>(inflated >> 16);
+    packed[19] = static_cast<uint8_t>(inflated >> 24);
+    PackageBuilder b = Start();
+    ObjectRange main;
+    b.AddRawFile(packed.data(), packed.size(), &main);
+    b.Finish(sfxpack::MakeCatalog("extract", "", main, {}));
+    return Save(b, "main" + std::to_string(inflated) + ".exe");
+  };
+  for (uint32_t inflated : {kMaxMainProgramSize + 1, 0xFFFFFFFFu}) {
+    SfxArchive archive(key);
+    ASSERT_EQ(0, archive.Open(withInflatedSize(inflated)));
+    EXPECT_EQ(8, archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr"))) << inflated;
+    EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "setup.ovr")));
+  }
+  // A claim larger than the content but within the bound is fine: the real content is written.
+  SfxArchive archive(key);
+  ASSERT_EQ(0, archive.Open(withInflatedSize(1000)));
+  ASSERT_EQ(0, archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
+  EXPECT_EQ(B("MZ small program"), TempDir::Read(JoinTargetPath(out, "setup.ovr")));
+}
+
 #if !defined(_WIN32)
 // A file size limit makes the write come back short without an error: the partial file goes,
 // and the failure is not reported as success.

@@ -18,7 +18,6 @@ namespace {
 
 using CryptoPP::Integer;
 
-constexpr uint32_t kHashPiece = 64 * 1024;
 constexpr uint32_t kQSize = sizeof(DsaPublicKey::q);
 
 Integer BigEndian(const uint8_t* bytes, size_t n) { return Integer(bytes, n, Integer::UNSIGNED); }
@@ -98,14 +97,15 @@ bool VerifySignedFile(const char* path, const DsaPublicKey& key) {
   if (kind == SignatureKind::TextMd5) return false;  // a bare digest proves nothing
   if (stream.Seek(0, kSeekSet) != 0) return false;
 
-  std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kHashPiece]);
+  const uint32_t pieceSize = std::max<uint32_t>(1, std::min(signedLength, kHashChunkSize));
+  std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[pieceSize]);
   if (!piece) return false;
   uint8_t digest[kMd5DigestSize];
   try {
     CryptoPP::Weak::MD5 md5;
     for (uint32_t left = signedLength; left > 0;) {
       uint32_t done = 0;
-      if (!stream.Read(piece.get(), std::min(left, kHashPiece), &done) || done == 0) return false;
+      if (!stream.Read(piece.get(), std::min(left, pieceSize), &done) || done == 0) return false;
       const uint32_t n = kind == SignatureKind::TextDsa ? KeepPrintable(piece.get(), done) : done;
       md5.Update(piece.get(), n);
       left -= done;

@@ -25,6 +25,10 @@ struct DsaPublicKey {
 // (library sfx_signer_key).
 extern const DsaPublicKey SignerPublicKey;
 
+// The covered bytes of a file are read and hashed in pieces of this many bytes, so checking a
+// file of any size takes one buffer of this size.
+constexpr uint32_t kHashChunkSize = 1u << 20;
+
 // True if the file's outermost trailer is a DSA trailer whose signature verifies with `key`.
 // A missing or unreadable file, no trailer, an MD5 trailer (refused before anything is hashed),
 // a short read and a mismatch all answer false. The trailer and the covered bytes are read

@@ -173,6 +173,57 @@ TEST(VerifySignedFileTest, SignedLengthZeroAndLargeFiles) {
   EXPECT_TRUE(VerifySignedFile(text.path(), TestKey().pub));
 }
 
+// The covered bytes are hashed piece by piece: lengths at the piece size and one byte either
+// side must verify, and a change on either side of a piece boundary must still be seen.
+TEST(VerifySignedFileTest, SignedLengthsAroundTheHashChunk) {
+  const size_t c = kHashChunkSize;
+  for (size_t length : {c - 1, c, c + 1, 2 * c}) {
+    SCOPED_TRACE(length);
+    const Bytes signedFile = BinarySigned(Sample(length));
+    test::ScratchFile file(signedFile);
+    EXPECT_TRUE(VerifySignedFile(file.path(), TestKey().pub));
+    for (size_t at : {c - 1, c, length - 1}) {
+      if (at >= length) continue;
+      Bytes changed = signedFile;
+      changed[at] ^= 1;
+      file.Rewrite(changed);
+      EXPECT_FALSE(VerifySignedFile(file.path(), TestKey().pub)) << "byte " << at;
+    }
+  }
+}
+
+// For the text kind each piece is filtered on its own: printable bytes on both sides of a piece
+// boundary, and line breaks or high bytes that move them across it, give the same digest.
+TEST(VerifySignedFileTest, TextKindFilteredBytesStraddlePieces) {
+  const size_t c = kHashChunkSize;
+  Bytes lines;
+  while (lines.size() < c + 40) {
+    const std::string line = "Key" + std::to_string(lines.size()) + "=Value\r\n";
+    lines.insert(lines.end(), line.begin(), line.end());
+  }
+  const Bytes trailer = sfxpack::MakeTextDsaTrailer(TestKey(), lines.data(), lines.size());
+  test::ScratchFile file(Concat(lines, trailer));
+  ASSERT_TRUE(VerifySignedFile(file.path(), TestKey().pub));
+
+  // Filler that the filter drops, put just before the boundary, shifts the printable bytes
+  // across it; the verdict stays.
+  for (size_t filler : {size_t{1}, size_t{7}, size_t{4096}}) {
+    Bytes shifted = lines;
+    shifted.insert(shifted.begin() + (c - 3), filler, 0x0A);
+    shifted.insert(shifted.begin() + (c - 3), 0xC3);
+    file.Rewrite(Concat(shifted, trailer));
+    EXPECT_TRUE(VerifySignedFile(file.path(), TestKey().pub)) << filler;
+  }
+  // A printable change right at the boundary, on either side, is seen.
+  for (size_t at : {c - 1, c}) {
+    Bytes changed = lines;
+    if (changed[at] < 0x20) continue;
+    changed[at] = changed[at] == 'A' ? 'B' : 'A';
+    file.Rewrite(Concat(changed, trailer));
+    EXPECT_FALSE(VerifySignedFile(file.path(), TestKey().pub)) << "byte " << at;
+  }
+}
+
 TEST(VerifySignedFileTest, BytesAfterTheTrailerDoNotCount) {
   for (uint32_t padding : {0u, 5u, 7u}) {
     uint32_t length = 0;
