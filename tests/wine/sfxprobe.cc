@@ -14,6 +14,10 @@
 // file of its own folder is copied, so a test can compare them after the stub has cleaned up.
 // With SFXPROBE_GROW_MAIN set, each run appends one byte to setup.ovr in its folder (a PE image
 // ignores bytes after its sections), so a test can see whether the next run was copied afresh.
+// SFXPROBE_HOLD=<name>,<ms> with SFXPROBE_HOLDER naming host_holder: before exiting, it starts
+// the holder on that file of its own folder for <ms> milliseconds (without inheriting handles) and
+// waits until the file is held, so the stub's clean-up finds it locked. SFXPROBE_CRASH set: after
+// the report it dies of an access violation instead of exiting.
 // Without SFXPROBE_REPORT it only exits.
 #include <windows.h>
 
@@ -85,6 +89,28 @@ std::vector<std::string> ListFolder(const std::string& folder) {
   return lines;
 }
 
+// Starts host_holder on `path` for `ms` milliseconds and waits until it holds the file.
+void HoldFile(const std::string& path, const std::string& ms) {
+  const std::string holder = Env("SFXPROBE_HOLDER");
+  if (holder.empty()) return;
+  const std::string eventName = "sfxprobe-hold-" + std::to_string(GetCurrentProcessId());
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+  std::string line = "\"" + holder + "\" \"" + path + "\" " + ms + " " + eventName;
+  std::vector<char> commandLine(line.begin(), line.end());
+  commandLine.push_back('\0');
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info;
+  if (CreateProcessA(holder.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                     nullptr, &startup, &info)) {
+    WaitForSingleObject(ready, 10000);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+  if (ready) CloseHandle(ready);
+}
+
 }  // namespace
 
 int main() {
@@ -135,6 +161,17 @@ int main() {
   if (file) {
     std::fwrite(report.data(), 1, report.size(), file);
     std::fclose(file);
+  }
+
+  const std::string hold = Env("SFXPROBE_HOLD");
+  const size_t comma = hold.find(',');
+  if (comma != std::string::npos) {
+    HoldFile(folder + "\\" + hold.substr(0, comma), hold.substr(comma + 1));
+  }
+  if (!Env("SFXPROBE_CRASH").empty()) {
+    // An unhandled access violation, as a wild pointer would raise it: the process ends with
+    // 0xC0000005, which the stub must pass on.
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
   }
   ExitProcess(exitCode);
 }
