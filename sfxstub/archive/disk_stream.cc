@@ -49,11 +49,16 @@ bool DiskStream::Open(const char* path, int flags) {
   return true;
 }
 
-bool DiskStream::OpenRead(const char* path) { return Open(path, _O_RDONLY | _O_BINARY); }
+// Handles are not inherited: the setup program is started with handle inheritance on, and it has
+// no use for the stub's handles to its own file (which would keep the package open for as long
+// as the setup program and its children run) or to a file being written.
+bool DiskStream::OpenRead(const char* path) {
+  return Open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
 
 bool DiskStream::Create(const char* path) {
   sizeStale = false;
-  return Open(path, _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY);
+  return Open(path, _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT);
 }
 
 bool DiskStream::Read(void* buffer, uint32_t count, uint32_t* done) {

@@ -18,6 +18,7 @@ class DiskStream : public FileStream {
   DiskStream() = default;
   ~DiskStream() override;
 
+  // Both opens make a handle that child processes do not inherit.
   // Opens an existing file for reading, untranslated.
   bool OpenRead(const char* path);
   // Creates the file (or truncates an existing one) for reading and writing, untranslated.

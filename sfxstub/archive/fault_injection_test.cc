@@ -4,6 +4,8 @@
 // before it stay (for the clean-up), and a run that reports success has written exact copies.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -265,6 +267,27 @@ TEST_F(FaultInjectionTest, AReadFailureWhileCopyingIsReportedNotWrittenAsZeros) 
   EXPECT_EQ(5, o.files);
   EXPECT_FALSE(fs::exists(JoinTargetPath(dir.Path("lastread-access"), "file2")));
 }
+
+#if !defined(_WIN32)
+// The setup program runs with handle inheritance on; the stub's own file handles stay behind.
+TEST(DiskStreamInheritTest, HandlesAreNotInherited) {
+  TempDir dir;
+  const std::string path = dir.Write("file", std::string("x"));
+  DiskStream read, created;
+  ASSERT_TRUE(read.OpenRead(path.c_str()));
+  ASSERT_TRUE(created.Create(dir.Path("new").c_str()));
+  int open = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(entry.path(), ec);
+    if (ec || (target != fs::path(path) && target != fs::path(dir.Path("new")))) continue;
+    ++open;
+    const int fd = std::stoi(entry.path().filename().string());
+    EXPECT_NE(0, fcntl(fd, F_GETFD) & FD_CLOEXEC) << target;
+  }
+  EXPECT_EQ(2, open);
+}
+#endif
 
 }  // namespace
 }  // namespace sfx

@@ -29,6 +29,7 @@
 #define _O_CREAT O_CREAT
 #define _O_TRUNC O_TRUNC
 #define _O_BINARY 0
+#define _O_NOINHERIT O_CLOEXEC
 #define _S_IREAD S_IRUSR
 #define _S_IWRITE S_IWUSR
 #endif
