@@ -12,7 +12,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 PKGS=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libcrypto++-dev zlib1g-dev
       g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32 xvfb xauth x11-apps dpkg-dev
-      openssl osslsigncode imagemagick)
+      openssl osslsigncode imagemagick time)
 
 missing=()
 for p in "${PKGS[@]}"; do
