@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -269,6 +270,58 @@ TEST_F(FaultInjectionTest, AReadFailureWhileCopyingIsReportedNotWrittenAsZeros) 
 }
 
 #if !defined(_WIN32)
+// Swaps the file at `path` for `replacement` right after the first open of it, as someone who
+// can rename files in the package's folder could do between the check and the extraction.
+// Native only: Windows refuses to rename a file the runtime holds open, though it lets a running
+// program's own file be renamed, which is the case that matters for the stub.
+struct Swapper {
+  std::string path;
+  Bytes replacement;
+  bool swapped = false;
+};
+Swapper* swapper = nullptr;
+
+int SwappingOpen(const char* path, int flags) {
+  const int handle = internal::RuntimeDiskIo().open(path, flags);
+  if (handle != -1 && !swapper->swapped && swapper->path == path) {
+    swapper->swapped = true;
+    fs::rename(swapper->path, swapper->path + ".old");
+    std::ofstream(swapper->path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(swapper->replacement.data()),
+               static_cast<std::streamsize>(swapper->replacement.size()));
+  }
+  return handle;
+}
+
+TEST_F(FaultInjectionTest, AFileSwappedAfterTheCheckIsNeverExtracted) {
+  // The replacement is the package with one byte of file0 changed: same length, same trailer,
+  // but not what was signed.
+  Bytes tampered = ReadAll(path);
+  const Bytes run(5000, 'a');
+  auto at = std::search(tampered.begin(), tampered.end(), run.begin(), run.end());
+  ASSERT_NE(tampered.end(), at);
+  at[100] = 'Z';
+  Swapper swap{path, tampered};
+  swapper = &swap;
+  const internal::DiskIo swappingIo = {&SwappingOpen, internal::RuntimeDiskIo().read,
+                                       internal::RuntimeDiskIo().write};
+  internal::SetDiskIoForTesting(&swappingIo);
+  const std::string folder = dir.Path("swapped");
+  fs::create_directory(folder);
+  int32_t open, files = -2;
+  {
+    SfxArchive archive(key);
+    open = archive.Open(path);
+    if (open == 0) files = archive.ExtractFiles(folder);
+  }
+  internal::SetDiskIoForTesting(nullptr);
+  swapper = nullptr;
+  ASSERT_TRUE(swap.swapped);
+  if (open == 0 && files == 0) {
+    EXPECT_EQ(contents[0], ReadAll(JoinTargetPath(folder, "file0"))) << "unsigned bytes extracted";
+  }
+}
+
 // The setup program runs with handle inheritance on; the stub's own file handles stay behind.
 TEST(DiskStreamInheritTest, HandlesAreNotInherited) {
   TempDir dir;

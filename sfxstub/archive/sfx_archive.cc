@@ -153,14 +153,16 @@ int32_t SfxArchive::Open(const std::string& path) {
   commandTemplate.clear();
   files.clear();
 
-  // Nothing of the file is interpreted before its closing signature verifies.
-  if (!VerifySignedFile(path.c_str(), key)) return kErrorFileInvalid;
+  // Nothing of the file is interpreted before its closing signature verifies. The check, the
+  // trailer search and every later read go through one handle: opened again by name, the file
+  // could be another one by then (renamed away and replaced), whose bytes nobody checked. A file
+  // that can't be opened fails the check, as it always has (1006).
+  if (!file.OpenRead(path.c_str())) return kErrorFileInvalid;
+  if (!VerifySignedStream(&file, key)) return kErrorFileInvalid;
   uint8_t signature[40];
   SignatureKind kind;
   uint32_t length = 0;
-  if (!FindSignatureTrailer(path.c_str(), signature, &kind, &length)) return kErrorFileInvalid;
-  if (!file.OpenRead(path.c_str())) return kErrorFileNotFound;
-  // The file may have changed between the two looks at it; the trailer must still fit.
+  if (!FindSignatureTrailerInStream(&file, signature, &kind, &length)) return kErrorFileInvalid;
   if (file.Size() < length || length < kArchiveTrailerSize) return kErrorFileInvalid;
   signedLength = length;
 

@@ -12,8 +12,8 @@
 // "CMDP", "NAME", "PTRL" replace earlier ones, every "LIST" appends, unknown tags are skipped.
 //
 // Open checks, in this order, and interprets nothing before the closing signature verifies:
-//   whole-file signature (1006), trailer (1006), open for reading (2), L against the file
-//   (1006), archive magic (1006), catalog offset (1006), catalog package file (1006), then the
+//   open for reading and whole-file signature, through that one handle (1006), trailer (1006),
+//   L against the file (1006), archive magic (1006), catalog offset (1006), catalog package file (1006), then the
 //   catalog: a "CMDP" payload other than 8 bytes (-1), mode other than "extract" (87), a bad
 //   "FILE" (1006), no "CMDP" (1006), a stored range outside the signed content (1006).
 //

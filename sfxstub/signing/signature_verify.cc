@@ -87,9 +87,16 @@ bool VerifyDsaSignature(const uint8_t digest[16], const uint8_t* signature, uint
 }
 
 bool VerifySignedFile(const char* path, const DsaPublicKey& key) {
-  // The trailer and the covered bytes come through the same handle, so both are of one file.
   DiskStream stream;
   if (!stream.OpenRead(path)) return false;
+  const bool verified = VerifySignedStream(&stream, key);
+  stream.Close();
+  return verified;
+}
+
+bool VerifySignedStream(FileStream* source, const DsaPublicKey& key) {
+  // The trailer and the covered bytes come through the same handle, so both are of one file.
+  FileStream& stream = *source;
   uint8_t signature[kDsaSignatureSize];
   SignatureKind kind;
   uint32_t signedLength = 0;
@@ -114,7 +121,6 @@ bool VerifySignedFile(const char* path, const DsaPublicKey& key) {
   } catch (...) {
     return false;
   }
-  stream.Close();
   return VerifyDsaSignature(digest, signature, kDsaSignatureSize, key);
 }
 

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "sfxstub/archive/file_stream.h"
+
 namespace sfx {
 
 // A DSA public key with a 1024-bit p and a 160-bit q; every number big-endian.
@@ -34,6 +36,10 @@ constexpr uint32_t kHashChunkSize = 1u << 20;
 // a short read and a mismatch all answer false. The trailer and the covered bytes are read
 // through one open handle, and the covered bytes are hashed in pieces, not held in memory whole.
 bool VerifySignedFile(const char* path, const DsaPublicKey& key = SignerPublicKey);
+// The same check on an open stream (from offset 0 to its Size()); the position is left anywhere.
+// Checking and then reading through one handle means the bytes read are the bytes checked, even
+// if the file's name is made to point at another file in between.
+bool VerifySignedStream(FileStream* stream, const DsaPublicKey& key = SignerPublicKey);
 
 // The DSA check of `signature` (r || s) over `digest`. False for a length other than 40, for r or
 // s outside [1, q-1] (before any exponentiation), for a malformed key, and for a mismatch.
