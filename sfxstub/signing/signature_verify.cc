@@ -1,26 +1,27 @@
 #include "sfxstub/signing/signature_verify.h"
 
-#define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
-#include <cryptopp/integer.h>
-#include <cryptopp/md5.h>
-#include <cryptopp/modarith.h>
-
 #include <algorithm>
 #include <memory>
 #include <new>
 
 #include "sfxstub/archive/disk_stream.h"
+#include "sfxstub/signing/dsa_arithmetic.h"
+#include "sfxstub/signing/md5.h"
 #include "sfxstub/signing/signature_trailer.h"
 
 namespace sfx {
 
 namespace {
 
-using CryptoPP::Integer;
+using dsa::Number;
 
 constexpr uint32_t kQSize = sizeof(DsaPublicKey::q);
 
-Integer BigEndian(const uint8_t* bytes, size_t n) { return Integer(bytes, n, Integer::UNSIGNED); }
+Number BigEndian(const uint8_t* bytes, size_t n) {
+  Number x;
+  dsa::FromBigEndian(bytes, n, &x);  // at most 128 bytes here, always fits
+  return x;
+}
 
 // Moves the bytes of 0x20..0x7F to the front of the buffer, in their order; returns their count.
 uint32_t KeepPrintable(uint8_t* data, uint32_t length) {
@@ -32,39 +33,38 @@ uint32_t KeepPrintable(uint8_t* data, uint32_t length) {
 }
 
 bool VerifyDsa(const uint8_t digest[16], const uint8_t* signature, const DsaPublicKey& key) {
-  const Integer p = BigEndian(key.p, sizeof(key.p));
-  const Integer q = BigEndian(key.q, sizeof(key.q));
-  const Integer h = BigEndian(digest, kMd5DigestSize);
-  const Integer r = BigEndian(signature, kQSize);
-  const Integer s = BigEndian(signature + kQSize, kQSize);
+  const Number p = BigEndian(key.p, sizeof(key.p));
+  const Number q = BigEndian(key.q, sizeof(key.q));
+  const Number h = BigEndian(digest, kMd5DigestSize);
+  const Number r = BigEndian(signature, kQSize);
+  const Number s = BigEndian(signature + kQSize, kQSize);
   // Range checks before any arithmetic: r and s must lie in [1, q-1].
-  if (!(r < q) || r < Integer::One() || !(s < q) || s < Integer::One()) return false;
+  if (dsa::Compare(r, q) >= 0 || r.IsZero() || dsa::Compare(s, q) >= 0 || s.IsZero()) return false;
   // Montgomery form needs an odd modulus; a real p is an odd prime.
-  if (p.IsEven() || p <= Integer::One()) return false;
-  const Integer w = s.InverseMod(q);
-  // Only a q that is not prime leaves s without an inverse; without this check w = 0 would make
-  // v = 1 and accept r = 1.
-  if (w.IsZero()) return false;
-  const Integer u1 = (h * w) % q;
-  const Integer u2 = (r * w) % q;
-  const CryptoPP::MontgomeryRepresentation mod(p);
-  const Integer gm = mod.ConvertIn(BigEndian(key.g, sizeof(key.g)) % p);
-  const Integer ym = mod.ConvertIn(BigEndian(key.y, sizeof(key.y)) % p);
-  const Integer v = mod.ConvertOut(mod.CascadeExponentiate(gm, u1, ym, u2)) % q;
-  return v == r;
+  dsa::Montgomery mod;
+  if (!mod.Init(p)) return false;
+  // The inverse is checked (s w mod q = 1), so a q that is not prime, which could leave s
+  // without an inverse, answers no rather than going on with a wrong w.
+  Number w, u1, u2, power, v;
+  if (!dsa::InversePrimeMod(s, q, &w)) return false;
+  if (!dsa::MultiplyMod(h, w, q, &u1) || !dsa::MultiplyMod(r, w, q, &u2)) return false;
+  const Number g = BigEndian(key.g, sizeof(key.g));
+  const Number y = BigEndian(key.y, sizeof(key.y));
+  if (!mod.CascadeExponentiate(g, u1, y, u2, &power) || !dsa::Remainder(power, q, &v)) return false;
+  return dsa::Compare(v, r) == 0;
 }
 
 }  // namespace
 
 void Md5Digest(uint8_t out[16], const uint8_t* data, uint32_t length) {
   static const uint8_t kNothing = 0;
-  CryptoPP::Weak::MD5 md5;
+  Md5 md5;
   md5.Update(length ? data : &kNothing, length);
   md5.Final(out);
 }
 
 bool TextDigest(uint8_t out[16], const uint8_t* data, uint32_t length) {
-  CryptoPP::Weak::MD5 md5;
+  Md5 md5;
   uint8_t piece[4096];
   for (uint32_t at = 0; at < length;) {
     const uint32_t n = std::min<uint32_t>(length - at, sizeof(piece));
@@ -79,11 +79,7 @@ bool TextDigest(uint8_t out[16], const uint8_t* data, uint32_t length) {
 bool VerifyDsaSignature(const uint8_t digest[16], const uint8_t* signature, uint32_t length,
                         const DsaPublicKey& key) {
   if (length != 2 * kQSize || !digest || !signature) return false;
-  try {
-    return VerifyDsa(digest, signature, key);
-  } catch (...) {  // lack of memory in the arithmetic: no
-    return false;
-  }
+  return VerifyDsa(digest, signature, key);  // fixed-size numbers: nothing to allocate
 }
 
 bool VerifySignedFile(const char* path, const DsaPublicKey& key) {
@@ -109,7 +105,7 @@ bool VerifySignedStream(FileStream* source, const DsaPublicKey& key) {
   if (!piece) return false;
   uint8_t digest[kMd5DigestSize];
   try {
-    CryptoPP::Weak::MD5 md5;
+    Md5 md5;
     for (uint32_t left = signedLength; left > 0;) {
       uint32_t done = 0;
       if (!stream.Read(piece.get(), std::min(left, pieceSize), &done) || done == 0) return false;
