@@ -55,7 +55,9 @@ constexpr int32_t kErrorFileInvalid = 1006;    // ERROR_FILE_INVALID
 constexpr int32_t kErrorBadMainRange = -1;     // a "CMDP" payload other than 8 bytes
 
 // Listed objects are copied through a buffer of this many bytes (fewer for a smaller object).
-constexpr uint32_t kCopyChunkSize = 1u << 20;
+// Small enough to stay in the processor's cache between the read and the write, which makes
+// the copy measurably faster than with 1 MiB pieces (scripts/bench.sh).
+constexpr uint32_t kCopyChunkSize = 256u << 10;
 // The main program is inflated in memory in one piece; a stored or inflated size above this is
 // refused with 8 rather than tried (a 32-bit process could not hold much more).
 constexpr uint32_t kMaxMainProgramSize = 256u << 20;

@@ -42,8 +42,8 @@ void Md5::Reset() {
 // the round function per step is several times slower.
 #define SFX_MD5_STEP(f, a, b, c, d, k, s, i) \
   a = b + Rotl(a + f(b, c, d) + kSine[i] + m[k], s)
-#define SFX_MD5_F(x, y, z) (((x) & (y)) | (~(x) & (z)))
-#define SFX_MD5_G(x, y, z) (((x) & (z)) | ((y) & ~(z)))
+#define SFX_MD5_F(x, y, z) ((((y) ^ (z)) & (x)) ^ (z))
+#define SFX_MD5_G(x, y, z) ((((x) ^ (y)) & (z)) ^ (y))
 #define SFX_MD5_H(x, y, z) ((x) ^ (y) ^ (z))
 #define SFX_MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
 
