@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # The stub end to end: sets the machine up, builds, packs a small setup package signed with the
 # test signer's key, runs it under Wine quietly (/verysilent) and shows what its setup program
-# saw and the exit code; then runs a damaged copy and shows the stub's error report.
+# saw and the exit code; then runs a damaged copy and shows the stub's error report; then runs
+# a larger package with its progress window on a virtual X display (Xvfb) and saves screenshots
+# taken while it works under build/demo/screenshots/.
 #
-# usage: scripts/demo.sh [--window]
-#   --window  also run the package with its progress window on a virtual X display (Xvfb) and
-#             save screenshots taken while it works under build/demo/screenshots/
+# usage: scripts/demo.sh [--no-window]
+#   --no-window  skip the run with the progress window
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-with_window=0
-[ "${1:-}" = "--window" ] && with_window=1
+with_window=1
+[ "${1:-}" = "--no-window" ] && with_window=0
 
 say() { printf '\n== %s\n' "$*"; }
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
@@ -95,7 +96,7 @@ if [ "$with_window" = 1 ]; then
   "$SFXPACK" pack --stub "$STUB" --key "$KEY" --main "$SETUP" \
     --raw "big.bin=$demo/payload/big.bin" --cmdline "$template" -o "$demo/window-setup.exe"
   xvfb-run -a -s "-screen 0 800x600x24" bash -c '
-    wine "$1" "$2" "\"$2\"" >/dev/null &
+    wine "$1" "$2" "\"$2\"" >"$3/run.txt" &
     pid=$!
     i=0
     while kill -0 "$pid" 2>/dev/null && [ $i -lt 100 ]; do
@@ -108,6 +109,8 @@ if [ "$with_window" = 1 ]; then
   for shot in "$demo"/screenshots/*.png; do
     [ "$(identify -format '%k' "$shot" 2>/dev/null || echo 0)" -gt 1 ] || rm -f "$shot"
   done
+  echo "The stub exited with: $(tr -d '\r' <"$demo/screenshots/run.txt" | sed -n 's/^exit=//p')"
+  rm -f "$demo/screenshots/run.txt"
   echo "$(ls "$demo/screenshots" | wc -l) screenshots with the window saved in build/demo/screenshots"
 fi
 say "Done"
