@@ -18,6 +18,7 @@
 #include "sfxstub/archive/disk_stream.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "tests/common/temp_dir.h"
+#include "tests/common/test_signer.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/dsa_signer.h"
 #include "tools/sfxpack/package_writer.h"
@@ -82,17 +83,7 @@ class ScopedInjector {
   }
 };
 
-const sfxpack::DsaPrivateKey& TestKey() {
-  static sfxpack::DsaPrivateKey key;
-  static bool loaded = [] {
-    std::string error;
-    bool ok = sfxpack::LoadDsaPrivateKey(SFXSTUB_TEST_PRIVATE_KEY, &key, &error);
-    EXPECT_TRUE(ok) << error;
-    return ok;
-  }();
-  (void)loaded;
-  return key;
-}
+const sfxpack::DsaPrivateKey& TestKey() { return TestSignerKey(); }
 
 Bytes ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

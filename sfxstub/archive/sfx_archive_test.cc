@@ -20,6 +20,7 @@
 #include "sfxstub/archive/package_file.h"
 #include "tests/common/minimal_pe.h"
 #include "tests/common/temp_dir.h"
+#include "tests/common/test_signer.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/dsa_signer.h"
 #include "tools/sfxpack/package_writer.h"
@@ -37,17 +38,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-const sfxpack::DsaPrivateKey& TestKey() {
-  static sfxpack::DsaPrivateKey key;
-  static bool loaded = [] {
-    std::string error;
-    bool ok = sfxpack::LoadDsaPrivateKey(SFXSTUB_TEST_PRIVATE_KEY, &key, &error);
-    EXPECT_TRUE(ok) << error;
-    return ok;
-  }();
-  (void)loaded;
-  return key;
-}
+const sfxpack::DsaPrivateKey& TestKey() { return TestSignerKey(); }
 
 sfxpack::TrailerSigner Signer() {
   return [](const uint8_t* data, size_t length) {

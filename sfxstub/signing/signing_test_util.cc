@@ -1,4 +1,5 @@
 #include "sfxstub/signing/signing_test_util.h"
+#include "tests/common/test_signer.h"
 
 #include <gtest/gtest.h>
 
@@ -24,17 +25,7 @@ void PutU32(Bytes* b, uint32_t at, uint32_t v) {
 
 }  // namespace
 
-const sfxpack::DsaPrivateKey& TestKey() {
-  static const std::unique_ptr<sfxpack::DsaPrivateKey> key = [] {
-    auto k = std::make_unique<sfxpack::DsaPrivateKey>();
-    std::string error;
-    if (!sfxpack::LoadDsaPrivateKey(SFXSTUB_TEST_PRIVATE_KEY, k.get(), &error)) {
-      ADD_FAILURE() << "cannot load the test signer key: " << error;
-    }
-    return k;
-  }();
-  return *key;
-}
+const sfxpack::DsaPrivateKey& TestKey() { return TestSignerKey(); }
 
 Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 

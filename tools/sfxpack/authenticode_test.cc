@@ -1,6 +1,7 @@
 // Authenticode signing of packages: the header bookkeeping with a stand-in signer, then the real
 // command with osslsigncode and a throwaway self-signed certificate.
 #include "tools/sfxpack/authenticode.h"
+#include "tests/common/test_signer.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -26,15 +27,7 @@ constexpr uint32_t kPeOffset = 0x80;
 constexpr uint32_t kChecksumAt = kPeOffset + 0x58;
 constexpr uint32_t kEntryAt = kPeOffset + 0x98;
 
-const DsaPrivateKey& TestKey() {
-  static DsaPrivateKey key = [] {
-    DsaPrivateKey k;
-    std::string error;
-    if (!LoadDsaPrivateKey(SFXSTUB_TEST_PRIVATE_KEY, &k, &error)) ADD_FAILURE() << error;
-    return k;
-  }();
-  return key;
-}
+const DsaPrivateKey& TestKey() { return sfx::TestSignerKey(); }
 
 uint32_t U32At(const Bytes& b, size_t at) {
   return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);

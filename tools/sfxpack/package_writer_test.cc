@@ -11,6 +11,7 @@
 #include "sfxstub/signing/signature_verify.h"
 #include "tests/common/minimal_pe.h"
 #include "tests/common/temp_dir.h"
+#include "tests/common/test_signer.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/dsa_signer.h"
 
@@ -21,17 +22,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-const DsaPrivateKey& Key() {
-  static DsaPrivateKey key;
-  static bool loaded = [] {
-    std::string error;
-    bool ok = LoadDsaPrivateKey(SFXSTUB_TEST_PRIVATE_KEY, &key, &error);
-    EXPECT_TRUE(ok) << error;
-    return ok;
-  }();
-  (void)loaded;
-  return key;
-}
+const DsaPrivateKey& Key() { return sfx::TestSignerKey(); }
 
 TrailerSigner Signer() {
   return [](const uint8_t* data, size_t length) { return MakeBinaryTrailer(Key(), data, length); };
