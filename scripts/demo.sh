@@ -85,12 +85,7 @@ if [ "$with_window" = 1 ]; then
   say "Running with the progress window on a virtual display (screenshots in build/demo/screenshots)"
   # A prefix of its own with Wine's X11 driver (the test prefix uses the null driver), made once.
   export WINEPREFIX=$root/build/demo-wineprefix-x11
-  if [ ! -f "$WINEPREFIX/.x11-ready" ]; then
-    bash tests/wine/make-prefix.sh
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
-    wineserver -w
-    touch "$WINEPREFIX/.x11-ready"
-  fi
+  bash tests/wine/make-prefix.sh x11
   mkdir -p "$demo/screenshots"
   head -c 60000000 /dev/urandom >"$demo/payload/big.bin"
   "$SFXPACK" pack --stub "$STUB" --key "$KEY" --main "$SETUP" \

@@ -14,12 +14,7 @@ winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 
 mkdir -p "$work"
 export WINEPREFIX="$work/wineprefix-x11" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
-if [ ! -f "$WINEPREFIX/.x11-ready" ]; then
-  bash "$here/make-prefix.sh"
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
-  wineserver -w
-  touch "$WINEPREFIX/.x11-ready"
-fi
+bash "$here/make-prefix.sh" x11
 
 cd "$work"
 rm -rf shots temp payload package.exe window-while-extracting.png
