@@ -2,6 +2,7 @@
 // command with osslsigncode and a throwaway self-signed certificate.
 #include "tools/sfxpack/authenticode.h"
 #include "tests/common/test_signer.h"
+#include "tools/sfxpack/signing_test_support.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -305,13 +306,7 @@ struct ShellRun {
 
 ShellRun Shell(const std::string& command) {
   ShellRun run{-1, ""};
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
-  int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.status = test::Shell(command, &run.output);
   return run;
 }
 

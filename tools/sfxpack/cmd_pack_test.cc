@@ -12,6 +12,7 @@
 
 #include "tests/common/minimal_pe.h"
 #include "tests/common/temp_dir.h"
+#include "tools/sfxpack/signing_test_support.h"
 #include "tools/sfxpack/file_util.h"
 
 namespace sfxpack {
@@ -32,15 +33,8 @@ struct RunResult {
 RunResult Sfxpack(const std::vector<std::string>& args) {
   std::string command = std::string("'") + SFXPACK_EXE + "'";
   for (const std::string& a : args) command += " '" + a + "'";
-  command += " 2>&1";
   RunResult run{-1, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
-  int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.status = test::Shell(command, &run.output);  // collects stdout and stderr
   return run;
 }
 
