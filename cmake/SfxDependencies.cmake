@@ -5,7 +5,13 @@ endif()
 find_package(ZLIB REQUIRED)
 
 if(WIN32)
-  # Crypto++ cross-built by scripts/setup-machine.sh, cached outside the clone.
+  # Crypto++ cross-built by scripts/setup-machine.sh for each Windows target, cached outside the
+  # clone; a file in the cache names the folder of each target's build.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(_pathfile cryptopp-mingw64.path)
+  else()
+    set(_pathfile cryptopp-mingw32.path)
+  endif()
   if(NOT CRYPTOPP_ROOT)
     set(_cache "$ENV{SFXSTUB_CACHE}")
     if(NOT _cache)
@@ -15,13 +21,13 @@ if(WIN32)
         set(_cache "$ENV{HOME}/.cache/sfxstub")
       endif()
     endif()
-    if(EXISTS "${_cache}/cryptopp-mingw32.path")
-      file(STRINGS "${_cache}/cryptopp-mingw32.path" _root LIMIT_COUNT 1)
-      set(CRYPTOPP_ROOT "${_root}" CACHE PATH "Crypto++ built for i686-w64-mingw32")
+    if(EXISTS "${_cache}/${_pathfile}")
+      file(STRINGS "${_cache}/${_pathfile}" _root LIMIT_COUNT 1)
+      set(CRYPTOPP_ROOT "${_root}" CACHE PATH "Crypto++ built for the Windows target")
     endif()
   endif()
   if(NOT EXISTS "${CRYPTOPP_ROOT}/lib/libcryptopp.a")
-    message(FATAL_ERROR "Crypto++ for i686-w64-mingw32 not found (CRYPTOPP_ROOT='${CRYPTOPP_ROOT}'): "
+    message(FATAL_ERROR "Crypto++ for ${CMAKE_SYSTEM_PROCESSOR} Windows not found (CRYPTOPP_ROOT='${CRYPTOPP_ROOT}'): "
                         "run scripts/setup-machine.sh first")
   endif()
   add_library(sfx::cryptopp STATIC IMPORTED)

@@ -1,11 +1,12 @@
-# GoogleTest for both builds and the rules that run tests: natively as they are, in the Windows
-# build under Wine in a private 32-bit prefix under the build folder.
+# GoogleTest for all builds and the rules that run tests: natively as they are, in the Windows
+# builds under Wine in a private prefix of the build's width under the build folder.
 #
 #   sfx_add_gtest(NAME SOURCES src... [LIBS lib...] [LABELS label...])
 #       builds a GoogleTest executable and registers it with CTest (under Wine in the Windows build).
 #   sfx_add_wine_test(NAME COMMAND exe args... [LABELS ...])   (Windows build only)
 #       registers a Windows program as a test run under Wine.
-#   SFXSTUB_WINE_ENV: the environment (list of VAR=value) every Wine test runs with.
+#   SFXSTUB_WINE_ENV: the environment (list of VAR=value) every Wine test runs with; WINE and
+#       WINESERVER in it name the loader and server that test scripts must call.
 
 if(WIN32)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
@@ -14,11 +15,30 @@ if(WIN32)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   set(SFX_GTEST_LIBS gtest gtest_main)
 
-  find_program(WINE_PROGRAM wine REQUIRED)
+  # Each Windows build runs under the Wine of its own width, in a prefix of that width. The
+  # 64-bit loader and server are named directly: Debian's `wine` and `wineserver` wrappers pick
+  # the 32-bit programs whenever wine32 is installed, and those cannot start on a host that runs
+  # no 32-bit code. WINE and WINESERVER reach every test script; Wine itself starts the server
+  # named by WINESERVER, and child programs through WINELOADER.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(SFXSTUB_WINEARCH win64)
+    find_program(WINE_PROGRAM wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH REQUIRED)
+    find_program(WINESERVER_PROGRAM wineserver64 PATHS /usr/lib/wine NO_DEFAULT_PATH REQUIRED)
+    set(_loader "WINELOADER=${WINE_PROGRAM}")
+  else()
+    set(SFXSTUB_WINEARCH win32)
+    find_program(WINE_PROGRAM wine REQUIRED)
+    find_program(WINESERVER_PROGRAM wineserver REQUIRED)
+    set(_loader)
+  endif()
+  # SFXSTUB_WINE_TOOLS_ENV: which Wine, for scripts that make prefixes of their own.
+  set(SFXSTUB_WINE_TOOLS_ENV
+      "WINEARCH=${SFXSTUB_WINEARCH}" "WINE=${WINE_PROGRAM}" "WINESERVER=${WINESERVER_PROGRAM}" ${_loader})
   set(SFXSTUB_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
   set(SFXSTUB_WINE_ENV
-      "WINEPREFIX=${SFXSTUB_WINEPREFIX}" "WINEARCH=win32" "WINEDEBUG=-all"
-      "WINEDLLOVERRIDES=mscoree,mshtml=$<SEMICOLON>winedbg.exe=d" "DISPLAY=")
+      "WINEPREFIX=${SFXSTUB_WINEPREFIX}" "WINEDEBUG=-all"
+      "WINEDLLOVERRIDES=mscoree,mshtml=$<SEMICOLON>winedbg.exe=d" "DISPLAY="
+      ${SFXSTUB_WINE_TOOLS_ENV})
 
   # A native build supplies the build-time generators (sfxgen) and sfxpack for the tests.
   set(SFXSTUB_NATIVE_BUILD "${CMAKE_SOURCE_DIR}/build/native" CACHE PATH "Native build folder with sfxgen and sfxpack")

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Configures and builds the three build folders (idempotent, reuses what is there):
+# Configures and builds the build folders (idempotent, reuses what is there):
 #   build/native  Linux x86-64: portable core, sfxpack, sfxgen, unit tests
 #   build/asan    the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   build/win32   i686-w64-mingw32: sfxstub.exe, Windows-side and end-to-end tests (under Wine)
-# Usage: scripts/build.sh [native|asan|win32 ...]   (default: all three)
+#   build/win64   x86_64-w64-mingw32: sfxstub64.exe and the same tests (under 64-bit Wine)
+# The Windows trees take sfxgen and sfxpack from build/native: build it first.
+# Usage: scripts/build.sh [native|asan|win32|win64 ...]   (default: all four)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(native asan win32)
+[ "${#targets[@]}" -gt 0 ] || targets=(native asan win32 win64)
 
 configure() {  # dir, extra cmake args...
   local dir=$1; shift
@@ -23,9 +25,14 @@ for t in "${targets[@]}"; do
     asan)   configure asan -DSFXSTUB_SANITIZE=ON ;;
     win32)  configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
                             -DSFXSTUB_NATIVE_BUILD="$root/build/native" -DCMAKE_BUILD_TYPE=MinSizeRel ;;
+    win64)  configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+                            -DSFXSTUB_NATIVE_BUILD="$root/build/native" -DCMAKE_BUILD_TYPE=MinSizeRel ;;
     *) echo "unknown build: $t" >&2; exit 2 ;;
   esac
   echo "[build] $t"
-  cmake --build "$root/build/$t" -j"$jobs" 2>&1 | grep -vE '^\[ *[0-9]+%\]|^(Consolidate|Scanning|Built target)' || true
-  test "${PIPESTATUS[0]}" = 0
+  # The build's own status decides (the filter's does not: it finds nothing in a quiet build).
+  status=0
+  cmake --build "$root/build/$t" -j"$jobs" >"$root/build/$t.log" 2>&1 || status=$?
+  grep -vE '^\[ *[0-9]+%\]|^(Consolidate|Scanning|Built target)' "$root/build/$t.log" || true
+  [ "$status" = 0 ] || { echo "[build] $t failed (exit $status)" >&2; exit "$status"; }
 done

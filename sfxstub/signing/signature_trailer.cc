@@ -14,13 +14,25 @@ const char kTextMd5Magic[9] = "OLM_MD5a";
 namespace {
 
 constexpr uint32_t kMagicSize = 8;
-// A PE file: "MZ" at 0, the PE header's offset at 0x3C, "PE\0\0" there.
+// A PE file: "MZ" at 0, the PE header's offset at 0x3C, "PE\0\0" there. Offsets below are
+// from the PE header; the optional header follows its 24 bytes.
 constexpr uint32_t kPeHeaderOffsetField = 0x3C;
-constexpr uint32_t kSizeOfOptionalHeaderField = 20;  // from the PE header
-constexpr uint32_t kMinOptionalHeaderSize = 96;      // up to the data directories of PE32
-constexpr uint32_t kNumberOfRvaAndSizesField = 116;  // PE32 optional header offset 92
-constexpr uint32_t kCertificateTableField = 152;     // data directory 4, its file offset
+constexpr uint32_t kSizeOfOptionalHeaderField = 20;
+constexpr uint32_t kOptionalHeaderMagicField = 24;
+constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint32_t kCertificateDirectory = 4;
+
+// Where the data directories stand depends on the optional header's kind: PE32 (magic 0x10B)
+// has them from optional-header offset 96, PE32+ (0x20B, 64-bit images) from offset 112.
+// NumberOfRvaAndSizes is the field right in front of them; the certificate table's file offset
+// is the first field of directory 4.
+struct OptionalHeaderLayout {
+  uint32_t minOptionalHeaderSize;   // up to the data directories
+  uint32_t numberOfRvaAndSizesField;
+  uint32_t certificateTableField;
+};
+constexpr OptionalHeaderLayout kPe32Layout = {96, 116, 152};
+constexpr OptionalHeaderLayout kPe32PlusLayout = {112, 132, 168};
 constexpr int kMaxPaddingBytes = 7;                  // padding up to the table's 8-byte boundary
 
 // Reads exactly n bytes at `position`. Offsets come from the file itself, so they are taken as
@@ -69,17 +81,20 @@ bool FindMagicBeforeCertificateTable(FileStream* s, uint32_t* magicOffset) {
   if (!ReadU32At(s, kPeHeaderOffsetField, &h)) return false;
   if (!MagicAt64(s, h, "PE\0\0", 4)) return false;
   uint16_t optionalHeaderSize = 0;
-  if (!ReadU16At(s, uint64_t{h} + kSizeOfOptionalHeaderField, &optionalHeaderSize) ||
-      optionalHeaderSize < kMinOptionalHeaderSize) {
-    return false;
-  }
+  if (!ReadU16At(s, uint64_t{h} + kSizeOfOptionalHeaderField, &optionalHeaderSize)) return false;
+  // Any magic but PE32+'s is read as PE32, as stubs always have done: a PE32 file is read
+  // exactly as before, and so is a file whose magic is neither.
+  uint16_t magic = 0;
+  if (!ReadU16At(s, uint64_t{h} + kOptionalHeaderMagicField, &magic)) return false;
+  const OptionalHeaderLayout& layout = magic == kPe32PlusMagic ? kPe32PlusLayout : kPe32Layout;
+  if (optionalHeaderSize < layout.minOptionalHeaderSize) return false;
   uint32_t directories = 0;
-  if (!ReadU32At(s, uint64_t{h} + kNumberOfRvaAndSizesField, &directories) ||
+  if (!ReadU32At(s, uint64_t{h} + layout.numberOfRvaAndSizesField, &directories) ||
       directories <= kCertificateDirectory) {
     return false;
   }
   uint32_t x = 0;
-  if (!ReadU32At(s, uint64_t{h} + kCertificateTableField, &x) || x == 0) return false;
+  if (!ReadU32At(s, uint64_t{h} + layout.certificateTableField, &x) || x == 0) return false;
   // The trailer is padded with zeros up to the table's 8-byte boundary: at most 7 of them.
   for (int skipped = 0; skipped < kMaxPaddingBytes && x > 0; ++skipped) {
     uint8_t b = 0;

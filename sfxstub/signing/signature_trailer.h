@@ -4,7 +4,8 @@
 // Three formats, each standing directly after the bytes it covers (offset T = signed length):
 //   BinaryDsa  "OLMSignd"  48 bytes: r (20, big-endian), s (20, big-endian), "OLMSignd".
 //              At the very end of the file, or in front of the Authenticode certificate table of
-//              a PE file (then followed by 0..7 zero bytes of padding up to the table).
+//              a PE file (then followed by 0..7 zero bytes of padding up to the table). The
+//              table is found through the certificate directory of a PE32 or PE32+ header.
 //   TextDsa    "OLMSignA"  96 bytes: "OLMSignA", r||s as 80 hex characters, "OLMSignA".
 //   TextMd5    "OLM_MD5a"  48 bytes: "OLM_MD5a", the MD5 digest as 32 hex characters, "OLM_MD5a".
 //              A text trailer may be followed by at most 99 other bytes (a line break, say).

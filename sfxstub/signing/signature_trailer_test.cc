@@ -131,6 +131,45 @@ TEST(BinaryTrailerTest, ThePeHeadersMustLeadToTheCertificateTable) {
   EXPECT_FALSE(Search(noTable).ok);
 }
 
+// A 64-bit image keeps its data directories 16 bytes further on: its certificate entry is
+// found at PE header + 168, its directory count at + 132; a PE32 one at + 152 and + 116.
+TEST(BinaryTrailerTest, PeAndPe32PlusHeadersEachLeadToTheirCertificateTable) {
+  for (test::PeKind kind : {test::PeKind::Pe32, test::PeKind::Pe32Plus}) {
+    const bool plus = kind == test::PeKind::Pe32Plus;
+    SCOPED_TRACE(plus ? "PE32+" : "PE32");
+    uint32_t length = 0;
+    const Bytes good = test::MakeSignedPe(0x240, 5, &length, kind);
+    const Found f = Search(good);
+    ASSERT_TRUE(f.ok);
+    EXPECT_EQ(length, f.signedLength);
+    EXPECT_EQ(0, std::memcmp(good.data() + length, f.signature, 40));
+
+    const uint32_t entry = 0x80 + (plus ? 168 : 152);
+    const uint32_t count = 0x80 + (plus ? 132 : 116);
+    Bytes noTable = good;
+    std::memset(&noTable[entry], 0, 4);
+    EXPECT_FALSE(Search(noTable).ok);
+
+    Bytes fourDirectories = good;
+    fourDirectories[count] = 4;
+    EXPECT_FALSE(Search(fourDirectories).ok);
+
+    // The other kind's entry is not consulted.
+    Bytes otherEntry = good;
+    std::memset(&otherEntry[0x80 + (plus ? 152 : 168)], 0, 4);
+    EXPECT_TRUE(Search(otherEntry).ok);
+
+    // An optional header too short for the kind's directories (a PE32+ one of 100 bytes would
+    // do for PE32, but is not read as one).
+    for (uint8_t size : {uint8_t{95}, uint8_t{100}, uint8_t{111}}) {
+      Bytes small = good;
+      small[0x80 + 20] = size;
+      small[0x80 + 21] = 0;
+      EXPECT_EQ(!plus && size >= 96, Search(small).ok) << int{size};
+    }
+  }
+}
+
 TEST(BinaryTrailerTest, OffsetsPointingPastTheEndFailWithoutWrappingAround) {
   uint32_t length = 0;
   const Bytes good = test::MakeSignedPe(0x230, 0, &length);

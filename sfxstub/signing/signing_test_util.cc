@@ -52,7 +52,7 @@ void ScratchFile::Rewrite(const Bytes& contents) const {
 }
 
 Bytes MakePe(uint32_t objectSize, uint32_t certificateOffset, uint32_t directories,
-             uint16_t optionalHeaderSize) {
+             uint16_t optionalHeaderSize, PeKind kind) {
   const uint32_t h = 0x80;
   EXPECT_GE(objectSize, 0x200u) << "room for the headers";
   Bytes pe(objectSize);
@@ -64,15 +64,19 @@ Bytes MakePe(uint32_t objectSize, uint32_t certificateOffset, uint32_t directori
   pe[h + 1] = 'E';
   pe[h + 2] = 0;
   pe[h + 3] = 0;
+  const bool plus = kind == PeKind::Pe32Plus;
+  if (optionalHeaderSize == 0) optionalHeaderSize = plus ? 240 : 224;
   PutU16(&pe, h + 20, optionalHeaderSize);
-  PutU32(&pe, h + 116, directories);
-  PutU32(&pe, h + 152, certificateOffset);
-  PutU32(&pe, h + 156, 40);
+  if (kind != PeKind::Unmarked) PutU16(&pe, h + 24, plus ? 0x20B : 0x10B);
+  const uint32_t directoriesAt = plus ? h + 132 : h + 116;
+  PutU32(&pe, directoriesAt, directories);
+  PutU32(&pe, directoriesAt + 4 + 8 * 4, certificateOffset);
+  PutU32(&pe, directoriesAt + 4 + 8 * 4 + 4, 40);
   return pe;
 }
 
-Bytes MakeSignedPe(uint32_t objectSize, uint32_t padding, uint32_t* signedLength) {
-  Bytes pe = MakePe(objectSize, objectSize + 48 + padding);
+Bytes MakeSignedPe(uint32_t objectSize, uint32_t padding, uint32_t* signedLength, PeKind kind) {
+  Bytes pe = MakePe(objectSize, objectSize + 48 + padding, 16, 0, kind);
   pe = Concat(pe, sfxpack::MakeBinaryTrailer(TestKey(), pe.data(), pe.size()));
   pe.resize(pe.size() + padding, 0);
   for (uint8_t i = 0; i < 40; ++i) pe.push_back(static_cast<uint8_t>(0xA0 + i));  // certificates

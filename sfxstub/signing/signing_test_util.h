@@ -34,14 +34,19 @@ class ScratchFile {
   std::string path_;
 };
 
-// A minimal PE file of `objectSize` (at least 0x200) bytes (headers at 0x80, a PE32 optional header), whose
-// certificate directory entry holds `certificateOffset` and which has `directories` data
-// directories and an optional header of `optionalHeaderSize` bytes.
+// Which optional header a made-up PE file carries. `Unmarked` is a PE32 layout whose magic
+// field holds neither 0x10B nor 0x20B (the finder takes it as PE32).
+enum class PeKind { Unmarked, Pe32, Pe32Plus };
+
+// A minimal PE file of `objectSize` (at least 0x200) bytes (headers at 0x80), whose certificate
+// directory entry holds `certificateOffset` and which has `directories` data directories and an
+// optional header of `optionalHeaderSize` bytes (0: the kind's usual 224 or 240).
 Bytes MakePe(uint32_t objectSize, uint32_t certificateOffset, uint32_t directories = 16,
-             uint16_t optionalHeaderSize = 224);
+             uint16_t optionalHeaderSize = 0, PeKind kind = PeKind::Unmarked);
 
 // A signed PE: object, binary trailer, `padding` zero bytes, a 40-byte certificate table.
-Bytes MakeSignedPe(uint32_t objectSize, uint32_t padding, uint32_t* signedLength);
+Bytes MakeSignedPe(uint32_t objectSize, uint32_t padding, uint32_t* signedLength,
+                   PeKind kind = PeKind::Unmarked);
 
 }  // namespace test
 }  // namespace sfx

@@ -6,11 +6,11 @@
 set -euo pipefail
 work=$1 demo=$2 out=$3
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in xvfb-run import convert identify wine; do
+for tool in xvfb-run import convert identify "${WINE:-wine}"; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool missing"; exit 77; }
 done
 mkdir -p "$work"
-export WINEPREFIX="$work/wineprefix-x11" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+export WINEPREFIX="$work/wineprefix-x11" WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
 # The shared test prefix runs the null driver; this one, made once like it, the X11 driver.
 bash "$here/../../tests/wine/make-prefix.sh" x11
@@ -19,14 +19,14 @@ cd "$work"
 rm -f ready done shot.png
 export demo
 xvfb-run -a -s "-screen 0 800x600x24 -br" bash -c '
-  wine "$demo" ready done &
+  "${WINE:-wine}" "$demo" ready done &
   pid=$!
   for i in $(seq 600); do [ -s ready ] && break; sleep 0.1; done
   status=0
   if [ -s ready ]; then import -window root shot.png || status=1; else echo "no window"; status=1; fi
   touch done
   wait $pid || status=1
-  wineserver -k 2>/dev/null || true
+  "${WINESERVER:-wineserver}" -k 2>/dev/null || true
   exit $status'
 
 read -r left top width height < <(tr -d "\r" < ready)

@@ -33,7 +33,7 @@ winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 run() {
   local name=$1
   mkdir -p "$work/save-$name"
-  wine "$SFXRUN_EXE" --timeout 120 \
+  "${WINE:-wine}" "$SFXRUN_EXE" --timeout 120 \
     --set "TEMP=$(winpath "$work/tmp")" --set "TMP=$(winpath "$work/tmp")" \
     --set "SFXPROBE_REPORT=$(winpath "$work/report-$name.txt")" --set "SFXPROBE_EXITCODES=7" \
     --set "SFXPROBE_SAVE=$(winpath "$work/save-$name")" \

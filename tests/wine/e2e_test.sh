@@ -44,7 +44,7 @@ run() {
   local tail=$1 codes=${2:-0}
   local line="\"$W_PKG\""
   [ -n "$tail" ] && line="$line $tail"
-  wine "$SFXRUN_EXE" --timeout 120 \
+  "${WINE:-wine}" "$SFXRUN_EXE" --timeout 120 \
     --set "TEMP=$W_TMP" --set "TMP=$W_TMP" \
     --set "SFXPROBE_REPORT=$(winpath "$report")" --set "SFXPROBE_EXITCODES=$codes" \
     --set "SFXPROBE_SAVE=$(winpath "$work/save")" --set "SFXPROBE_GROW_MAIN=${GROW_MAIN:-}" \

@@ -39,7 +39,7 @@ pack() {  # OUTPUT [sfxpack options...]
 # goes to out-TAG.txt, the probe's report to probe-TAG.txt.
 run() {
   local package=$1 temp=$2 tag=$3; shift 3
-  wine "$SFXRUN_EXE" --timeout 120 --set "TEMP=$(winpath "$temp")" --set "TMP=$(winpath "$temp")" \
+  "${WINE:-wine}" "$SFXRUN_EXE" --timeout 120 --set "TEMP=$(winpath "$temp")" --set "TMP=$(winpath "$temp")" \
     --set "SFXPROBE_REPORT=$(winpath "$work/probe-$tag.txt")" "$@" \
     "$(winpath "$package")" "\"$(winpath "$package")\" /verysilent" \
     >"$work/out-$tag.txt" 2>>"$work/wine-stderr.txt" || fail "sfxrun failed ($tag)"

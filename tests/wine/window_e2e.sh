@@ -7,13 +7,13 @@
 set -euo pipefail
 work=$1
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in xvfb-run import convert identify wine; do
+for tool in xvfb-run import convert identify "${WINE:-wine}"; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool missing"; exit 77; }
 done
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 
 mkdir -p "$work"
-export WINEPREFIX="$work/wineprefix-x11" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+export WINEPREFIX="$work/wineprefix-x11" WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 bash "$here/make-prefix.sh" x11
 
 cd "$work"
@@ -25,7 +25,7 @@ head -c $((48 << 20)) /dev/urandom >payload/big.bin
 
 export W_PKG=$(winpath "$work/package.exe") W_TEMP=$(winpath "$work/temp")
 xvfb-run -a -s "-screen 0 800x600x24 -br" bash -c '
-  wine "$SFXRUN_EXE" --set "TEMP=$W_TEMP" --set "TMP=$W_TEMP" "$W_PKG" "\"$W_PKG\"" >run.txt &
+  "${WINE:-wine}" "$SFXRUN_EXE" --set "TEMP=$W_TEMP" --set "TMP=$W_TEMP" "$W_PKG" "\"$W_PKG\"" >run.txt &
   pid=$!
   i=0
   while kill -0 "$pid" 2>/dev/null && [ $i -lt 150 ]; do
@@ -33,7 +33,7 @@ xvfb-run -a -s "-screen 0 800x600x24 -br" bash -c '
     i=$((i + 1))
   done
   wait "$pid"
-  wineserver -k 2>/dev/null || true'
+  "${WINESERVER:-wineserver}" -k 2>/dev/null || true'
 
 tr -d '\r' <run.txt
 grep -q '^exit=0x00000000$' <(tr -d '\r' <run.txt) || { echo "the package did not end with 0"; exit 1; }

@@ -15,10 +15,12 @@ namespace {
 constexpr uint16_t kPe32Magic = 0x10B;
 constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint32_t kCertificateDirectory = 4;
-// Offsets within a PE32 optional header.
+// Offsets within the optional header: CheckSum stands at the same place in PE32 and PE32+; the
+// data directories (and their count in front of them) stand 16 bytes further on in PE32+,
+// whose ImageBase and stack and heap sizes are 64-bit fields.
 constexpr uint32_t kChecksumField = 64;
-constexpr uint32_t kDirectoryCountField = 92;
-constexpr uint32_t kFirstDirectory = 96;
+constexpr uint32_t kPe32DirectoryCountField = 92;
+constexpr uint32_t kPe32PlusDirectoryCountField = 108;
 constexpr uint32_t kDirectorySize = 8;
 // The smallest table a signer can append: the WIN_CERTIFICATE header alone.
 constexpr uint32_t kMinTableSize = 8;
@@ -96,27 +98,29 @@ bool FindPeHeaderFields(const uint8_t* data, size_t limit, PeHeaderFields* field
     return false;
   }
   const uint16_t magic = GetU16(data + optional);
-  if (magic == kPe32PlusMagic) {
-    *error = "a 64-bit (PE32+) executable: the stub is a 32-bit (PE32) program";
-    return false;
-  }
-  if (magic != kPe32Magic) {
+  uint32_t countField = 0;
+  if (magic == kPe32Magic) {
+    countField = kPe32DirectoryCountField;
+  } else if (magic == kPe32PlusMagic) {
+    countField = kPe32PlusDirectoryCountField;
+  } else {
     *error = "unknown optional header magic " + Hex(magic);
     return false;
   }
+  const uint32_t firstDirectory = countField + 4;
   const uint32_t optionalSize = GetU16(data + pe + 20);
-  const uint32_t needed = kFirstDirectory + (kCertificateDirectory + 1) * kDirectorySize;
+  const uint32_t needed = firstDirectory + (kCertificateDirectory + 1) * kDirectorySize;
   if (optionalSize < needed || optional + needed > limit) {
     *error = "the optional header is too short to hold the certificate directory";
     return false;
   }
-  if (GetU32(data + optional + kDirectoryCountField) <= kCertificateDirectory) {
+  if (GetU32(data + optional + countField) <= kCertificateDirectory) {
     *error = "the executable has no certificate directory (fewer than 5 data directories)";
     return false;
   }
   fields->checksumOffset = static_cast<uint32_t>(optional + kChecksumField);
   fields->certificateEntryOffset =
-      static_cast<uint32_t>(optional + kFirstDirectory + kCertificateDirectory * kDirectorySize);
+      static_cast<uint32_t>(optional + firstDirectory + kCertificateDirectory * kDirectorySize);
   return true;
 }
 

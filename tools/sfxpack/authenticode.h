@@ -43,10 +43,9 @@ struct PeHeaderFields {
   uint32_t certificateEntryOffset;  // data directory entry 4: u32 file offset, u32 size
 };
 
-// Finds the fields in a PE32 image whose headers lie within data[0, limit). Refuses, with a
-// message, anything else: no "MZ", no "PE\0\0" signature, a PE32+ image (the stub reads the
-// certificate entry where a PE32 header has it), an optional header too short to hold entry 4,
-// or fewer than 5 data directories.
+// Finds the fields in a PE32 or PE32+ image whose headers lie within data[0, limit). Refuses,
+// with a message, anything else: no "MZ", no "PE\0\0" signature, an unknown optional header
+// magic, an optional header too short to hold entry 4, or fewer than 5 data directories.
 bool FindPeHeaderFields(const uint8_t* data, size_t limit, PeHeaderFields* fields,
                         std::string* error);
 

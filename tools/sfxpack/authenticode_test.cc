@@ -27,6 +27,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kPeOffset = 0x80;
 constexpr uint32_t kChecksumAt = kPeOffset + 0x58;
 constexpr uint32_t kEntryAt = kPeOffset + 0x98;
+constexpr uint32_t kPlusEntryAt = kPeOffset + 0xA8;  // PE32+: the directories 16 bytes on
 
 const DsaPrivateKey& TestKey() { return sfx::TestSignerKey(); }
 
@@ -42,30 +43,31 @@ void SetU16(Bytes* b, size_t at, uint16_t v) {
 }
 
 // A small but complete PE32 image (one section holding a "ret"), `size` bytes long (>= 0x400),
-// with a non-zero CheckSum as linkers leave it.
-Bytes MakePe32(size_t size) {
+// with a non-zero CheckSum as linkers leave it; with `plus`, the PE32+ (x86-64) image.
+Bytes MakePe32(size_t size, bool plus = false) {
   Bytes b(size, 0);
   b[0] = 'M';
   b[1] = 'Z';
   SetU32(&b, 0x3C, kPeOffset);
   std::memcpy(&b[kPeOffset], "PE\0\0", 4);
-  SetU16(&b, kPeOffset + 4, 0x14C);   // i386
-  SetU16(&b, kPeOffset + 6, 1);       // one section
-  SetU16(&b, kPeOffset + 20, 224);    // SizeOfOptionalHeader
-  SetU16(&b, kPeOffset + 22, 0x102);  // executable, 32-bit
+  const uint16_t optionalSize = plus ? 240 : 224;
+  SetU16(&b, kPeOffset + 4, plus ? 0x8664 : 0x14C);   // x86-64 or i386
+  SetU16(&b, kPeOffset + 6, 1);                       // one section
+  SetU16(&b, kPeOffset + 20, optionalSize);           // SizeOfOptionalHeader
+  SetU16(&b, kPeOffset + 22, plus ? 0x22 : 0x102);    // executable, large addresses or 32-bit
   const uint32_t opt = kPeOffset + 24;
-  SetU16(&b, opt, 0x10B);
+  SetU16(&b, opt, plus ? 0x20B : 0x10B);
   SetU32(&b, opt + 16, 0x1000);    // entry point
-  SetU32(&b, opt + 28, 0x400000);  // image base
+  SetU32(&b, opt + (plus ? 24 : 28), 0x400000);  // image base (u64 in PE32+)
   SetU32(&b, opt + 32, 0x1000);    // section alignment
   SetU32(&b, opt + 36, 0x200);     // file alignment
-  SetU16(&b, opt + 40, 4);         // subsystem version
+  SetU16(&b, opt + 40, plus ? 5 : 4);  // subsystem version
   SetU32(&b, opt + 56, 0x2000);    // SizeOfImage
   SetU32(&b, opt + 60, 0x200);     // SizeOfHeaders
   SetU32(&b, opt + 64, 0xBADC0DE); // CheckSum
   SetU16(&b, opt + 68, 3);         // console
-  SetU32(&b, opt + 92, 16);        // data directories
-  const uint32_t section = opt + 224;
+  SetU32(&b, opt + (plus ? 108 : 92), 16);  // data directories
+  const uint32_t section = opt + optionalSize;
   std::memcpy(&b[section], ".text", 5);
   SetU32(&b, section + 8, 0x200);
   SetU32(&b, section + 12, 0x1000);
@@ -77,9 +79,9 @@ Bytes MakePe32(size_t size) {
   return b;
 }
 
-// A PE32 of `contentLength` bytes with a closing binary trailer.
-Bytes MakePackage(size_t contentLength) {
-  Bytes b = MakePe32(contentLength);
+// A PE32 (or PE32+) of `contentLength` bytes with a closing binary trailer.
+Bytes MakePackage(size_t contentLength, bool plus = false) {
+  Bytes b = MakePe32(contentLength, plus);
   Bytes trailer = MakeBinaryTrailer(TestKey(), b.data(), b.size());
   b.insert(b.end(), trailer.begin(), trailer.end());
   return b;
@@ -107,6 +109,7 @@ struct FakeSigner {
   enum Fault { kNone, kTouchContent, kMisalign, kDirtyPadding, kNoTable, kFail } fault = kNone;
   int runs = 0;
   bool sawClearedEntry = true;
+  uint32_t entryAt = kEntryAt;  // where the image's certificate entry stands
 
   AuthenticodeSigner Get() {
     return [this](const std::string& in, const std::string& out, std::string* error) {
@@ -116,15 +119,15 @@ struct FakeSigner {
         *error = "no certificate";
         return false;
       }
-      if (U32At(b, kEntryAt) != 0 || U32At(b, kEntryAt + 4) != 0) sawClearedEntry = false;
+      if (U32At(b, entryAt) != 0 || U32At(b, entryAt + 4) != 0) sawClearedEntry = false;
       const uint32_t size = sizes[std::min<size_t>(runs, sizes.size() - 1)];
       ++runs;
       if (fault != kNoTable) {
         size_t pad = (8 - b.size() % 8) % 8;
         if (fault == kMisalign) pad += 8;
         b.insert(b.end(), pad, fault == kDirtyPadding && pad ? 1 : 0);
-        SetU32(&b, kEntryAt, static_cast<uint32_t>(b.size()));
-        SetU32(&b, kEntryAt + 4, size);
+        SetU32(&b, entryAt, static_cast<uint32_t>(b.size()));
+        SetU32(&b, entryAt + 4, size);
         for (uint32_t i = 0; i < size; ++i) b.push_back(static_cast<uint8_t>(runs * 13 + i));
       }
       SetU32(&b, kChecksumAt, 0x1234567);
@@ -141,13 +144,24 @@ bool SignWith(FakeSigner* fake, const Bytes& package, Bytes* result, Authenticod
                                  error);
 }
 
-TEST(PeHeaderFields, FindsThePe32FieldsAndRefusesWhatTheStubCannotRead) {
+TEST(PeHeaderFields, FindsThePe32AndPe32PlusFieldsAndRefusesWhatTheStubCannotRead) {
   const Bytes pe = MakePe32(0x400);
   PeHeaderFields f;
   std::string error;
   ASSERT_TRUE(FindPeHeaderFields(pe.data(), pe.size(), &f, &error)) << error;
   EXPECT_EQ(f.checksumOffset, kChecksumAt);
   EXPECT_EQ(f.certificateEntryOffset, kEntryAt);
+
+  const Bytes plus = MakePe32(0x400, true);
+  ASSERT_TRUE(FindPeHeaderFields(plus.data(), plus.size(), &f, &error)) << error;
+  EXPECT_EQ(f.checksumOffset, kChecksumAt);
+  EXPECT_EQ(f.certificateEntryOffset, kPlusEntryAt);
+  Bytes plusShort = plus;  // 128 bytes: room for PE32's entry 4, not for PE32+'s
+  SetU16(&plusShort, kPeOffset + 20, 128);
+  EXPECT_FALSE(FindPeHeaderFields(plusShort.data(), plusShort.size(), &f, &error));
+  Bytes plusFour = plus;
+  SetU32(&plusFour, kPeOffset + 24 + 108, 4);
+  EXPECT_FALSE(FindPeHeaderFields(plusFour.data(), plusFour.size(), &f, &error));
 
   struct Case {
     const char* what;
@@ -158,7 +172,7 @@ TEST(PeHeaderFields, FindsThePe32FieldsAndRefusesWhatTheStubCannotRead) {
       {"header offset beyond the content", [](Bytes* b) { SetU32(b, 0x3C, 0x3FF); }, 0x400},
       {"header offset that wraps", [](Bytes* b) { SetU32(b, 0x3C, 0xFFFFFFF0); }, 0x400},
       {"no PE signature", [](Bytes* b) { (*b)[kPeOffset + 1] = 'X'; }, 0x400},
-      {"PE32+", [](Bytes* b) { SetU16(b, kPeOffset + 24, 0x20B); }, 0x400},
+      {"ROM image magic", [](Bytes* b) { SetU16(b, kPeOffset + 24, 0x107); }, 0x400},
       {"optional header without entry 4", [](Bytes* b) { SetU16(b, kPeOffset + 20, 128); }, 0x400},
       {"four directories", [](Bytes* b) { SetU32(b, kPeOffset + 24 + 92, 4); }, 0x400},
       {"entry 4 beyond the signed content", [](Bytes*) {}, kEntryAt + 7},
@@ -216,6 +230,23 @@ TEST(AuthenticodeSign, ResultKeepsTheContentAndPassesTheStubForEveryPadding) {
     }
     EXPECT_EQ(StubAccepts(result), static_cast<int64_t>(length));
   }
+}
+
+// A package made with the 64-bit stub: the same bookkeeping at the PE32+ header's entry.
+TEST(AuthenticodeSign, APe32PlusPackagePassesTheStubWithItsTable) {
+  const Bytes package = MakePackage(0x503, true);
+  FakeSigner fake{{1504}};
+  fake.entryAt = kPlusEntryAt;
+  Bytes result;
+  AuthenticodeReport report;
+  std::string error;
+  ASSERT_TRUE(SignWith(&fake, package, &result, &report, &error)) << error;
+  EXPECT_TRUE(fake.sawClearedEntry);
+  EXPECT_EQ(U32At(result, kPlusEntryAt), report.tableOffset);
+  EXPECT_EQ(U32At(result, kPlusEntryAt + 4), 1504u);
+  EXPECT_EQ(U32At(result, kChecksumAt), 0u);
+  EXPECT_EQ(result.size(), report.tableOffset + 1504u);
+  EXPECT_EQ(StubAccepts(result), 0x503);
 }
 
 TEST(AuthenticodeSign, SignsAgainUntilTheTableSizeHolds) {

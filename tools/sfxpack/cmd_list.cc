@@ -14,6 +14,7 @@
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/file_util.h"
+#include "tools/sfxpack/package_writer.h"
 
 namespace sfxpack {
 namespace {
@@ -97,6 +98,7 @@ int RunList(int argc, char** argv) {
                  static_cast<int>(result));
     return 1;
   }
+  std::printf("stub: %s\n", DescribeStubKind(GetStubKind(bytes.data(), bytes.size())));
   std::printf("mode: %s\n", archive.Mode().c_str());
   std::printf("command template: %s\n", archive.commandTemplate.c_str());
   long long inflated = InflatedSize(bytes, archive.mainOffset, archive.mainSize);

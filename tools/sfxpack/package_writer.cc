@@ -175,6 +175,26 @@ bool IsPeImage(const std::vector<uint8_t>& image) {
   return std::memcmp(image.data() + header, "PE\0\0", 4) == 0;
 }
 
+StubKind GetStubKind(const uint8_t* data, size_t size) {
+  if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') return StubKind::Unknown;
+  const uint64_t header = LoadU32(data + 0x3C);
+  // "PE\0\0", the 20-byte file header, then the optional header's magic.
+  if (header + 26 > size || std::memcmp(data + header, "PE\0\0", 4) != 0) return StubKind::Unknown;
+  const uint16_t magic = static_cast<uint16_t>(data[header + 24] | (data[header + 25] << 8));
+  if (magic == 0x10B) return StubKind::Pe32;
+  if (magic == 0x20B) return StubKind::Pe32Plus;
+  return StubKind::Unknown;
+}
+
+const char* DescribeStubKind(StubKind kind) {
+  switch (kind) {
+    case StubKind::Pe32: return "32-bit Windows (PE32)";
+    case StubKind::Pe32Plus: return "64-bit Windows (PE32+)";
+    case StubKind::Unknown: break;
+  }
+  return "unknown (no PE32 or PE32+ header)";
+}
+
 std::string CheckFileName(const std::string& name) {
   if (name.empty()) return "empty file name";
   if (name.find_first_of("/\\") != std::string::npos)

@@ -114,6 +114,13 @@ struct PackageInput {
 // True for "MZ" with a "PE\0\0" signature at the offset stored at 0x3C.
 bool IsPeImage(const std::vector<uint8_t>& image);
 
+// Which stub a package starts with, from the optional header's magic of the PE image in
+// data[0, size): 0x10B the 32-bit stub (PE32), 0x20B the 64-bit one (PE32+). Unknown for any
+// other magic and for data that is no PE image. DescribeStubKind gives the words `list` prints.
+enum class StubKind { Unknown, Pe32, Pe32Plus };
+StubKind GetStubKind(const uint8_t* data, size_t size);
+const char* DescribeStubKind(StubKind kind);
+
 // An empty string when `name` may be a listed file's name; otherwise why not (empty, a path
 // separator, a drive colon or "..").
 std::string CheckFileName(const std::string& name);
