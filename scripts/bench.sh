@@ -7,42 +7,79 @@
 #   limit   md5sum of the package, then cat of every stored object into a scratch folder: one
 #           read for the signature check and one copy for the extraction, nothing more;
 #   native  sfxpack extract (the stub's own archive code) into a scratch folder;
-#   wine    the package (sfxstub.exe inside) run under Wine with /verysilent; its setup program
-#           exits at once;
-#   floor   an empty 32-bit Windows program under Wine: Wine's start-up cost, taken off the
-#           wine figure before it is compared with the limit.
+#   wine32  the package with the 32-bit stub (sfxstub.exe) run under Wine with /verysilent; its
+#           setup program exits at once;
+#   wine64  the same package with the 64-bit stub (sfxstub64.exe) under 64-bit Wine;
+#   floor32, floor64  an empty Windows program of that width under the same Wine: Wine's start-up
+#           cost, taken off the wine figure before it is compared with the limit.
+# A host that cannot execute 32-bit programs measures the 64-bit stub only, and says so.
 # It prints medians with min..max, the ratios to the limit, and peak memory (max RSS) of each.
 # Goals: native <= 1.25 x limit; wine - floor <= 1.5 x limit.
 #
 # usage: scripts/bench.sh [SIZE_MIB ...]          (default: 16 256)
 # environment: SFXSTUB_BENCH_DIR (scratch, default /tmp/sfxstub-bench), SFXBENCH_RUNS,
-#   SFXBENCH_NATIVE / SFXBENCH_WIN32 (build folders, default build/native and build/win32; they
-#   must be built already).
+#   SFXBENCH_NATIVE / SFXBENCH_WIN32 / SFXBENCH_WIN64 (build folders, default build/native,
+#   build/win32 and build/win64; they must be built already).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=lib/host-i386.sh
+. "$root/scripts/lib/host-i386.sh"
 native=$(realpath "${SFXBENCH_NATIVE:-$root/build/native}")
-win32=$(realpath "${SFXBENCH_WIN32:-$root/build/win32}")
 runs=${SFXBENCH_RUNS:-5}
 bench=${SFXSTUB_BENCH_DIR:-/tmp/sfxstub-bench}
 sizes=("$@")
 [ "${#sizes[@]}" -gt 0 ] || sizes=(16 256)
-
 SFXPACK=$native/tools/sfxpack/sfxpack
-STUB=$win32/sfxstub/main/sfxstub.exe
-EMPTY=$win32/tests/wine/sfxprobe.exe   # without SFXPROBE_REPORT it only exits
 KEY=$root/keys/test-signer/signer-private.pem
-for f in "$SFXPACK" "$STUB" "$EMPTY" /usr/bin/time; do
+
+# The stubs to measure: 32 and 64 (the width), each with its build folder.
+declare -A tree stubexe
+tree[32]=$(realpath -m "${SFXBENCH_WIN32:-$root/build/win32}"); stubexe[32]=sfxstub.exe
+tree[64]=$(realpath -m "${SFXBENCH_WIN64:-$root/build/win64}"); stubexe[64]=sfxstub64.exe
+widths=()
+if host_runs_i386; then widths+=(32); else echo "bench: the 32-bit stub is not measured: $I386_REASON"; fi
+widths+=(64)
+stub() { echo "${tree[$1]}/sfxstub/main/${stubexe[$1]}"; }
+empty() { echo "${tree[$1]}/tests/wine/sfxprobe.exe"; }  # without SFXPROBE_REPORT it only exits
+for f in "$SFXPACK" /usr/bin/time; do
   [ -x "$f" ] || { echo "bench: missing $f (build first; /usr/bin/time: scripts/setup-machine.sh)" >&2; exit 2; }
+done
+for w in "${widths[@]}"; do
+  for f in "$(stub "$w")" "$(empty "$w")"; do
+    [ -f "$f" ] || { echo "bench: missing $f (build first)" >&2; exit 2; }
+  done
 done
 case "$bench" in "$root"|"$root"/*) echo "bench: SFXSTUB_BENCH_DIR must lie outside the repository" >&2; exit 2 ;; esac
 
-export WINEPREFIX=${WINEPREFIX:-$win32/wineprefix} WINEARCH=win32 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+# wine_as WIDTH PROGRAM ARGS...: runs a Windows program under the Wine of that width, in the
+# test prefix of that build.
+wine_as() {
+  local w=$1; shift
+  if [ "$w" = 64 ]; then
+    WINEPREFIX=${tree[64]}/wineprefix WINEARCH=win64 WINESERVER=/usr/lib/wine/wineserver64 \
+      WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 "$@"
+  else
+    WINEPREFIX=${tree[32]}/wineprefix WINEARCH=win32 WINESERVER=/usr/lib/wine/wineserver wine "$@"
+  fi
+}
+server_as() {  # WIDTH ARGS...: the wine server of that width's prefix
+  local w=$1; shift
+  if [ "$w" = 64 ]; then WINEPREFIX=${tree[64]}/wineprefix /usr/lib/wine/wineserver64 "$@"
+  else WINEPREFIX=${tree[32]}/wineprefix wineserver "$@"; fi
+}
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 unset DISPLAY
-bash "$root/tests/wine/make-prefix.sh"
-# One wine server for the whole run, so that no measurement pays for starting it.
-wineserver -p 2>/dev/null || true  # already running is fine
-trap 'wineserver -k 2>/dev/null || true' EXIT
+for w in "${widths[@]}"; do
+  if [ "$w" = 64 ]; then
+    WINEPREFIX=${tree[64]}/wineprefix WINEARCH=win64 WINE=/usr/lib/wine/wine64 \
+      WINESERVER=/usr/lib/wine/wineserver64 WINELOADER=/usr/lib/wine/wine64 bash "$root/tests/wine/make-prefix.sh"
+  else
+    WINEPREFIX=${tree[32]}/wineprefix WINEARCH=win32 bash "$root/tests/wine/make-prefix.sh"
+  fi
+  # One wine server per prefix for the whole run, so that no measurement pays for starting it.
+  server_as "$w" -p 2>/dev/null || true  # already running is fine
+done
+trap 'for w in "${widths[@]}"; do server_as "$w" -k 2>/dev/null || true; done' EXIT
 
 mkdir -p "$bench"
 
@@ -52,7 +89,7 @@ make_package() {
   mkdir -p "$dir/in"
   # The main program: the empty program padded with random bytes to about 3 MiB (a PE image
   # ignores bytes after its sections).
-  { cat "$EMPTY"; head -c $((3 * 1024 * 1024)) /dev/urandom; } >"$dir/in/main.exe"
+  { cat "$(empty "${widths[0]}")"; head -c $((3 * 1024 * 1024)) /dev/urandom; } >"$dir/in/main.exe"
   local args=() used=0 i n
   for i in $(seq 1 24); do  # small and medium files, as package files and raw files
     n=$(( (i * 37 % 64 + 1) * 1024 * (i % 4 == 0 ? 8 : 1) ))
@@ -64,10 +101,15 @@ make_package() {
   local big=$(( mib * 1024 * 1024 - used - 4 * 1024 * 1024 ))
   head -c "$big" /dev/urandom >"$dir/in/big.dat"
   args+=(--raw "big.dat=$dir/in/big.dat")
-  "$SFXPACK" pack --stub "$STUB" --key "$KEY" --main "$dir/in/main.exe" "${args[@]}" \
-    --cmdline '%CMDLINE%' -o "$dir/package.exe" >/dev/null
+  # The same main program and files behind each stub; a 64-bit main program would do as well,
+  # the stub only copies it.
+  local w
+  for w in "${widths[@]}"; do
+    "$SFXPACK" pack --stub "$(stub "$w")" --key "$KEY" --main "$dir/in/main.exe" "${args[@]}" \
+      --cmdline '%CMDLINE%' -o "$dir/package$w.exe" >/dev/null
+  done
   # The stored objects as the extraction writes them: the limit copies exactly these.
-  "$SFXPACK" extract "$dir/package.exe" --key "$KEY" --to "$dir/stored" >/dev/null
+  "$SFXPACK" extract "$dir/package${widths[0]}.exe" --key "$KEY" --to "$dir/stored" >/dev/null
   rm -rf "$dir/in"
 }
 
@@ -97,9 +139,11 @@ stats() {
       '{printf "%.3f %.3f %.3f %d\n", $1/1e6, min/1e6, max/1e6, $2}'
 }
 
-stub_size=$(stat -c %s "$STUB")
-echo "machine: $(nproc) x $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n 1); $(wine --version)"
-echo "stub: $STUB  $stub_size bytes ($(( (stub_size + 1023) / 1024 )) KiB)"
+echo "machine: $(nproc) x $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n 1); $(/usr/lib/wine/wine64 --version)"
+for w in "${widths[@]}"; do
+  stub_size=$(stat -c %s "$(stub "$w")")
+  echo "stub: $(stub "$w")  $stub_size bytes ($(( (stub_size + 1023) / 1024 )) KiB)"
+done
 # SFXBENCH_REPORT_ONLY=1 prints the table of the measurements already in the scratch folder.
 if [ -z "${SFXBENCH_REPORT_ONLY:-}" ]; then
 rm -rf "${bench:?}"/*
@@ -110,34 +154,41 @@ done
 
 for mib in "${sizes[@]}"; do
   dir=$bench/p$mib
-  pkg=$dir/package.exe
-  winpkg="Z:${pkg//\//\\}"
+  pkg=$dir/package${widths[0]}.exe
   # One untimed round, so that every contender starts with the package in the page cache.
   limit_run "$pkg" "$dir/stored" "$dir/out"; rm -rf "$dir/out"
-  wine "$winpkg" /verysilent >/dev/null 2>&1 || true
+  for w in "${widths[@]}"; do
+    p=$dir/package$w.exe
+    wine_as "$w" "Z:${p//\//\\}" /verysilent >/dev/null 2>&1 || true
+  done
   for r in $(seq 1 "$runs"); do
     measure "limit$mib" bash -c 'limit_run "$@"' _ "$pkg" "$dir/stored" "$dir/out"; rm -rf "$dir/out"
     measure "native$mib" "$SFXPACK" extract "$pkg" --key "$KEY" --to "$dir/out"; rm -rf "$dir/out"
-    measure "wine$mib" wine "$winpkg" /verysilent
-    measure "floor$mib" wine "$EMPTY"
+    for w in "${widths[@]}"; do
+      p=$dir/package$w.exe
+      measure "wine$w-$mib" wine_as "$w" "Z:${p//\//\\}" /verysilent
+      measure "floor$w-$mib" wine_as "$w" "$(empty "$w")"
+    done
   done
 done
 
 fi  # SFXBENCH_REPORT_ONLY
 
 echo
-printf '%-8s %-7s %22s %8s %10s\n' package what "median s (min..max)" ratio "peak KiB"
+printf '%-8s %-9s %22s %8s %10s\n' package what "median s (min..max)" ratio "peak KiB"
 for mib in "${sizes[@]}"; do
   read -r lm lmin lmax lrss < <(stats "limit$mib")
   read -r nm nmin nmax nrss < <(stats "native$mib")
-  read -r wm wmin wmax wrss < <(stats "wine$mib")
-  read -r fm fmin fmax frss < <(stats "floor$mib")
-  row() { printf '%-8s %-7s %8s (%s..%s) %8s %10s\n' "$mib MiB" "$1" "$2" "$3" "$4" "$5" "$6"; }
+  row() { printf '%-8s %-9s %8s (%s..%s) %8s %10s\n' "$mib MiB" "$1" "$2" "$3" "$4" "$5" "$6"; }
   row limit "$lm" "$lmin" "$lmax" "1.00" "$lrss"
   row native "$nm" "$nmin" "$nmax" "$(awk -v a="$nm" -v b="$lm" 'BEGIN{printf "%.2f", a/b}')" "$nrss"
-  row wine "$wm" "$wmin" "$wmax" "-" "$wrss"
-  row floor "$fm" "$fmin" "$fmax" "-" "$frss"
-  row wine-fl "$(awk -v a="$wm" -v b="$fm" 'BEGIN{printf "%.3f", a-b}')" "-" "-" \
-      "$(awk -v a="$wm" -v b="$fm" -v c="$lm" 'BEGIN{printf "%.2f", (a-b)/c}')" "-"
+  for w in "${widths[@]}"; do
+    read -r wm wmin wmax wrss < <(stats "wine$w-$mib")
+    read -r fm fmin fmax frss < <(stats "floor$w-$mib")
+    row "wine$w" "$wm" "$wmin" "$wmax" "-" "$wrss"
+    row "floor$w" "$fm" "$fmin" "$fmax" "-" "$frss"
+    row "wine$w-fl" "$(awk -v a="$wm" -v b="$fm" 'BEGIN{printf "%.3f", a-b}')" "-" "-" \
+        "$(awk -v a="$wm" -v b="$fm" -v c="$lm" 'BEGIN{printf "%.2f", (a-b)/c}')" "-"
+  done
 done
 echo "goals: native <= 1.25, wine less floor <= 1.50 (ratios to the limit)"

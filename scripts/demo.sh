@@ -16,20 +16,39 @@ with_window=1
 say() { printf '\n== %s\n' "$*"; }
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 
-# SFXDEMO_NATIVE and SFXDEMO_WIN32 name other build folders; SFXDEMO_SKIP_BUILD=1 uses them as
-# they are.
+# shellcheck source=lib/host-i386.sh
+. scripts/lib/host-i386.sh
+
+# SFXDEMO_NATIVE and SFXDEMO_WIN32 / SFXDEMO_WIN64 name other build folders; SFXDEMO_SKIP_BUILD=1
+# uses them as they are. SFXDEMO_STUB=win64 runs the 64-bit stub even where 32-bit programs run.
 native=${SFXDEMO_NATIVE:-$root/build/native}
-win32=${SFXDEMO_WIN32:-$root/build/win32}
 if [ -z "${SFXDEMO_SKIP_BUILD:-}" ]; then
-  say "Setting up the machine and building (native and win32)"
+  say "Setting up the machine and building (native, win32 and win64)"
   bash scripts/setup-machine.sh
-  bash scripts/build.sh native win32
+  bash scripts/build.sh native win32 win64
 fi
 
+# The 32-bit stub is the default; a host that cannot execute 32-bit programs runs the 64-bit one.
+kind=${SFXDEMO_STUB:-win32}
+if [ "$kind" = win32 ] && ! host_runs_i386; then
+  say "Using the 64-bit stub: $I386_REASON"
+  kind=win64
+fi
+if [ "$kind" = win64 ]; then
+  windows=${SFXDEMO_WIN64:-$root/build/win64}
+  STUB=$windows/sfxstub/main/sfxstub64.exe
+  export WINEARCH=win64 WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+  export WINELOADER=$WINE
+else
+  windows=${SFXDEMO_WIN32:-$root/build/win32}
+  STUB=$windows/sfxstub/main/sfxstub.exe
+  export WINEARCH=win32 WINE=wine WINESERVER=wineserver
+fi
+echo "stub: $STUB"
+
 SFXPACK=$native/tools/sfxpack/sfxpack
-STUB=$win32/sfxstub/main/sfxstub.exe
-SFXRUN=$win32/tests/wine/sfxrun.exe
-SETUP=$win32/tests/wine/sfxprobe.exe   # a stand-in setup program: it writes down what it saw
+SFXRUN=$windows/tests/wine/sfxrun.exe
+SETUP=$windows/tests/wine/sfxprobe.exe   # a stand-in setup program: it writes down what it saw
 KEY=$root/keys/test-signer/signer-private.pem
 
 demo=$root/build/demo
@@ -47,14 +66,14 @@ template='/sfx /sfxstorage "%TMPPATH%" %CMDLINE%'
 echo "command-line template: $template"
 "$SFXPACK" list "$demo/demo-setup.exe" || true
 
-export WINEPREFIX=$win32/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+export WINEPREFIX=$windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 unset DISPLAY
 bash tests/wine/make-prefix.sh
 
 # run PACKAGE TAIL: runs it through sfxrun with a private TEMP; prints sfxrun's lines.
 run() {
   local package=$1 tail=$2
-  wine "$SFXRUN" --set "TEMP=$(winpath "$demo/temp")" --set "TMP=$(winpath "$demo/temp")" \
+  "$WINE" "$SFXRUN" --set "TEMP=$(winpath "$demo/temp")" --set "TMP=$(winpath "$demo/temp")" \
     --set "SFXPROBE_REPORT=$(winpath "$demo/seen/report.txt")" \
     "$(winpath "$package")" "\"$(winpath "$package")\" $tail" | tr -d '\r'
 }
@@ -84,14 +103,14 @@ sed -n 's/^report=//p' <<<"$result" | sed 's/\\n/\n/g' | sed 's/^/  | /'
 if [ "$with_window" = 1 ]; then
   say "Running with the progress window on a virtual display (screenshots in build/demo/screenshots)"
   # A prefix of its own with Wine's X11 driver (the test prefix uses the null driver), made once.
-  export WINEPREFIX=$root/build/demo-wineprefix-x11
+  export WINEPREFIX=$root/build/demo-wineprefix-x11-$kind
   bash tests/wine/make-prefix.sh x11
   mkdir -p "$demo/screenshots"
   head -c 60000000 /dev/urandom >"$demo/payload/big.bin"
   "$SFXPACK" pack --stub "$STUB" --key "$KEY" --main "$SETUP" \
     --raw "big.bin=$demo/payload/big.bin" --cmdline "$template" -o "$demo/window-setup.exe"
   xvfb-run -a -s "-screen 0 800x600x24" bash -c '
-    wine "$1" "$2" "\"$2\"" >"$3/run.txt" &
+    "$WINE" "$1" "$2" "\"$2\"" >"$3/run.txt" &
     pid=$!
     i=0
     while kill -0 "$pid" 2>/dev/null && [ $i -lt 100 ]; do
@@ -99,7 +118,7 @@ if [ "$with_window" = 1 ]; then
       i=$((i + 1))
     done
     wait "$pid"
-    wineserver -k 2>/dev/null || true' _ "$SFXRUN" "$(winpath "$demo/window-setup.exe")" "$demo/screenshots"
+    "$WINESERVER" -k 2>/dev/null || true' _ "$SFXRUN" "$(winpath "$demo/window-setup.exe")" "$demo/screenshots"
   # Keep the pictures that show something besides the empty desktop.
   for shot in "$demo"/screenshots/*.png; do
     [ "$(identify -format '%k' "$shot" 2>/dev/null || echo 0)" -gt 1 ] || rm -f "$shot"

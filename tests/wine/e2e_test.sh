@@ -108,6 +108,10 @@ case "$scenario" in
     cwd=$(grep -m1 '^cwd=' "$report" | cut -d= -f2-)
     [ "$cwd" != "$wf" ] || fail "the setup program started in the working folder"
     expect_no_leftovers
+    # sfxpack tells which stub the package carries: the one of this build's width.
+    kind="stub: 32-bit Windows (PE32)"
+    [ "${WINEARCH:-win32}" = win64 ] && kind="stub: 64-bit Windows (PE32+)"
+    "$SFXPACK" list --key "$SIGNER_KEY" "$pkg" | grep -qxF "$kind" || fail "sfxpack list does not say '$kind'"
     ;;
   empty-template)
     pack "$SFXPROBE_EXE" ''
@@ -138,6 +142,13 @@ case "$scenario" in
     run '/verysilent' '7'
     expect_exit 0x00000007; expect_report none; expect_runs 1
     expect_no_leftovers
+    # One byte changed in the signed part: refused as any damaged package.
+    rm -f "$report"
+    printf '\x5A' | dd of="$pkg" bs=1 seek=$(( $(stat -c %s "$pkg") / 3 )) conv=notrunc status=none
+    run '/verysilent'
+    expect_exit 0x000003EE
+    expect_report "$(report_text 1006 "$phase0_text")"
+    expect_runs 0
     ;;
   restart-limit)
     pack "$SFXPROBE_EXE" '%CMDLINE%'
