@@ -260,6 +260,23 @@ TEST_F(FaultInjectionTest, AReadFailureWhileCopyingIsReportedNotWrittenAsZeros) 
   EXPECT_FALSE(fs::exists(JoinTargetPath(dir.Path("lastread-access"), "file2")));
 }
 
+// The blocks of the catalog and the main program: a read that fails part-way through fails the
+// block, with the read's error, rather than handing out a block whose rest is zeros.
+TEST(DiskStreamFaultTest, AFailedReadFailsTheWholeBlock) {
+  TempDir dir;
+  const std::string path = dir.Write("f.bin", std::string(1000, 'x'));
+  DiskStream s;
+  ASSERT_TRUE(s.OpenRead(path.c_str()));
+  Injector inj;
+  inj.failKind = Call::kRead;
+  inj.failAt = 2;  // the first 100 bytes come, the next read fails
+  inj.readLimit = 100;
+  inj.failErrno = EACCES;
+  ScopedInjector scoped(&inj);
+  EXPECT_EQ(nullptr, s.ReadBlock(1000));
+  EXPECT_EQ(5u, s.LastError);
+}
+
 #if !defined(_WIN32)
 // Swaps the file at `path` for `replacement` right after the first open of it, as someone who
 // can rename files in the package's folder could do between the check and the extraction.

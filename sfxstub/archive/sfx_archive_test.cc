@@ -209,6 +209,10 @@ TEST_F(SfxArchiveTest, CatalogErrorsAsOpenReportsThem) {
     return withFiles(CatalogHead("extract", main),
                      {entry("bad", {r[0].offset, r[0].size}), entry("good", {r[1].offset, r[1].size, 0})});
   })));
+  // Longer than 12 bytes is as wrong as shorter, even when the first 12 make sense.
+  EXPECT_EQ(1006, OpenWith(Craft({content}, [&](ObjectRange main, auto& r) {
+    return withFiles(CatalogHead("extract", main), {entry("long", {r[0].offset, r[0].size, 0, 0})});
+  })));
   // Ranges that leave the signed content, also by u32 wrap-around.
   EXPECT_EQ(1006, OpenWith(Craft({content}, [&](ObjectRange main, auto&) {
     return withFiles(CatalogHead("extract", main), {entry("wraps", {0xFFFFFF00u, 0x200, 0})});

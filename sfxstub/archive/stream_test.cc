@@ -57,6 +57,27 @@ TEST(DiskStreamTest, ReadAtEndSucceedsWithZeroBytes) {
   EXPECT_EQ(done, 0u);
 }
 
+// Relative moves take the u32 offset as signed: 0xFFFFFFFE is two bytes back, from the current
+// position or from the end, for both streams.
+TEST(FileStreamTest, RelativeSeeksGoBackwardsToo) {
+  TempDir dir;
+  std::string a = dir.Write("a.bin", "0123456789");
+  DiskStream disk;
+  ASSERT_TRUE(disk.OpenRead(a.c_str()));
+  uint8_t bytes[10];
+  std::memcpy(bytes, "0123456789", 10);
+  MemoryStream memory;
+  ASSERT_TRUE(memory.Attach(bytes, 10));
+  for (FileStream* s : {static_cast<FileStream*>(&disk), static_cast<FileStream*>(&memory)}) {
+    EXPECT_EQ(6u, s->Seek(6, kSeekSet));
+    EXPECT_EQ(4u, s->Seek(0xFFFFFFFEu, kSeekCur));
+    EXPECT_EQ('4', s->ReadU8());
+    EXPECT_EQ(7u, s->Seek(2, kSeekCur));
+  }
+  EXPECT_EQ(8u, disk.Seek(0xFFFFFFFEu, kSeekEnd));
+  EXPECT_EQ('8', disk.ReadU8());
+}
+
 TEST(DiskStreamTest, ReadBlockPastEndIsZeroFilled) {
   TempDir dir;
   std::string a = dir.Write("a.bin", "0123456789");

@@ -13,6 +13,10 @@ TEST(CommandLineTailTest, SkipsTheProgramNameAndTheBlanksAfterIt) {
   EXPECT_EQ("/silent x", Tail("\"C:\\Program Files\\setup.exe\" /silent x"));
   EXPECT_EQ("/x \"y z\"  ", Tail("setup.exe \t  /x \"y z\"  "));
   EXPECT_EQ("b", Tail("a.exe\x01\x02\x1f b"));
+  // Any byte up to 32 ends the name, not only a blank: a tab or a control byte right after it.
+  EXPECT_EQ("/x", Tail("setup.exe\t/x"));
+  EXPECT_EQ("/y z", Tail("a.exe\x01/y z"));
+  EXPECT_EQ("c", Tail("a.exe!b c"));  // 33 is part of the name
   EXPECT_EQ("", Tail("setup.exe"));
   EXPECT_EQ("", Tail("setup.exe   "));
   EXPECT_EQ("", Tail(""));

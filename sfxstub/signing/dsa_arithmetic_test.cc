@@ -125,6 +125,25 @@ TEST(DsaArithmeticTest, MultiplyAndRemainderAgreeWithCryptopp) {
   }
   dsa::Number x;
   EXPECT_FALSE(dsa::Remainder(dsa::FromU32(5), dsa::FromU32(0), &x));
+  // The edges of the division: a number by itself, by one more and one less than itself, and
+  // multi-limb numbers whose remainder is zero.
+  std::mt19937 edges(5);
+  for (size_t len : {size_t{1}, size_t{4}, size_t{5}, size_t{20}, size_t{128}}) {
+    Bytes m = RandomBytes(edges, len);
+    m[0] |= 0x80;
+    m.back() |= 2;
+    Bytes below = m, above = m;
+    below.back() -= 1;
+    above.back() += 1;
+    for (const Bytes& a : {m, below, above}) {
+      ASSERT_TRUE(dsa::Remainder(N(a), N(m), &x));
+      EXPECT_EQ(Str(I(a) % I(m)), Str(x)) << len;
+    }
+    dsa::Number square;
+    ASSERT_TRUE(dsa::Multiply(N(m), N(m), &square));
+    ASSERT_TRUE(dsa::Remainder(square, N(m), &x));
+    EXPECT_EQ(Str(Integer::Zero()), Str(x)) << len;
+  }
   Bytes big(257, 1);
   EXPECT_FALSE(dsa::FromBigEndian(big.data(), big.size(), &x));
 }

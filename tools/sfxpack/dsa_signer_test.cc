@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 
 #include "sfxstub/signing/signature_trailer.h"
 #include "sfxstub/signing/signature_verify.h"
@@ -125,6 +126,38 @@ TEST(DsaSignerTest, SignaturesAreDeterministic) {
   const std::vector<uint8_t> data(1000, 'x');
   EXPECT_EQ(MakeBinaryTrailer(key, data.data(), data.size()), MakeBinaryTrailer(key, data.data(), data.size()));
   EXPECT_EQ(MakeTextDsaTrailer(key, data.data(), data.size()), MakeTextDsaTrailer(key, data.data(), data.size()));
+}
+
+// The nonce derivation pinned: the repository's test key (not the configurable signer key of
+// the tests) signing the MD5 digest of "sample" always gives these r and s. Any change to how
+// the nonce or the signature is computed shows here, even one that still verifies. (The value
+// was checked once against a separate implementation of RFC 6979 section 3.2: HMAC-SHA-256,
+// x and the digest as 20-byte strings.)
+TEST(DsaSignerTest, KnownAnswer) {
+  const DsaPrivateKey key =
+      LoadKey(std::string(SFXSTUB_SOURCE_DIR) + "/keys/test-signer/signer-private.pem");
+  uint8_t signature[40];
+  SignDigest(key, Digest("sample").data(), signature);
+  std::string hex;
+  for (uint8_t b : signature) {
+    static const char kDigits[] = "0123456789abcdef";
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 15];
+  }
+  EXPECT_EQ(
+      "4203661e677a038574a79b9e0544e4df571a43b1"    // r
+      "214e88e1abb416a388e465acaa7cbdaaffbe5d38",   // s
+      hex);
+}
+
+// A signed object and its trailer must end below 4 GiB; longer ones are refused before a byte
+// of them is read (the pointer here would not bear reading).
+TEST(DsaSignerTest, ObjectsWhoseTrailerWouldCross4GiBAreRefused) {
+  const DsaPrivateKey key = LoadKey(kTestPrivate);
+  const uint8_t one = 0;
+  EXPECT_THROW(MakeBinaryTrailer(key, &one, size_t{0xFFFFFFFFu} - 47), std::length_error);
+  EXPECT_THROW(MakeTextDsaTrailer(key, &one, size_t{0xFFFFFFFFu} - 95), std::length_error);
+  EXPECT_THROW(MakeBinaryTrailer(key, &one, size_t{1} << 33), std::length_error);
 }
 
 TEST(DsaSignerTest, TrailerLayouts) {

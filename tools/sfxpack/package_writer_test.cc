@@ -98,6 +98,15 @@ TEST(PackageWriter, RefusesToGrowTo4GiB) {
   EXPECT_FALSE(b.AddObject(&one, 1, nullptr));
   EXPECT_FALSE(b.AddClosingSignature());
   EXPECT_EQ(stub.size() + 48, b.bytes().size());
+
+  // A signed object that fits while its trailer would not is refused as well, before any read.
+  const uint64_t room = kMaxPackageSize - (stub.size() + 48);
+  for (uint64_t size : {room, room - 47, room - 1}) {
+    PackageBuilder signedObject(Signer());
+    ASSERT_TRUE(signedObject.AddStub(stub.data(), stub.size()));
+    EXPECT_FALSE(signedObject.AddRawFile(&one, static_cast<size_t>(size), nullptr)) << size;
+    EXPECT_NE(std::string::npos, signedObject.error().find("4 GiB")) << size;
+  }
 }
 
 TEST(PackageWriter, RecognisesPeImages) {
