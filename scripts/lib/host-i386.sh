@@ -14,7 +14,7 @@ host_runs_i386() {
   fi
   out=$("$probe" --version 2>&1) || status=$?
   [ "$status" = 0 ] && return 0
-  out=$(printf '%s' "$out" | tr '\n' ' ' | cut -c1-160)
+  out=$(printf '%s\n' "$out" | head -n 1 | cut -c1-160)
   I386_REASON="this host cannot execute 32-bit programs: '$probe --version' exited with $status${out:+ ($out)}"
   return 1
 }

@@ -150,29 +150,73 @@ TEST(CatalogReader, MissingLocationsAreRefused) {
   EXPECT_EQ(1006, Read(&second, noMain));
 }
 
-// A length that runs past its container, at every level, including lengths that would wrap
-// the end of the payload around to a small position.
-TEST(CatalogReader, ChunkRunningPastItsContainerIsRefused) {
-  for (uint32_t n : {9u, 1000u, 0xFFFFFFF8u, 0xFFFFFFFFu}) {
-    Bytes top = GoodHead();
-    top.insert(top.end(), {'X', 'X', 'X', 'X'});
-    AppendU32(&top, n);
-    top.insert(top.end(), 8, 'x');
-    SfxArchive a;
-    EXPECT_EQ(1006, Read(&a, top)) << n;
+// Appends a chunk header with any length and `payload` bytes of 'x' after it.
+void AppendRawChunk(Bytes* out, const char (&tag)[5], uint32_t length, size_t payload) {
+  out->insert(out->end(), tag, tag + 4);
+  AppendU32(out, length);
+  out->insert(out->end(), payload, 'x');
+}
 
+// Lengths past the end of the container, including ones that would wrap the end of the payload
+// around to a small position.
+constexpr uint32_t kPastTheEnd[] = {9u, 1000u, 0xFFFFFFF8u, 0xFFFFFFFFu};
+
+// An unknown chunk is skipped by its length: one that runs past its container ends that
+// container's chunks, at every level, and what was read before it stands.
+TEST(CatalogReader, UnknownChunkRunningPastItsContainerEndsIt) {
+  for (uint32_t n : kPastTheEnd) {
+    Bytes top = GoodHead();
+    AppendChunk(&top, "LIST", ListOf({FileChunkPayload("a", 1, 2, 3)}));
+    AppendRawChunk(&top, "XXXX", n, 8);
+    SfxArchive a;
+    EXPECT_EQ(0, Read(&a, top)) << n;
+    EXPECT_EQ(1u, a.files.size()) << n;
+
+    // Whatever lies inside the unknown chunk's claimed length is never read as chunks.
+    Bytes hidesMode = GoodHead();
+    AppendRawChunk(&hidesMode, "XXXX", n, 0);
+    AppendTextChunk(&hidesMode, "MODE", "Extract");
+    SfxArchive b;
+    EXPECT_EQ(0, Read(&b, hidesMode)) << n;
+
+    Bytes list;
+    AppendChunk(&list, "FILE", FileChunkPayload("first", 1, 2, 3));
+    AppendRawChunk(&list, "NAME", n, 8);  // not a tag of a list: unknown there
+    Bytes inList = GoodHead();
+    AppendChunk(&inList, "LIST", list);
+    AppendChunk(&inList, "LIST", ListOf({FileChunkPayload("second", 4, 5, 6)}));
+    SfxArchive c;
+    EXPECT_EQ(0, Read(&c, inList)) << n;
+    ASSERT_EQ(2u, c.files.size()) << n;  // the list after it is read: only its own list ended
+    EXPECT_EQ("second", c.files[1].name);
+
+    Bytes entry = FileChunkPayload("n", 7, 8, 9);
+    AppendRawChunk(&entry, "LIST", n, 12);  // not a tag of a file entry
+    Bytes inFile = GoodHead();
+    AppendChunk(&inFile, "LIST", ListOf({entry}));
+    SfxArchive d;
+    EXPECT_EQ(0, Read(&d, inFile)) << n;
+    ASSERT_EQ(1u, d.files.size()) << n;
+    EXPECT_EQ(8u, d.files[0].size);
+  }
+}
+
+// A known chunk whose payload runs past its container can't be read and is refused.
+TEST(CatalogReader, KnownChunkRunningPastItsContainerIsRefused) {
+  for (uint32_t n : kPastTheEnd) {
     Bytes brokenText = GoodHead();
-    brokenText.insert(brokenText.end(), {'C', 'M', 'D', 'L'});
-    AppendU32(&brokenText, n);
-    brokenText.insert(brokenText.end(), 8, 'x');
+    AppendRawChunk(&brokenText, "CMDL", n, 8);
     SfxArchive b;
     EXPECT_EQ(1006, Read(&b, brokenText)) << n;
     EXPECT_EQ("%CMDLINE%", b.commandTemplate);
 
+    Bytes brokenList = GoodHead();
+    AppendRawChunk(&brokenList, "LIST", n, 8);
+    SfxArchive l;
+    EXPECT_EQ(1006, Read(&l, brokenList)) << n;
+
     Bytes list;
-    list.insert(list.end(), {'F', 'I', 'L', 'E'});
-    AppendU32(&list, n);
-    list.insert(list.end(), 8, 'x');
+    AppendRawChunk(&list, "FILE", n, 8);
     Bytes inList = GoodHead();
     AppendChunk(&inList, "LIST", list);
     SfxArchive c;
@@ -180,23 +224,59 @@ TEST(CatalogReader, ChunkRunningPastItsContainerIsRefused) {
 
     Bytes entry;
     AppendTextChunk(&entry, "NAME", "n");
-    entry.insert(entry.end(), {'P', 'T', 'R', 'L'});
-    AppendU32(&entry, n);
-    entry.insert(entry.end(), 12, 'x');
+    AppendRawChunk(&entry, "PTRL", n, 12);
     Bytes inFile = GoodHead();
     AppendChunk(&inFile, "LIST", ListOf({entry}));
     SfxArchive d;
     EXPECT_EQ(1006, Read(&d, inFile)) << n;
     EXPECT_TRUE(d.files.empty());
   }
+  // A "CMDP" of the right length that runs past the catalog.
+  Bytes mainRange;
+  AppendTextChunk(&mainRange, "MODE", "extract");
+  AppendRawChunk(&mainRange, "CMDP", 8, 4);
+  SfxArchive e;
+  EXPECT_EQ(1006, Read(&e, mainRange));
 }
 
-TEST(CatalogReader, TruncatedChunkHeaderIsRefused) {
-  for (size_t extra = 1; extra < 8; ++extra) {
-    Bytes c = GoodHead();
-    c.insert(c.end(), extra, 'L');
+// The length of a "CMDP" is judged before whether its payload fits: -1 even when it runs past
+// the end of the catalog.
+TEST(CatalogReader, MainRangeOfWrongLengthIsMinusOneEvenPastTheEnd) {
+  for (uint32_t n : {12u, 9u, 0xFFFFFFFFu}) {
+    Bytes c;
+    AppendTextChunk(&c, "MODE", "extract");
+    AppendRawChunk(&c, "CMDP", n, 8);
     SfxArchive archive;
-    EXPECT_EQ(1006, Read(&archive, c)) << extra;
+    EXPECT_EQ(-1, Read(&archive, c)) << n;
+  }
+}
+
+// 1 to 7 bytes at the end of a container are too few for a chunk header: they end its chunks
+// and are ignored, at every level.
+TEST(CatalogReader, TooFewBytesForAChunkHeaderAreIgnored) {
+  for (size_t extra = 1; extra < 8; ++extra) {
+    Bytes top = GoodHead();
+    top.insert(top.end(), extra, 'L');
+    SfxArchive a;
+    EXPECT_EQ(0, Read(&a, top)) << extra;
+
+    Bytes entry = FileChunkPayload("e", 1, 2, 3);
+    entry.insert(entry.end(), extra, 'P');
+    Bytes list = ListOf({entry});
+    list.insert(list.end(), extra, 'F');
+    Bytes nested = GoodHead();
+    AppendChunk(&nested, "LIST", list);
+    SfxArchive b;
+    EXPECT_EQ(0, Read(&b, nested)) << extra;
+    ASSERT_EQ(1u, b.files.size()) << extra;
+    EXPECT_EQ(3u, b.files[0].time);
+
+    // Those bytes never stand for a chunk, even when they begin like one.
+    Bytes modeless;
+    AppendChunk(&modeless, "CMDP", U32s({1, 2}));
+    modeless.insert(modeless.end(), {'M', 'O', 'D', 'E', 7, 0, 0});
+    SfxArchive c;
+    EXPECT_EQ(87, Read(&c, Bytes(modeless.begin(), modeless.end() - (7 - extra)))) << extra;
   }
 }
 

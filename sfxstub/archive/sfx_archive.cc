@@ -40,30 +40,36 @@ struct Chunk {
   uint32_t tag = 0;
   uint32_t length = 0;
   uint32_t payloadStart = 0;
+  // False when the payload runs past the end of the container.
+  bool fits = false;
 };
 
-enum class ChunkStep { kChunk, kEnd, kBroken };
-
-// Reads the header of the chunk at the stream's position. kEnd when the position has reached
-// the end of the container; kBroken when the header or the payload would run past it (the
-// payload handlers all count on a whole payload, and reading on past a broken length would
-// interpret bytes that are not chunks). All comparisons are by subtraction, so a length near
-// 2^32 can't wrap the end of the payload around to a small position.
-ChunkStep NextChunk(FileStream* stream, Chunk* chunk) {
-  uint32_t position = stream->Position();
-  uint32_t end = stream->Size();
-  if (position >= end) return ChunkStep::kEnd;
-  if (end - position < kChunkHeaderSize) return ChunkStep::kBroken;
+// Reads the header of the chunk at the stream's position; false when the container's loop ends.
+//
+// A container is read by taking chunks while the position is below its end, moving to payload
+// start + n after each one. So the loop ends at the end, and also when fewer than 8 bytes are
+// left (too few for a chunk header: nothing in them can be a chunk, and they are ignored like
+// the bytes of an unknown chunk). A chunk whose payload runs past the end is handed out with
+// `fits` false: an unknown one ends the loop when it is skipped, a known one is for its handler
+// to refuse, since the handlers count on a whole payload. All comparisons are by subtraction, so
+// a length near 2^32 can't wrap the end of the payload around to a small position.
+bool NextChunk(FileStream* stream, Chunk* chunk) {
+  const uint32_t position = stream->Position();
+  const uint32_t end = stream->Size();
+  if (position >= end || end - position < kChunkHeaderSize) return false;
   chunk->tag = stream->ReadU32();
   chunk->length = stream->ReadU32();
   chunk->payloadStart = position + kChunkHeaderSize;
-  if (chunk->length > end - chunk->payloadStart) return ChunkStep::kBroken;
-  return ChunkStep::kChunk;
+  chunk->fits = chunk->length <= end - chunk->payloadStart;
+  return true;
 }
 
-// Moves to the chunk after `chunk`, whatever its handler read. In range by NextChunk's check.
-void SkipChunk(FileStream* stream, const Chunk& chunk) {
+// Moves to the chunk after `chunk`, whatever its handler read; false when there is none because
+// the chunk ran past the end of its container.
+bool SkipChunk(FileStream* stream, const Chunk& chunk) {
+  if (!chunk.fits) return false;
   stream->Seek(chunk.payloadStart + chunk.length, kSeekSet);
+  return true;
 }
 
 // A block handed out by a stream, given back to the same stream when the holder goes.
@@ -82,9 +88,10 @@ class StreamBlock {
   uint8_t* block;
 };
 
-// The chunk's payload as text (raw bytes, no terminator). False only when the stream hands out
-// no block, which NextChunk's check rules out for a memory stream.
+// The chunk's payload as text (raw bytes, no terminator). False when the payload runs past its
+// container or the stream hands out no block.
 bool ReadText(FileStream* stream, const Chunk& chunk, std::string* text) {
+  if (!chunk.fits) return false;
   StreamBlock block(stream, chunk.length);
   if (!block.get()) return false;
   text->assign(reinterpret_cast<const char*>(block.get()), chunk.length);
@@ -94,6 +101,7 @@ bool ReadText(FileStream* stream, const Chunk& chunk, std::string* text) {
 // Runs `reader` on a memory stream over the chunk's payload.
 template <typename Reader>
 int32_t ReadNested(FileStream* stream, const Chunk& chunk, Reader reader) {
+  if (!chunk.fits) return kErrorFileInvalid;
   StreamBlock block(stream, chunk.length);
   MemoryStream nested;
   if (!block.get() || !nested.Attach(block.get(), chunk.length)) return kErrorFileInvalid;
@@ -208,10 +216,7 @@ int32_t SfxArchive::Open(const std::string& path) {
 int32_t SfxArchive::ReadCatalog(FileStream* stream) {
   bool fileFailed = false;
   Chunk chunk;
-  for (;;) {
-    ChunkStep step = NextChunk(stream, &chunk);
-    if (step == ChunkStep::kEnd) break;
-    if (step == ChunkStep::kBroken) return kErrorFileInvalid;
+  while (NextChunk(stream, &chunk)) {
     switch (chunk.tag) {
       case kTagMode:
         if (!ReadText(stream, chunk, &mode)) return kErrorFileInvalid;
@@ -220,7 +225,9 @@ int32_t SfxArchive::ReadCatalog(FileStream* stream) {
         if (!ReadText(stream, chunk, &commandTemplate)) return kErrorFileInvalid;
         break;
       case kTagCmdp:
+        // The length is judged first, before whether the payload fits.
         if (chunk.length != kMainRangePayload) return kErrorBadMainRange;
+        if (!chunk.fits) return kErrorFileInvalid;
         mainOffset = stream->ReadU32();
         mainSize = stream->ReadU32();
         hasMainRange = true;
@@ -232,7 +239,7 @@ int32_t SfxArchive::ReadCatalog(FileStream* stream) {
       default:
         break;
     }
-    SkipChunk(stream, chunk);
+    if (!SkipChunk(stream, chunk)) break;
   }
   if (mode != "extract") return kErrorInvalidParameter;
   if (fileFailed) return kErrorFileInvalid;
@@ -245,16 +252,14 @@ int32_t SfxArchive::ReadCatalog(FileStream* stream) {
 int32_t SfxArchive::ReadFileList(FileStream* stream) {
   int32_t result = 0;
   Chunk chunk;
-  for (;;) {
-    ChunkStep step = NextChunk(stream, &chunk);
-    if (step == ChunkStep::kEnd) break;
-    if (step == ChunkStep::kBroken) return kErrorFileInvalid;
+  while (NextChunk(stream, &chunk)) {
     if (chunk.tag == kTagFile &&
         ReadNested(stream, chunk, [this](FileStream* s) { return ReadFileEntry(s); }) != 0) {
-      // Remembered; the list goes on with its next chunk.
+      // Remembered; the list goes on with its next chunk (there is none after a "FILE" that
+      // runs past the list).
       result = kErrorFileInvalid;
     }
-    SkipChunk(stream, chunk);
+    if (!SkipChunk(stream, chunk)) break;
   }
   return result;
 }
@@ -263,16 +268,13 @@ int32_t SfxArchive::ReadFileEntry(FileStream* stream) {
   FileRecord record;
   bool hasRange = false;
   Chunk chunk;
-  for (;;) {
-    ChunkStep step = NextChunk(stream, &chunk);
-    if (step == ChunkStep::kEnd) break;
-    if (step == ChunkStep::kBroken) return kErrorFileInvalid;
+  while (NextChunk(stream, &chunk)) {
     switch (chunk.tag) {
       case kTagName:
         if (!ReadText(stream, chunk, &record.name)) return kErrorFileInvalid;
         break;
       case kTagPtrl:
-        if (chunk.length != kFileRangePayload) return kErrorFileInvalid;
+        if (chunk.length != kFileRangePayload || !chunk.fits) return kErrorFileInvalid;
         record.offset = stream->ReadU32();
         record.size = stream->ReadU32();
         record.time = stream->ReadU32();
@@ -281,7 +283,7 @@ int32_t SfxArchive::ReadFileEntry(FileStream* stream) {
       default:
         break;
     }
-    SkipChunk(stream, chunk);
+    if (!SkipChunk(stream, chunk)) break;
   }
   // A "FILE" without "PTRL" names nothing to copy; it is refused like a bad "PTRL".
   if (!hasRange) return kErrorFileInvalid;

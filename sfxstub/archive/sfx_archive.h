@@ -10,6 +10,11 @@
 // The catalog is a sequence of chunks (4-byte tag, u32 length n, n bytes of payload); "LIST" and
 // "FILE" payloads are chunk sequences too. Chunks may come in any order, later "MODE", "CMDL",
 // "CMDP", "NAME", "PTRL" replace earlier ones, every "LIST" appends, unknown tags are skipped.
+// A container is read while its position is below its end, moving to payload start + n after
+// each chunk: an unknown chunk whose length runs past its container ends that container's
+// chunks, and so do 1 to 7 bytes left at its end (too few for a chunk header; they are ignored).
+// A known chunk ("MODE", "CMDL", "CMDP" of 8 bytes, "LIST", "FILE", "NAME", "PTRL" of 12 bytes)
+// that runs past its container is refused with 1006.
 //
 // Open checks, in this order, and interprets nothing before the closing signature verifies:
 //   open for reading and whole-file signature, through that one handle (1006), trailer (1006),

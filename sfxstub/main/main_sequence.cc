@@ -73,14 +73,16 @@ uint32_t RunMainSequence(Host& host, const ArchiveFactory& makeArchive,
   std::string workingFolder;
   uint32_t exitCode = 0;
   if (result == 0) {
-    const int32_t created = host.CreateWorkingFolder(kWorkingFolderPrefix, &workingFolder);
+    // The creation's own result (the folder's access list included) is not acted upon: without
+    // a folder the extraction fails, and that failure is the one reported.
+    host.CreateWorkingFolder(kWorkingFolderPrefix, &workingFolder);
     const std::string mainProgramPath = JoinPath(workingFolder, kMainProgramName);
     const std::string launchCopyPath = JoinPath(workingFolder, kLaunchCopyName);
 
     phase = kPhaseExtractMain;
     if (workingFolder.empty()) {
       // Joined to an empty folder the paths would name the current folder; never write there.
-      result = created != 0 ? created : kErrorCannotMake;
+      result = kErrorCannotMake;
     } else {
       result = archive->ExtractMainProgram(mainProgramPath);
     }

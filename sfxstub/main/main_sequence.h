@@ -47,9 +47,9 @@ std::string SourceFolderOf(const std::string& modulePath, const LeadByteTest& is
 // made by `makeArchive` at the start of phase 0 and destroyed at the end. A module path the host
 // cannot supply fails phase 0 with the host's error number.
 //
-// Deviation kept deliberately: when no working folder could be created, phase 1 fails with the
-// creation's error number (82, ERROR_CANNOT_MAKE, if it reported none) instead of extracting into
-// the current folder, which is where paths joined to an empty folder would point.
+// When no working folder was created, phase 1 fails with 82 (ERROR_CANNOT_MAKE), whatever the
+// creation reported, and nothing is extracted: paths joined to an empty folder would name the
+// current folder, which is never written to.
 uint32_t RunMainSequence(Host& host, const ArchiveFactory& makeArchive,
                          const std::string& commandTail);
 

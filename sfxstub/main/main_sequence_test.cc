@@ -238,20 +238,23 @@ TEST_F(MainSequenceTest, ProgressStopsBeforeReportAndReportBeforeCleanUp) {
   EXPECT_EQ(expected, tail);
 }
 
-TEST_F(MainSequenceTest, NoWorkingFolderFailsInsteadOfUsingTheCurrentFolder) {
-  host.folderToCreate = "";
-  host.createResult = 183;
-  EXPECT_EQ(183u, Run());
-  EXPECT_FALSE(host.Has("ExtractMainProgram"));
-  EXPECT_FALSE(host.Has("DeleteFolderFiles"));
-  ASSERT_EQ(1u, host.reports.size());
-  EXPECT_NE(std::string::npos, host.reports[0].find("\nextracting main exe\n"));
-
-  // A creation that reported no error still fails, with ERROR_CANNOT_MAKE.
-  host.log.clear();
-  host.createResult = 0;
-  EXPECT_EQ(82u, Run());
-  EXPECT_FALSE(host.Has("ExtractMainProgram"));
+// A folder that was not created fails phase 1 with 82 whatever the creation reported (path not
+// found, access denied, already exists, name too long, or nothing at all), and nothing is
+// extracted into the current folder.
+TEST_F(MainSequenceTest, NoWorkingFolderFailsPhaseOneWithCannotMake) {
+  for (int32_t created : {3, 5, 183, 206, 0}) {
+    host.folderToCreate = "";
+    host.createResult = created;
+    host.log.clear();
+    host.reports.clear();
+    EXPECT_EQ(82u, Run()) << created;
+    EXPECT_FALSE(host.Has("ExtractMainProgram")) << created;
+    EXPECT_FALSE(host.Has("DeleteFolderFiles")) << created;
+    ASSERT_EQ(1u, host.reports.size()) << created;
+    EXPECT_EQ("An error 82 (00000052) has occured.\nLast performed operation was:\n"
+              "extracting main exe\n\n",
+              host.reports[0]);
+  }
 }
 
 TEST_F(MainSequenceTest, AccessListFailureIsNotActedUpon) {

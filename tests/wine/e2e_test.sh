@@ -45,7 +45,7 @@ run() {
   local line="\"$W_PKG\""
   [ -n "$tail" ] && line="$line $tail"
   "${WINE:-wine}" "$SFXRUN_EXE" --timeout 120 \
-    --set "TEMP=$W_TMP" --set "TMP=$W_TMP" \
+    --set "TEMP=${RUN_TEMP:-$W_TMP}" --set "TMP=${RUN_TEMP:-$W_TMP}" \
     --set "SFXPROBE_REPORT=$(winpath "$report")" --set "SFXPROBE_EXITCODES=$codes" \
     --set "SFXPROBE_SAVE=$(winpath "$work/save")" --set "SFXPROBE_GROW_MAIN=${GROW_MAIN:-}" \
     "$W_PKG" "$line" >"$out" 2>"$work/wine-stderr.txt" || fail "sfxrun failed"
@@ -194,6 +194,16 @@ case "$scenario" in
     expect_runs 0
     # The files before the failing one were written and the clean-up removed them with the folder.
     expect_no_leftovers
+    ;;
+  no-working-folder)
+    # TEMP names a folder whose parent is missing: neither it nor the working folder can be
+    # created, and phase 1 fails with 82 (not with the creation's own "path not found").
+    pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
+    RUN_TEMP="$W_TMP\\missing\\deeper" run '/verysilent'
+    expect_exit 0x00000052
+    expect_report "$(report_text 82 'extracting main exe')"
+    expect_runs 0
+    [ -z "$(ls -A "$work/tmp")" ] || fail "something was created in TEMP's parent: $(ls -A "$work/tmp")"
     ;;
   *) echo "unknown scenario $scenario" >&2; exit 2 ;;
 esac
