@@ -33,6 +33,6 @@ for t in "${targets[@]}"; do
   # The build's own status decides (the filter's does not: it finds nothing in a quiet build).
   status=0
   cmake --build "$root/build/$t" -j"$jobs" >"$root/build/$t.log" 2>&1 || status=$?
-  grep -vE '^\[ *[0-9]+%\]|^(Consolidate|Scanning|Built target)' "$root/build/$t.log" || true
+  grep -vE '^\[ *[0-9]+%\]|^(Consolidate|Scanning|Built target|-- )' "$root/build/$t.log" || true
   [ "$status" = 0 ] || { echo "[build] $t failed (exit $status)" >&2; exit "$status"; }
 done
