@@ -19,10 +19,16 @@ class DiskStream : public FileStream {
   ~DiskStream() override;
 
   // Both opens make a handle that child processes do not inherit.
-  // Opens an existing file for reading, untranslated.
+  // Opens an existing file for reading, untranslated, as OpenPackageForReading does: on Windows
+  // nobody can write the file while the stream holds it, and a file on the network is read
+  // through a private copy (package_open.h).
   bool OpenRead(const char* path);
-  // Creates the file (or truncates an existing one) for reading and writing, untranslated.
+  // Creates a new file for reading and writing, untranslated. An existing file of that name is
+  // replaced (deleted first, then created anew), so a link at the name is never written through.
   bool Create(const char* path);
+  // Sets the open file's access and modification times (seconds since 1970-01-01 UTC) through
+  // the handle, so the name is not looked up again.
+  bool SetTimes(uint32_t time);
 
   bool Read(void* buffer, uint32_t count, uint32_t* done) override;
   bool Write(const void* buffer, uint32_t count, uint32_t* done) override;
