@@ -68,7 +68,9 @@ int32_t Win32Host::ModulePath(std::string* path) {
 }
 
 int32_t Win32Host::CreateWorkingFolder(const char* prefix, std::string* folder) {
-  return ::sfx::CreateWorkingFolder(prefix, folder);
+  const int32_t result = ::sfx::CreateWorkingFolder(prefix, folder, &workingFolderIdentity_);
+  workingFolder_ = *folder;
+  return result;
 }
 
 void Win32Host::CopyFileRetry(const std::string& source, const std::string& target) {
@@ -86,6 +88,9 @@ int32_t Win32Host::RunAndWait(const std::string& program, const std::string& arg
 
 int32_t Win32Host::DeleteFolderFiles(const std::string& folderPattern, const char* filePattern,
                                      bool recurse) {
+  if (!workingFolder_.empty() && folderPattern == workingFolder_) {
+    return DeleteWorkingFolder(folderPattern, workingFolderIdentity_, filePattern, recurse);
+  }
   return ::sfx::DeleteFolderFiles(folderPattern, filePattern, recurse);
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "sfxstub/host/working_folder.h"
 #include "sfxstub/main/host.h"
 #include "sfxstub/ui/window_progress_sink.h"
 
@@ -29,6 +30,8 @@ class Win32Host : public Host {
   // Stops the progress thread between the creation and the resumption of the setup program.
   int32_t RunAndWait(const std::string& program, const std::string& arguments,
                      uint32_t* exitCode) override;
+  // The working folder this host created is removed only while it is still that folder
+  // (DeleteWorkingFolder); any other pattern is cleaned as DeleteFolderFiles does.
   int32_t DeleteFolderFiles(const std::string& folderPattern, const char* filePattern,
                             bool recurse) override;
   void ShowErrorReport(const std::string& text) override;
@@ -37,6 +40,9 @@ class Win32Host : public Host {
  private:
   HINSTANCE instance_;
   WindowProgressSink progress_;
+  // The last working folder made and what it was, for the clean-up.
+  std::string workingFolder_;
+  FolderIdentity workingFolderIdentity_;
 };
 
 // The title of the error report's message box.
