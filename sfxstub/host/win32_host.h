@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "sfxstub/host/win32_handle.h"
 #include "sfxstub/host/working_folder.h"
 #include "sfxstub/main/host.h"
 #include "sfxstub/ui/window_progress_sink.h"
@@ -24,7 +25,11 @@ class Win32Host : public Host {
   ProgressSink* Progress() override { return &progress_; }
 
   int32_t ModulePath(std::string* path) override;
+  // Also keeps the new folder open, without sharing delete access, until the clean-up: while the
+  // stub runs, nobody can rename it away and put something else at its name.
   int32_t CreateWorkingFolder(const char* prefix, std::string* folder) override;
+  // Inside the working folder both act only while the folder is still the one created (a link
+  // or another folder at its name is left alone; the copy then is not made).
   void CopyFileRetry(const std::string& source, const std::string& target) override;
   void DeleteFileRetry(const std::string& path) override;
   // Stops the progress thread between the creation and the resumption of the setup program.
@@ -40,9 +45,13 @@ class Win32Host : public Host {
  private:
   HINSTANCE instance_;
   WindowProgressSink progress_;
-  // The last working folder made and what it was, for the clean-up.
+  // Whether `path` lies in the working folder and that folder is no longer the one created.
+  bool WorkingFolderReplaced(const std::string& path) const;
+
+  // The last working folder made, what it was, and the handle that holds it until the clean-up.
   std::string workingFolder_;
   FolderIdentity workingFolderIdentity_;
+  ScopedHandle workingFolderPin_;
 };
 
 // The title of the error report's message box.
