@@ -1,7 +1,8 @@
 // DiskStream: a FileStream over a file through the runtime's low-level calls (_read, _write,
 // _lseek, _close). Files are created with _open; a file opened for reading is opened as
 // OpenPackageForReading does (package_open.h: on Windows with CreateFileA, sharing with readers
-// only, wrapped by _open_osfhandle). It remembers the Win32 error number of its last failure in LastError:
+// only, wrapped by _open_osfhandle). It remembers the Win32 error number of its last failure in
+// LastError:
 //   6 (ERROR_INVALID_HANDLE)  an operation on a closed stream, or opening an open one;
 //   ErrnoToWin32Error(errno)  a failed _open, _read or _write;
 //   8 (ERROR_NOT_ENOUGH_MEMORY) no memory for a ReadBlock block.
