@@ -183,7 +183,7 @@ int OpenPackageForReading(const char* path) {
   // Readers only: writers are locked out while this handle lives, and an open writer makes the
   // open fail. No inheritance (null security attributes): the setup program has no use for it.
   OwnedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return Fail(GetLastError());
   if (!alwaysCopy.load() && !internal::IsRemotePath(path)) return WrapHandle(&file);
 

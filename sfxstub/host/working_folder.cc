@@ -46,13 +46,21 @@ bool NameTaken(const std::string& path) {
 // account can rename or delete it.
 int32_t TakeNewFolder(const std::string& path, std::string* folder, FolderIdentity* identity) {
   ScopedHandle handle(OpenFolderItself(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES));
+  DWORD listError = ERROR_SUCCESS;
   if (!handle.Valid()) {
-    const DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? static_cast<int32_t>(error) : ERROR_CANNOT_MAKE;
+    // No right to change the list here (a base folder that withholds it): the folder is still
+    // used, with the list it inherited, as long as it is the real folder just made.
+    listError = GetLastError();
+    handle.Reset(OpenFolderItself(path, FILE_READ_ATTRIBUTES));
+    if (!handle.Valid()) {
+      const DWORD error = GetLastError();
+      return error != ERROR_SUCCESS ? static_cast<int32_t>(error) : ERROR_CANNOT_MAKE;
+    }
   }
   FolderIdentity found;
   if (!ReadFolderIdentity(handle.Get(), &found)) return ERROR_CANNOT_MAKE;
-  const int32_t result = RestrictFolderAccess(handle.Get());
+  const int32_t result = listError != ERROR_SUCCESS ? static_cast<int32_t>(listError)
+                                                    : RestrictFolderAccess(handle.Get());
   *folder = path;
   if (identity != nullptr) *identity = found;
   return result;

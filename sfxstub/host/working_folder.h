@@ -40,8 +40,9 @@ struct FolderIdentity {
 //   the last creation failure, or 183 (ERROR_ALREADY_EXISTS), when all 26 names are taken;
 //   the open's error number, or 82 (ERROR_CANNOT_MAKE) when what stands at the new name is not
 //       a real folder (a link put there in between): no folder is handed back then;
-//   otherwise the result of RestrictFolderAccess (the folder is handed back even when that
-//       fails, with the access list it inherited from the base folder).
+//   otherwise the error of opening the folder to change its list, or the result of
+//       RestrictFolderAccess (the folder is handed back even when these fail, with the access
+//       list it inherited from the base folder).
 int32_t CreateWorkingFolder(const char* prefix, std::string* folder,
                             FolderIdentity* identity = nullptr);
 

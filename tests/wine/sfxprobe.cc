@@ -131,7 +131,7 @@ std::string SidText(PSID sid) {
 std::string CurrentUserSid() {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::string();
-  BYTE buffer[256];
+  alignas(TOKEN_USER) BYTE buffer[256];
   DWORD needed = 0;
   const BOOL ok = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &needed);
   CloseHandle(token);

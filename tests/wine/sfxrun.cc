@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
       UnswapPackage(program);
       return 3;
     }
-    std::printf(hold ? "swapped\nheld\n" : "swapped\n");
+    std::fputs(hold ? "swapped\nheld\n" : "swapped\n", stdout);
     ResumeThread(info.hThread);
   }
 
