@@ -40,11 +40,24 @@ bool NameTaken(const std::string& path) {
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
+// The platform's id; should the question fail, NT (whose calls are harmless to try).
+DWORD PlatformId() {
+  OSVERSIONINFOA version;
+  std::memset(&version, 0, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;  // 148
+  return GetVersionExA(&version) ? version.dwPlatformId : VER_PLATFORM_WIN32_NT;
+}
+
 // The folder just created at `path`: opened as itself, checked, given its access list through
 // the handle. Whoever could swap it for a link between the creation and the open (someone who
 // may delete in the base folder) is caught by the check; after the access list is set, no other
 // account can rename or delete it.
 int32_t TakeNewFolder(const std::string& path, std::string* folder, FolderIdentity* identity) {
+  if (PlatformId() != VER_PLATFORM_WIN32_NT) {
+    // Windows 9x opens no folders as files and has no access lists: the folder is used as made.
+    *folder = path;
+    return 0;
+  }
   ScopedHandle handle(OpenFolderItself(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES));
   DWORD listError = ERROR_SUCCESS;
   if (!handle.Valid()) {
@@ -146,12 +159,7 @@ bool ReadFolderIdentity(HANDLE handle, FolderIdentity* identity) {
 }
 
 int32_t RestrictFolderAccess(HANDLE folder) {
-  OSVERSIONINFOA version;
-  std::memset(&version, 0, sizeof version);
-  version.dwOSVersionInfoSize = sizeof version;  // 148
-  // Should the question fail, assume NT: setting the list is harmless.
-  DWORD platformId = GetVersionExA(&version) ? version.dwPlatformId : VER_PLATFORM_WIN32_NT;
-  return internal::RestrictFolderAccess(folder, platformId, "advapi32.dll");
+  return internal::RestrictFolderAccess(folder, PlatformId(), "advapi32.dll");
 }
 
 namespace internal {

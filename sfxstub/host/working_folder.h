@@ -14,7 +14,8 @@
 // all inherited by what is created inside, nothing inherited from the base folder. Other
 // accounts can therefore neither plant files there nor replace, rename or delete the folder.
 // Its identity (volume serial and file id) is kept, so the clean-up can tell it from a link or
-// another folder put at its name later.
+// another folder put at its name later. On Windows 9x (no access lists, no folder handles) the
+// folder is handed back as made, with 0 and an unknown identity.
 #ifndef SFXSTUB_HOST_WORKING_FOLDER_H_
 #define SFXSTUB_HOST_WORKING_FOLDER_H_
 
