@@ -6,6 +6,7 @@
 
 #include "sfxstub/archive/errno_map.h"
 #include "sfxstub/archive/lowlevel_io.h"
+#include "sfxstub/archive/package_open.h"
 
 namespace sfx {
 namespace {
@@ -13,7 +14,11 @@ constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kSeekFailed = 0xFFFFFFFFu;
 
-int RuntimeOpen(const char* path, int flags) { return _open(path, flags, _S_IREAD | _S_IWRITE); }
+// Reading opens lock writers out (package_open.h); creating goes through the runtime.
+int RuntimeOpen(const char* path, int flags) {
+  if ((flags & (_O_RDWR | _O_WRONLY | _O_CREAT)) == 0) return OpenPackageForReading(path);
+  return _open(path, flags, _S_IREAD | _S_IWRITE);
+}
 int64_t RuntimeRead(int handle, void* buffer, uint32_t count) {
   return _read(handle, buffer, count);
 }
@@ -56,9 +61,41 @@ bool DiskStream::OpenRead(const char* path) {
   return Open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 
+// An existing entry of that name is removed first (deleting a link removes the link, never what
+// it points to), and the file is then created exclusively: a link put at the name in between
+// makes the create fail instead of writing through it to another file.
 bool DiskStream::Create(const char* path) {
   sizeStale = false;
-  return Open(path, _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT);
+  if (isOpen) {
+    LastError = kErrorInvalidHandle;
+    return false;
+  }
+  _unlink(path);  // Nothing there, or something that stays and makes the create fail: both fine.
+  return Open(path, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT);
+}
+
+bool DiskStream::SetTimes(uint32_t time) {
+  if (!isOpen) {
+    LastError = kErrorInvalidHandle;
+    return false;
+  }
+#if defined(_WIN32)
+  // The 64-bit variant: the runtime's 32-bit time_t would refuse every time after 2038.
+  struct __utimbuf64 times;
+  times.actime = static_cast<__time64_t>(time);
+  times.modtime = static_cast<__time64_t>(time);
+  if (_futime64(handle, &times) != 0) {
+#else
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(time);
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  if (futimens(handle, times) != 0) {
+#endif
+    LastError = ErrnoToWin32Error(errno);
+    return false;
+  }
+  return true;
 }
 
 bool DiskStream::Read(void* buffer, uint32_t count, uint32_t* done) {

@@ -1,5 +1,8 @@
-// DiskStream: a FileStream over a file opened with the runtime's low-level calls (_open, _read,
-// _write, _lseek, _close). It remembers the Win32 error number of its last failure in LastError:
+// DiskStream: a FileStream over a file through the runtime's low-level calls (_read, _write,
+// _lseek, _close). Files are created with _open; a file opened for reading is opened as
+// OpenPackageForReading does (package_open.h: on Windows with CreateFileA, sharing with readers
+// only, wrapped by _open_osfhandle). It remembers the Win32 error number of its last failure in
+// LastError:
 //   6 (ERROR_INVALID_HANDLE)  an operation on a closed stream, or opening an open one;
 //   ErrnoToWin32Error(errno)  a failed _open, _read or _write;
 //   8 (ERROR_NOT_ENOUGH_MEMORY) no memory for a ReadBlock block.
@@ -19,10 +22,16 @@ class DiskStream : public FileStream {
   ~DiskStream() override;
 
   // Both opens make a handle that child processes do not inherit.
-  // Opens an existing file for reading, untranslated.
+  // Opens an existing file for reading, untranslated, as OpenPackageForReading does: on Windows
+  // nobody can write the file while the stream holds it, and a file on the network is read
+  // through a private copy (package_open.h).
   bool OpenRead(const char* path);
-  // Creates the file (or truncates an existing one) for reading and writing, untranslated.
+  // Creates a new file for reading and writing, untranslated. An existing file of that name is
+  // replaced (deleted first, then created anew), so a link at the name is never written through.
   bool Create(const char* path);
+  // Sets the open file's access and modification times (seconds since 1970-01-01 UTC) through
+  // the handle, so the name is not looked up again.
+  bool SetTimes(uint32_t time);
 
   bool Read(void* buffer, uint32_t count, uint32_t* done) override;
   bool Write(const void* buffer, uint32_t count, uint32_t* done) override;

@@ -13,6 +13,7 @@
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #include <utime.h>
 #define _open ::open
@@ -28,6 +29,8 @@
 #define _O_RDWR O_RDWR
 #define _O_CREAT O_CREAT
 #define _O_TRUNC O_TRUNC
+#define _O_EXCL O_EXCL
+#define _O_WRONLY O_WRONLY
 #define _O_BINARY 0
 #define _O_NOINHERIT O_CLOEXEC
 #define _S_IREAD S_IRUSR

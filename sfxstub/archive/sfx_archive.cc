@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "sfxstub/archive/entry_name.h"
 #include "sfxstub/archive/join_path.h"
 #include "sfxstub/archive/lowlevel_io.h"
 #include "sfxstub/archive/memory_stream.h"
@@ -106,23 +107,6 @@ int32_t ReadNested(FileStream* stream, const Chunk& chunk, Reader reader) {
   MemoryStream nested;
   if (!block.get() || !nested.Attach(block.get(), chunk.length)) return kErrorFileInvalid;
   return reader(&nested);
-}
-
-// Sets the access and modification times. The record's u32 time reaches 2106; the Windows
-// runtime's time_t is 32-bit signed here, so _utime would refuse every time after 2038: the
-// 64-bit variant takes the whole range.
-void SetFileTimes(const std::string& path, uint32_t time) {
-#if defined(_WIN32)
-  struct __utimbuf64 times;
-  times.actime = static_cast<__time64_t>(time);
-  times.modtime = static_cast<__time64_t>(time);
-  _utime64(path.c_str(), &times);
-#else
-  struct _utimbuf times;
-  times.actime = static_cast<time_t>(time);
-  times.modtime = static_cast<time_t>(time);
-  _utime(path.c_str(), &times);
-#endif
 }
 
 }  // namespace
@@ -354,6 +338,9 @@ void SfxArchive::ReportWritten(uint32_t size) {
 
 int32_t SfxArchive::ExtractFile(const std::string& folder, const FileRecord& record) {
   if (!opened || !InsideSignedContent(record.offset, record.size)) return kErrorFileInvalid;
+  // The name is joined to the folder as it is; one that would reach outside it (a parent, a
+  // drive, a stream, a device) is refused before anything is created.
+  if (!StaysInFolder(record.name)) return kErrorInvalidParameter;
   if (file.Seek(record.offset, kSeekSet) != record.offset) return kErrorFileInvalid;
   // The object is copied through one buffer of at most kCopyChunkSize bytes, so a listed file
   // of any size needs no more memory than that; 8 only when this buffer can't be had.
@@ -407,11 +394,11 @@ int32_t SfxArchive::ExtractFile(const std::string& folder, const FileRecord& rec
     _unlink(targetPath.c_str());
     return error;
   }
+  // Both times from the record, through the open file rather than by its name again; a failure
+  // here leaves the file as it is.
+  target.SetTimes(record.time);
   target.Close();
   ReportWritten(lastPiece);
-
-  // Both times from the record; a failure here leaves the file as it is.
-  SetFileTimes(targetPath, record.time);
   return 0;
 }
 

@@ -27,7 +27,9 @@
 //   valid package file, 82 when the target can't be made or written completely, 8 when its
 //   stored or inflated size is above kMaxMainProgramSize (it is handled in memory whole).
 //   ExtractFiles copies every listed object unchanged into the folder in catalog order, stopping
-//   at the first failure: 8 when there is no memory for the copy buffer, the read error of the
+//   at the first failure: 87 for a name that would leave the folder (StaysInFolder in
+//   entry_name.h: "..", a drive or stream ':', a device, a trailing dot or blank), 8 when there is
+//   no memory for the copy buffer, the read error of the
 //   program's own file (1006 if it has become shorter than its signed range), the create or
 //   write error otherwise (112 for a short write that the platform did not explain). A failed
 //   file is deleted; files written before it stay. Each written file gets its record's time as

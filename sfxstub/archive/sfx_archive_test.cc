@@ -339,11 +339,14 @@ TEST_F(SfxArchiveTest, UnknownChunksEverywhereAndAnEmptyList) {
     AppendTextChunk(&c, "TAIL", "");
     return c;
   });
-  RecordingProgress progress;
-  SfxArchive archive(key, &progress);
-  ASSERT_EQ(0, archive.Open(path));
-  ASSERT_EQ(0, archive.ExtractFiles(out));
-  EXPECT_EQ(12345u, ModificationTime(JoinTargetPath(out, "f.bin")));
+  {
+    // Closed before the next package is written over it: an open archive keeps writers out.
+    RecordingProgress progress;
+    SfxArchive archive(key, &progress);
+    ASSERT_EQ(0, archive.Open(path));
+    ASSERT_EQ(0, archive.ExtractFiles(out));
+    EXPECT_EQ(12345u, ModificationTime(JoinTargetPath(out, "f.bin")));
+  }
 
   RecordingProgress none;
   SfxArchive empty(key, &none);
@@ -415,6 +418,41 @@ TEST_F(SfxArchiveTest, ThirdOfFiveFailingStopsTheRun) {
   EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "four")));
   EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "five")));
   EXPECT_EQ(2u, progress.deltas.size());
+}
+
+// A signed catalog still may not name a file outside the folder: the extraction stops with 87
+// at such a name, before anything is created for it; the files before it stay (for the
+// clean-up), and nothing appears beside the folder or in a device.
+TEST_F(SfxArchiveTest, NamesThatLeaveTheFolderAreRefused) {
+  const std::string folder = JoinTargetPath(out, "work");
+  std::filesystem::create_directory(folder);
+  const std::string up = std::string("..") + Sep();
+  for (const std::string& bad : {up + "escaped.txt", std::string("COM1"), std::string("nul.txt"),
+                                 std::string("x.txt:stream"), std::string("trailing. "),
+                                 up + up + "escaped.txt"}) {
+    std::string path = Craft({B("first"), B("evil"), B("after")},
+                             [&bad](ObjectRange main, const std::vector<ObjectRange>& r) {
+      return sfxpack::MakeCatalog("extract", "", main,
+                                  {{"first.txt", r[0], 1}, {bad, r[1], 2}, {"after.txt", r[2], 3}});
+    });
+    {
+      SfxArchive archive(key);
+      ASSERT_EQ(0, archive.Open(path)) << bad;  // The catalog itself is fine.
+      EXPECT_EQ(kErrorInvalidParameter, archive.ExtractFiles(folder)) << bad;
+    }
+    EXPECT_TRUE(std::filesystem::exists(JoinTargetPath(folder, "first.txt"))) << bad;
+    EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(folder, "after.txt"))) << bad;
+    EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "escaped.txt"))) << bad;
+    EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(dir.path(), "escaped.txt"))) << bad;
+    // Only first.txt was made.
+    size_t entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      EXPECT_EQ("first.txt", entry.path().filename().string()) << bad;
+      ++entries;
+    }
+    EXPECT_EQ(1u, entries) << bad;
+    std::filesystem::remove(JoinTargetPath(folder, "first.txt"));
+  }
 }
 
 // Listed objects are copied in pieces of kCopyChunkSize: sizes at a piece boundary and one

@@ -8,7 +8,14 @@
 #include "sfxstub/archive/disk_stream.h"
 #include "sfxstub/archive/memory_stream.h"
 #include "sfxstub/archive/lowlevel_io.h"
+#include "sfxstub/archive/package_open.h"
 #include "tests/common/temp_dir.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace sfx {
 namespace {
@@ -195,6 +202,142 @@ TEST(FileStreamTest, LittleEndianIntegersAndZeroPastEnd) {
   EXPECT_EQ(m.ReadU32(), 0x000000ABu);  // missing bytes read as zero
   EXPECT_EQ(m.ReadU8(), 0u);
 }
+
+// Create replaces what stands at the name instead of writing through it: an earlier file of the
+// same name gets new contents, and a link there is removed, never followed to its target.
+TEST(DiskStreamTest, CreateReplacesAndNeverWritesThroughALink) {
+  TempDir dir;
+  const std::string path = dir.Write("out.bin", "old contents");
+  DiskStream s;
+  ASSERT_TRUE(s.Create(path.c_str()));
+  uint32_t done = 0;
+  ASSERT_TRUE(s.Write("new", 3, &done));
+  ASSERT_TRUE(s.SetTimes(1000000000u));
+  s.Close();
+  EXPECT_EQ(TempDir::Read(path), std::vector<uint8_t>({'n', 'e', 'w'}));
+  struct stat st;
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  EXPECT_EQ(1000000000, static_cast<long long>(st.st_mtime));
+  EXPECT_FALSE(s.SetTimes(1));  // closed
+  EXPECT_EQ(s.LastError, 6u);
+#if !defined(_WIN32)
+  // Only the native build can make a link here (Wine makes none from Windows code).
+  const std::string target = dir.Write("elsewhere.txt", "keep");
+  const std::string link = dir.Path("link.bin");
+  ASSERT_EQ(0, symlink(target.c_str(), link.c_str()));
+  ASSERT_TRUE(s.Create(link.c_str()));
+  ASSERT_TRUE(s.Write("x", 1, &done));
+  s.Close();
+  EXPECT_EQ(TempDir::Read(target), std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+  struct stat linkStat;
+  ASSERT_EQ(0, lstat(link.c_str(), &linkStat));
+  EXPECT_TRUE(S_ISREG(linkStat.st_mode)) << "the link was written through";
+#endif
+}
+
+#if defined(_WIN32)
+
+HANDLE OpenForWriting(const std::string& path, DWORD share) {
+  return CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The package's handle shares with readers only: nobody writes it while the stub holds it, and
+// a package someone holds for writing is not opened at all.
+TEST(PackageOpenTest, ReadersOnlyWhileOpenAndNoOpenUnderAWriter) {
+  TempDir dir;
+  const std::string path = dir.Write("package.exe", "signed bytes");
+  {
+    DiskStream s;
+    ASSERT_TRUE(s.OpenRead(path.c_str()));
+    HANDLE writer = OpenForWriting(path, kShareAll);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    // Other readers are welcome (a virus scanner, a second run of the same package).
+    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, reader);
+    if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+  }
+  // Held for writing by someone who lets readers in: the stream still refuses to open.
+  HANDLE writer = OpenForWriting(path, kShareAll);
+  ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+  DiskStream s;
+  EXPECT_FALSE(s.OpenRead(path.c_str()));
+  EXPECT_EQ(s.LastError, 5u);  // the runtime's EACCES for a sharing violation
+  EXPECT_FALSE(s.IsOpen());
+  CloseHandle(writer);
+  EXPECT_TRUE(s.OpenRead(path.c_str()));
+}
+
+// The private copy's files in TEMP.
+std::vector<std::string> PrivateCopies() {
+  char temp[MAX_PATH + 1];
+  GetTempPathA(sizeof temp, temp);
+  std::vector<std::string> found;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((std::string(temp) + "_sfx_pkg~*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return found;
+  do {
+    found.push_back(std::string(temp) + data.cFileName);
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return found;
+}
+
+// A package on the network is read once, into a copy that nobody else can open and that goes
+// when the stream closes; what the server does to the original afterwards changes nothing.
+TEST(PackageOpenTest, RemotePackageIsReadFromAPrivateCopy) {
+  TempDir dir;
+  std::string bytes(600000, 'p');  // more than one copy piece
+  bytes[599999] = 'e';
+  const std::string path = dir.Write("package.exe", bytes);
+  const size_t copiesBefore = PrivateCopies().size();
+  internal::SetAlwaysCopyForTesting(true);
+  DiskStream s;
+  const bool opened = s.OpenRead(path.c_str());
+  internal::SetAlwaysCopyForTesting(false);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(s.Size(), 600000u);
+  // The original is not held: the server may change it, and nothing of that is seen.
+  HANDLE writer = OpenForWriting(path, kShareAll);
+  ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+  DWORD put = 0;
+  ASSERT_TRUE(WriteFile(writer, "CHANGED", 7, &put, nullptr));
+  CloseHandle(writer);
+  uint8_t* block = s.ReadBlock(600000);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(block), 600000), bytes);
+  s.ReleaseBlock(block);
+  // The copy: one more file in TEMP, which no one else can open, not even to read.
+  const std::vector<std::string> copies = PrivateCopies();
+  ASSERT_EQ(copiesBefore + 1, copies.size());
+  for (const std::string& copy : copies) {
+    HANDLE other = CreateFileA(copy.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, other) << copy;
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  }
+  s.Close();
+  EXPECT_EQ(copiesBefore, PrivateCopies().size()) << "the copy outlived the stream";
+}
+
+TEST(PackageOpenTest, NetworkPathsAreKnownByTheirForm) {
+  EXPECT_TRUE(internal::IsRemotePath("\\\\server\\share\\setup.exe"));
+  EXPECT_TRUE(internal::IsRemotePath("//server/share/setup.exe"));
+  EXPECT_TRUE(internal::IsRemotePath("\\\\?\\UNC\\server\\share\\setup.exe"));
+  // A device or volume path is not known to be local.
+  EXPECT_TRUE(internal::IsRemotePath("\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\x"));
+  char windows[MAX_PATH];
+  ASSERT_NE(0u, GetWindowsDirectoryA(windows, sizeof windows));
+  EXPECT_FALSE(internal::IsRemotePath(windows));
+  EXPECT_FALSE(internal::IsRemotePath(std::string("\\\\?\\") + windows));
+  EXPECT_FALSE(internal::IsRemotePath("relative.exe"));
+}
+
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace sfx

@@ -35,8 +35,16 @@ bool IsFolder(const WIN32_FIND_DATAA& data) {
   return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Deletes the matching entries of one folder, then the folder. Returns the last failure.
-int32_t CleanFolder(const std::string& folder, const char* filePattern, bool recurse) {
+bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+// Removes a folder link itself. RemoveDirectoryA never enters it: a junction or a folder
+// symbolic link goes, and what it points to stays as it was.
+int32_t RemoveLink(const std::string& path) {
+  return RemoveDirectoryA(path.c_str()) ? 0 : static_cast<int32_t>(GetLastError());
+}
+
+// Deletes the matching entries of one folder. Returns the last failure.
+int32_t CleanEntries(const std::string& folder, const char* filePattern, bool recurse) {
   int32_t result = 0;
   WIN32_FIND_DATAA data;
   ScopedFind entries(FindFirstFileA(JoinPath(folder, filePattern).c_str(), &data));
@@ -44,22 +52,26 @@ int32_t CleanFolder(const std::string& folder, const char* filePattern, bool rec
     do {
       if (IsDotEntry(data.cFileName)) continue;
       const std::string path = JoinPath(folder, data.cFileName);
-      if (recurse && IsFolder(data)) {
-        int32_t status;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-          // A junction or folder link: entering it would delete files that live elsewhere.
-          status = RemoveDirectoryA(path.c_str()) ? 0 : static_cast<int32_t>(GetLastError());
-        } else {
-          status = DeleteFolderFiles(path, filePattern, recurse);
-        }
-        if (status != 0) result = status;
+      int32_t status = 0;
+      if (IsFolder(data) && IsLink(data.dwFileAttributes)) {
+        // A junction or folder link: entering it would delete files that live elsewhere.
+        status = RemoveLink(path);
+      } else if (recurse && IsFolder(data)) {
+        status = DeleteFolderFiles(path, filePattern, recurse);
       } else if (!DeleteFileA(path.c_str())) {
-        // Also the way a subfolder goes without recursion: it fails and stays.
-        result = static_cast<int32_t>(GetLastError());
+        // DeleteFileA removes a file link itself. It is also the way a subfolder goes without
+        // recursion: it fails and stays.
+        status = static_cast<int32_t>(GetLastError());
       }
+      if (status != 0) result = status;
     } while (FindNextFileA(entries.Get(), &data));
   }
-  entries.Close();  // The search keeps the folder busy.
+  return result;
+}
+
+// Deletes the matching entries of one folder, then the folder. Returns the last failure.
+int32_t CleanFolder(const std::string& folder, const char* filePattern, bool recurse) {
+  int32_t result = CleanEntries(folder, filePattern, recurse);
   if (!RemoveDirectoryA(folder.c_str())) result = static_cast<int32_t>(GetLastError());
   return result;
 }
@@ -76,9 +88,54 @@ int32_t DeleteFolderFiles(const std::string& folderPattern, const char* filePatt
   if (!folders.Valid()) return 0;  // Nothing matches: nothing to do.
   do {
     if (!IsFolder(data) || IsDotEntry(data.cFileName)) continue;
-    int32_t status = CleanFolder(parent + data.cFileName, filePattern, recurse);
+    const std::string path = parent + data.cFileName;
+    int32_t status = IsLink(data.dwFileAttributes) ? RemoveLink(path)
+                                                   : CleanFolder(path, filePattern, recurse);
     if (status != 0) result = status;
   } while (FindNextFileA(folders.Get(), &data));
+  return result;
+}
+
+int32_t DeleteWorkingFolder(const std::string& folder, const FolderIdentity& identity,
+                            const char* filePattern, bool recurse) {
+  if (!identity.known) return DeleteFolderFiles(folder, filePattern, recurse);
+  if (filePattern == nullptr) filePattern = "*.*";
+
+  // Opened as itself and without FILE_SHARE_DELETE: while this handle lives, nobody can rename
+  // the folder away (that needs DELETE access on it), so the name keeps meaning this folder
+  // while its entries are deleted by name.
+  ScopedHandle pin(CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!pin.Valid() && GetLastError() == ERROR_SHARING_VIOLATION) {
+    // Someone holds it with DELETE access: it can't be pinned, but it can still be checked.
+    pin.Reset(OpenFolderItself(folder, FILE_READ_ATTRIBUTES | SYNCHRONIZE));
+  }
+  if (!pin.Valid()) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? 0
+               : static_cast<int32_t>(error);
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(pin.Get(), &info)) return static_cast<int32_t>(GetLastError());
+  if (IsLink(info.dwFileAttributes)) {
+    // The folder was replaced by a link: remove the link and nothing else.
+    pin.Reset();
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+               ? RemoveLink(folder)
+               : (DeleteFileA(folder.c_str()) ? 0 : static_cast<int32_t>(GetLastError()));
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      info.dwVolumeSerialNumber != identity.volumeSerial ||
+      info.nFileIndexHigh != identity.indexHigh || info.nFileIndexLow != identity.indexLow) {
+    return ERROR_DIRECTORY;  // Not ours: touch nothing.
+  }
+  int32_t result = CleanEntries(folder, filePattern, recurse);
+  // The pin must go before the folder can be removed. What could stand at the name after it
+  // went is no threat: RemoveDirectoryA removes only an empty folder or a link itself.
+  pin.Reset();
+  if (!RemoveDirectoryA(folder.c_str())) result = static_cast<int32_t>(GetLastError());
   return result;
 }
 

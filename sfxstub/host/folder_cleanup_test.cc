@@ -12,6 +12,7 @@ namespace sfx {
 namespace {
 
 using test::Exists;
+using test::ScopedEnvironment;
 using test::ScratchFolder;
 using test::WriteTextFile;
 
@@ -131,6 +132,70 @@ TEST(FolderCleanupLinkTest, RecursionNeverEntersAFolderLink) {
   EXPECT_EQ("keep\n", test::ReadTextFile(fixture + "\\outside\\keep.txt"));
   EXPECT_FALSE(Exists(fixture + "\\cleaned\\sub\\x.txt"));
   // Windows removes the link itself; Wine refuses to, so the folders holding it may stay.
+}
+
+// The working folder's own clean-up: it removes the folder it made, and nothing when something
+// else stands at its name by then.
+class WorkingFolderCleanupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(0, CreateWorkingFolder("_tr_sfx.tm~", &folder_, &identity_));
+    ASSERT_TRUE(identity_.known);
+    ASSERT_TRUE(WriteTextFile(folder_ + "\\setup.ovr", "x"));
+    ASSERT_TRUE(WriteTextFile(folder_ + "\\data.cab", "x"));
+  }
+  ScratchFolder temp_;
+  ScopedEnvironment setTemp_{"TEMP", temp_.path().c_str()};
+  std::string folder_;
+  FolderIdentity identity_;
+};
+
+TEST_F(WorkingFolderCleanupTest, ItsOwnFolderGoesCompletely) {
+  EXPECT_EQ(0, DeleteWorkingFolder(folder_, identity_, "*.*", false));
+  EXPECT_FALSE(Exists(folder_));
+  // Gone already: nothing to do.
+  EXPECT_EQ(0, DeleteWorkingFolder(folder_, identity_, "*.*", false));
+}
+
+TEST_F(WorkingFolderCleanupTest, AnotherFolderAtItsNameIsLeftAlone) {
+  ASSERT_TRUE(MoveFileA(folder_.c_str(), (folder_ + "-away").c_str()));
+  ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+  ASSERT_TRUE(WriteTextFile(folder_ + "\\someone-elses.txt", "keep"));
+  EXPECT_EQ(ERROR_DIRECTORY, DeleteWorkingFolder(folder_, identity_, "*.*", false));
+  EXPECT_EQ("keep", test::ReadTextFile(folder_ + "\\someone-elses.txt"));
+  EXPECT_TRUE(Exists(folder_ + "-away\\setup.ovr"));
+}
+
+TEST_F(WorkingFolderCleanupTest, UnknownIdentityCleansAsBefore) {
+  EXPECT_EQ(0, DeleteWorkingFolder(folder_, FolderIdentity(), "*.*", false));
+  EXPECT_FALSE(Exists(folder_));
+}
+
+// host_link_fixture made swap\link, a folder link to swap\outside, standing where the clean-up
+// expects the working folder, as someone who could rename that folder would leave it to
+// redirect the clean-up. (It is made on the Unix side: Wine neither makes links from Windows
+// code nor renames one without following it, so the link can't be moved to the folder's own
+// name; the clean-up does not care what the name is, only what stands there.)
+TEST_F(WorkingFolderCleanupTest, ALinkInItsPlaceIsNeverFollowed) {
+  const std::string swap = test::HostPath(HOST_LINK_FIXTURE) + "\\swap";
+  const std::string link = swap + "\\link";
+  const DWORD attributes = GetFileAttributesA(link.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    GTEST_SKIP() << "no folder link at " << link;
+  }
+  ASSERT_TRUE(Exists(link + "\\keep.txt"));  // seen through the link
+
+  DeleteWorkingFolder(link, identity_, "*.*", false);
+  EXPECT_EQ("keep\n", test::ReadTextFile(swap + "\\outside\\keep.txt"));
+  EXPECT_EQ("keep\n", test::ReadTextFile(swap + "\\outside\\setup.ovr"));
+  // The plain clean-up does not enter a link named by its folder pattern either.
+  DeleteFolderFiles(link, "*.*", false);
+  EXPECT_EQ("keep\n", test::ReadTextFile(swap + "\\outside\\keep.txt"));
+  EXPECT_EQ("keep\n", test::ReadTextFile(swap + "\\outside\\setup.ovr"));
+  // Windows removes the link itself; Wine refuses to remove a Unix link, so it may stay.
+  // The real working folder was not touched by any of this.
+  EXPECT_TRUE(Exists(folder_ + "\\setup.ovr"));
 }
 
 }  // namespace

@@ -42,8 +42,13 @@ int32_t Fail(DWORD error, ScopedHandle* process, ScopedHandle* thread) {
 
 }  // namespace
 
+// An existing target is replaced by deleting it first (which removes a link itself) and copying
+// to a name that must then be free: CopyFileA over an existing link would write through it.
 void CopyFileRetry(const char* source, const char* target) {
-  Retry([&] { return CopyFileA(source, target, FALSE) != FALSE; });
+  Retry([&] {
+    DeleteFileA(target);
+    return CopyFileA(source, target, TRUE) != FALSE;
+  });
 }
 
 void DeleteFileRetry(const char* path) {

@@ -12,7 +12,9 @@ namespace sfx {
 constexpr int kRetryAttempts = 10;
 constexpr uint32_t kRetryPauseMs = 200;
 
-// Copies with CopyFileA, overwriting an existing target. The outcome is not reported.
+// Copies with CopyFileA; an existing target is replaced (deleted, then copied to the free name),
+// never written through, so a link at the target's name can't send the copy elsewhere. The
+// outcome is not reported.
 void CopyFileRetry(const char* source, const char* target);
 // Deletes with DeleteFileA. The outcome is not reported.
 void DeleteFileRetry(const char* path);

@@ -21,6 +21,12 @@ class ScopedHandle {
     if (Valid()) CloseHandle(handle_);
     handle_ = handle;
   }
+  // Hands the handle over without closing it.
+  HANDLE Release() {
+    HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
 
  private:
   HANDLE handle_ = nullptr;

@@ -68,14 +68,50 @@ int32_t Win32Host::ModulePath(std::string* path) {
 }
 
 int32_t Win32Host::CreateWorkingFolder(const char* prefix, std::string* folder) {
-  return ::sfx::CreateWorkingFolder(prefix, folder);
+  const int32_t result = ::sfx::CreateWorkingFolder(prefix, folder, &workingFolderIdentity_);
+  workingFolder_ = *folder;
+  workingFolderPin_.Reset();
+  if (!folder->empty()) {
+    // Renaming a folder takes an open with DELETE access, which this handle's sharing refuses.
+    // Only attributes are asked for, so the stub's own work in the folder is not hindered. If
+    // the open fails, the checks below still keep the stub off a replaced folder.
+    ScopedHandle pin(CreateFileA(folder->c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                 nullptr));
+    FolderIdentity pinned;
+    if (pin.Valid() && ReadFolderIdentity(pin.Get(), &pinned) &&
+        pinned.volumeSerial == workingFolderIdentity_.volumeSerial &&
+        pinned.indexHigh == workingFolderIdentity_.indexHigh &&
+        pinned.indexLow == workingFolderIdentity_.indexLow) {
+      workingFolderPin_.Reset(pin.Release());
+    }
+  }
+  return result;
+}
+
+bool Win32Host::WorkingFolderReplaced(const std::string& path) const {
+  if (workingFolder_.empty() || !workingFolderIdentity_.known) return false;
+  if (path.size() <= workingFolder_.size() ||
+      path.compare(0, workingFolder_.size(), workingFolder_) != 0 ||
+      path[workingFolder_.size()] != '\\') {
+    return false;
+  }
+  ScopedHandle folder(OpenFolderItself(workingFolder_, FILE_READ_ATTRIBUTES));
+  FolderIdentity now;
+  return !folder.Valid() || !ReadFolderIdentity(folder.Get(), &now) ||
+         now.volumeSerial != workingFolderIdentity_.volumeSerial ||
+         now.indexHigh != workingFolderIdentity_.indexHigh ||
+         now.indexLow != workingFolderIdentity_.indexLow;
 }
 
 void Win32Host::CopyFileRetry(const std::string& source, const std::string& target) {
+  if (WorkingFolderReplaced(target)) return;
   ::sfx::CopyFileRetry(source.c_str(), target.c_str());
 }
 
 void Win32Host::DeleteFileRetry(const std::string& path) {
+  if (WorkingFolderReplaced(path)) return;
   ::sfx::DeleteFileRetry(path.c_str());
 }
 
@@ -86,6 +122,11 @@ int32_t Win32Host::RunAndWait(const std::string& program, const std::string& arg
 
 int32_t Win32Host::DeleteFolderFiles(const std::string& folderPattern, const char* filePattern,
                                      bool recurse) {
+  if (!workingFolder_.empty() && folderPattern == workingFolder_) {
+    // The pin goes first: the folder's removal needs the DELETE access it shares with no one.
+    workingFolderPin_.Reset();
+    return DeleteWorkingFolder(folderPattern, workingFolderIdentity_, filePattern, recurse);
+  }
   return ::sfx::DeleteFolderFiles(folderPattern, filePattern, recurse);
 }
 

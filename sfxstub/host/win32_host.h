@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "sfxstub/host/win32_handle.h"
+#include "sfxstub/host/working_folder.h"
 #include "sfxstub/main/host.h"
 #include "sfxstub/ui/window_progress_sink.h"
 
@@ -23,12 +25,18 @@ class Win32Host : public Host {
   ProgressSink* Progress() override { return &progress_; }
 
   int32_t ModulePath(std::string* path) override;
+  // Also keeps the new folder open, without sharing delete access, until the clean-up: while the
+  // stub runs, nobody can rename it away and put something else at its name.
   int32_t CreateWorkingFolder(const char* prefix, std::string* folder) override;
+  // Inside the working folder both act only while the folder is still the one created (a link
+  // or another folder at its name is left alone; the copy then is not made).
   void CopyFileRetry(const std::string& source, const std::string& target) override;
   void DeleteFileRetry(const std::string& path) override;
   // Stops the progress thread between the creation and the resumption of the setup program.
   int32_t RunAndWait(const std::string& program, const std::string& arguments,
                      uint32_t* exitCode) override;
+  // The working folder this host created is removed only while it is still that folder
+  // (DeleteWorkingFolder); any other pattern is cleaned as DeleteFolderFiles does.
   int32_t DeleteFolderFiles(const std::string& folderPattern, const char* filePattern,
                             bool recurse) override;
   void ShowErrorReport(const std::string& text) override;
@@ -37,6 +45,13 @@ class Win32Host : public Host {
  private:
   HINSTANCE instance_;
   WindowProgressSink progress_;
+  // Whether `path` lies in the working folder and that folder is no longer the one created.
+  bool WorkingFolderReplaced(const std::string& path) const;
+
+  // The last working folder made, what it was, and the handle that holds it until the clean-up.
+  std::string workingFolder_;
+  FolderIdentity workingFolderIdentity_;
+  ScopedHandle workingFolderPin_;
 };
 
 // The title of the error report's message box.

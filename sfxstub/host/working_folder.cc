@@ -40,8 +40,49 @@ bool NameTaken(const std::string& path) {
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-int32_t CreateWorkingFolderWithin(const char* prefix, size_t limit, std::string* folder) {
+// The platform's id; should the question fail, NT (whose calls are harmless to try).
+DWORD PlatformId() {
+  OSVERSIONINFOA version;
+  std::memset(&version, 0, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;  // 148
+  return GetVersionExA(&version) ? version.dwPlatformId : VER_PLATFORM_WIN32_NT;
+}
+
+// The folder just created at `path`: opened as itself, checked, given its access list through
+// the handle. Whoever could swap it for a link between the creation and the open (someone who
+// may delete in the base folder) is caught by the check; after the access list is set, no other
+// account can rename or delete it.
+int32_t TakeNewFolder(const std::string& path, std::string* folder, FolderIdentity* identity) {
+  if (PlatformId() != VER_PLATFORM_WIN32_NT) {
+    // Windows 9x opens no folders as files and has no access lists: the folder is used as made.
+    *folder = path;
+    return 0;
+  }
+  ScopedHandle handle(OpenFolderItself(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES));
+  DWORD listError = ERROR_SUCCESS;
+  if (!handle.Valid()) {
+    // No right to change the list here (a base folder that withholds it): the folder is still
+    // used, with the list it inherited, as long as it is the real folder just made.
+    listError = GetLastError();
+    handle.Reset(OpenFolderItself(path, FILE_READ_ATTRIBUTES));
+    if (!handle.Valid()) {
+      const DWORD error = GetLastError();
+      return error != ERROR_SUCCESS ? static_cast<int32_t>(error) : ERROR_CANNOT_MAKE;
+    }
+  }
+  FolderIdentity found;
+  if (!ReadFolderIdentity(handle.Get(), &found)) return ERROR_CANNOT_MAKE;
+  const int32_t result = listError != ERROR_SUCCESS ? static_cast<int32_t>(listError)
+                                                    : RestrictFolderAccess(handle.Get());
+  *folder = path;
+  if (identity != nullptr) *identity = found;
+  return result;
+}
+
+int32_t CreateWorkingFolderWithin(const char* prefix, size_t limit, std::string* folder,
+                                  FolderIdentity* identity) {
   folder->clear();
+  if (identity != nullptr) *identity = FolderIdentity();
   std::string base;
   if (!ReadEnvironment("TEMP", &base) && !ReadEnvironment("TMP", &base)) base = kFallbackBase;
   const std::string prefixText = prefix != nullptr ? prefix : "";
@@ -68,8 +109,7 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t limit, std::string*
       result = static_cast<int32_t>(GetLastError());
       continue;
     }
-    *folder = candidate;
-    return GrantEveryoneFullAccess(candidate.c_str(), SE_FILE_OBJECT);
+    return TakeNewFolder(candidate, folder, identity);
   }
   return result;
 }
@@ -82,90 +122,129 @@ Function LookUp(HMODULE module, const char* name) {
 
 }  // namespace
 
-int32_t CreateWorkingFolder(const char* prefix, std::string* folder) {
-  return CreateWorkingFolderWithin(prefix, MAX_PATH, folder);
+int32_t CreateWorkingFolder(const char* prefix, std::string* folder, FolderIdentity* identity) {
+  return CreateWorkingFolderWithin(prefix, MAX_PATH, folder, identity);
 }
 
 int32_t CreateWorkingFolder(char* buffer, uint32_t size, const char* prefix) {
   if (buffer == nullptr || size == 0) return ERROR_INVALID_PARAMETER;
   std::memset(buffer, 0, size);
   std::string folder;
-  int32_t result = CreateWorkingFolderWithin(prefix, size, &folder);
+  int32_t result = CreateWorkingFolderWithin(prefix, size, &folder, nullptr);
   // The limit above guarantees the path and its terminator fit.
   std::memcpy(buffer, folder.c_str(), folder.size());
   return result;
 }
 
-int32_t GrantEveryoneFullAccess(const char* path, SE_OBJECT_TYPE objectType) {
-  OSVERSIONINFOA version;
-  std::memset(&version, 0, sizeof version);
-  version.dwOSVersionInfoSize = sizeof version;  // 148
-  // Should the question fail, assume NT: trying to open the folder is harmless.
-  DWORD platformId = GetVersionExA(&version) ? version.dwPlatformId : VER_PLATFORM_WIN32_NT;
-  return internal::GrantEveryoneFullAccess(path, objectType, platformId, "advapi32.dll");
+HANDLE OpenFolderItself(const std::string& path, DWORD access) {
+  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+bool ReadFolderIdentity(HANDLE handle, FolderIdentity* identity) {
+  *identity = FolderIdentity();
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    SetLastError(ERROR_DIRECTORY);
+    return false;
+  }
+  identity->known = true;
+  identity->volumeSerial = info.dwVolumeSerialNumber;
+  identity->indexHigh = info.nFileIndexHigh;
+  identity->indexLow = info.nFileIndexLow;
+  return true;
+}
+
+int32_t RestrictFolderAccess(HANDLE folder) {
+  return internal::RestrictFolderAccess(folder, PlatformId(), "advapi32.dll");
 }
 
 namespace internal {
 
-int32_t GrantEveryoneFullAccess(const char* path, SE_OBJECT_TYPE objectType, DWORD platformId,
-                                const char* libraryName) {
-  // Windows 9x has no access lists: nothing to open.
+int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const char* libraryName) {
+  // Windows 9x has no access lists: nothing to set.
   if (platformId != VER_PLATFORM_WIN32_NT) return 0;
-  if (path == nullptr) return ERROR_INVALID_PARAMETER;
+  if (folder == nullptr || folder == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
 
   ScopedLibrary library(LoadLibraryA(libraryName));
   if (library.Get() == nullptr) return static_cast<int32_t>(GetLastError());
-  auto getNamedSecurityInfo =
-      LookUp<decltype(&::GetNamedSecurityInfoA)>(library.Get(), "GetNamedSecurityInfoA");
-  auto setNamedSecurityInfo =
-      LookUp<decltype(&::SetNamedSecurityInfoA)>(library.Get(), "SetNamedSecurityInfoA");
+  auto setSecurityInfo = LookUp<decltype(&::SetSecurityInfo)>(library.Get(), "SetSecurityInfo");
   auto setEntriesInAcl =
       LookUp<decltype(&::SetEntriesInAclA)>(library.Get(), "SetEntriesInAclA");
-  if (getNamedSecurityInfo == nullptr || setNamedSecurityInfo == nullptr ||
-      setEntriesInAcl == nullptr) {
-    return ERROR_INVALID_ORDINAL;
-  }
+  if (setSecurityInfo == nullptr || setEntriesInAcl == nullptr) return ERROR_INVALID_ORDINAL;
 
-  // SetNamedSecurityInfoA wants a writable name.
-  std::vector<char> name;
+  // The current account, from the process token.
+  ScopedHandle token;
+  {
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+      return static_cast<int32_t>(GetLastError());
+    }
+    token.Reset(raw);
+  }
+  DWORD needed = 0;
+  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &needed);
+  if (needed == 0) return static_cast<int32_t>(GetLastError());
+  std::vector<BYTE> userBuffer;
   try {
-    name.assign(path, path + std::strlen(path) + 1);
+    userBuffer.resize(needed);
   } catch (const std::bad_alloc&) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
+  if (!GetTokenInformation(token.Get(), TokenUser, userBuffer.data(), needed, &needed)) {
+    return static_cast<int32_t>(GetLastError());
+  }
+  PSID user = reinterpret_cast<TOKEN_USER*>(userBuffer.data())->User.Sid;
 
-  PACL currentAcl = nullptr;  // Points into `descriptor`.
-  ScopedLocal descriptor;
-  DWORD status = getNamedSecurityInfo(name.data(), objectType, DACL_SECURITY_INFORMATION,
-                                      nullptr, nullptr, &currentAcl, nullptr,
-                                      descriptor.Receive<void>());
-  if (status != ERROR_SUCCESS) return static_cast<int32_t>(status);
-
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
   SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
-  ScopedSid everyone;
-  if (!AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+  ScopedSid system, administrators, everyone;
+  if (!AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
+                                system.Receive()) ||
+      !AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                administrators.Receive()) ||
+      !AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
                                 everyone.Receive())) {
     return static_cast<int32_t>(GetLastError());
   }
 
-  EXPLICIT_ACCESS_A entry;
-  std::memset(&entry, 0, sizeof entry);
-  entry.grfAccessPermissions = GENERIC_ALL;
-  entry.grfAccessMode = GRANT_ACCESS;
-  entry.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-  entry.Trustee.pMultipleTrustee = nullptr;
-  entry.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
-  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  entry.Trustee.TrusteeType = TRUSTEE_IS_UNKNOWN;
-  entry.Trustee.ptstrName = static_cast<LPSTR>(everyone.Get());
+  // Specific rights, not generic ones, so the list reads back as it was meant.
+  struct Grant {
+    PSID sid;
+    DWORD rights;
+  };
+  const Grant grants[] = {
+      {user, FILE_ALL_ACCESS},
+      {system.Get(), FILE_ALL_ACCESS},
+      {administrators.Get(), FILE_ALL_ACCESS},
+      {everyone.Get(), FILE_GENERIC_READ | FILE_GENERIC_EXECUTE},
+  };
+  constexpr ULONG kGrants = sizeof grants / sizeof grants[0];
+  EXPLICIT_ACCESS_A entries[kGrants];
+  std::memset(entries, 0, sizeof entries);
+  for (ULONG i = 0; i < kGrants; ++i) {
+    entries[i].grfAccessPermissions = grants[i].rights;
+    entries[i].grfAccessMode = GRANT_ACCESS;
+    entries[i].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    entries[i].Trustee.pMultipleTrustee = nullptr;
+    entries[i].Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+    entries[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entries[i].Trustee.TrusteeType = TRUSTEE_IS_UNKNOWN;
+    entries[i].Trustee.ptstrName = static_cast<LPSTR>(grants[i].sid);
+  }
 
-  // The entries the folder already has (inherited from its parent) stay; ours is merged in.
+  // A new list, not merged into the inherited one: a base folder such as C:\TEMP may pass on
+  // write access for every user, which is just what must not reach this folder.
   ScopedLocal newAcl;
-  status = setEntriesInAcl(1, &entry, currentAcl, newAcl.Receive<ACL>());
+  DWORD status = setEntriesInAcl(kGrants, entries, nullptr, newAcl.Receive<ACL>());
   if (status != ERROR_SUCCESS) return static_cast<int32_t>(status);
-
-  status = setNamedSecurityInfo(name.data(), objectType, DACL_SECURITY_INFORMATION, nullptr,
-                                nullptr, newAcl.As<ACL>(), nullptr);
+  status = setSecurityInfo(folder, SE_FILE_OBJECT,
+                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                           nullptr, nullptr, newAcl.As<ACL>(), nullptr);
   return static_cast<int32_t>(status);
 }
 

@@ -170,76 +170,123 @@ TEST(WorkingFolderTest, SmallCallerBufferIsRespected) {
   EXPECT_EQ(expected, buffer);
 }
 
-// Whether the object's access list holds an allow entry for S-1-1-0, inherited by subfolders
-// and files, that lets every account read, write, run and delete.
-//
-// Windows keeps the entry as given (GENERIC_ALL, or FILE_ALL_ACCESS once mapped). Wine stores no
-// descriptor for the folder here: it turns the new list into Unix mode bits (o+rwx) and makes up
-// the entries from those bits when asked, so Everyone reads back with 0x1301FF (no WRITE_DAC or
-// WRITE_OWNER) and with the inheritance flags it shows on every folder. Hence the test looks for
-// the rights that matter rather than for the exact mask.
-bool EveryoneMayDoAnything(const std::string& path) {
+// The rights that let an account change a folder or what is in it.
+constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                      FILE_WRITE_ATTRIBUTES | DELETE | FILE_DELETE_CHILD |
+                                      WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// What the folder's access list says, read back through the platform: whether every account
+// but the current one, SYSTEM and Administrators lacks every right to change the folder or its
+// contents, and whether Everyone may read and run what is in it (an entry inherited by files
+// and subfolders). `listing` describes the entries, for the failure message.
+struct AccessReport {
+  bool readable = false;
+  bool othersMayChange = false;
+  bool everyoneReadsAndRuns = false;
+  std::string listing;
+};
+
+AccessReport ReadAccess(const std::string& path) {
+  AccessReport report;
   PACL acl = nullptr;
   ScopedLocal descriptor;
   if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &acl, nullptr, descriptor.Receive<void>()) != ERROR_SUCCESS ||
-      acl == nullptr) {
-    return false;
+                            nullptr, &acl, nullptr, descriptor.Receive<void>()) != ERROR_SUCCESS) {
+    return report;
   }
-  SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
-  ScopedSid everyone;
-  if (!AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
-                                everyone.Receive())) {
-    return false;
+  report.readable = true;
+  if (acl == nullptr) {  // No list at all lets everyone do anything.
+    report.othersMayChange = true;
+    report.listing = "null DACL";
+    return report;
   }
-  const ACCESS_MASK wanted = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE |
-                             DELETE | FILE_DELETE_CHILD;
+  const std::string user = test::CurrentUserSid();
   for (DWORD i = 0; i < acl->AceCount; ++i) {
     void* ace = nullptr;
-    if (!GetAce(acl, i, &ace)) return false;
+    if (!GetAce(acl, i, &ace)) break;
     auto* header = static_cast<ACE_HEADER*>(ace);
     if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
     auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    if (!EqualSid(reinterpret_cast<PSID>(&allowed->SidStart), everyone.Get())) continue;
-    const bool full = allowed->Mask == GENERIC_ALL || (allowed->Mask & wanted) == wanted;
-    const BYTE inheritance =
-        header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE);
-    if (full && inheritance == (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) return true;
+    const std::string sid = test::SidText(reinterpret_cast<PSID>(&allowed->SidStart));
+    char line[160];
+    std::snprintf(line, sizeof line, "%s mask=%08lX flags=%02X; ", sid.c_str(),
+                  static_cast<unsigned long>(allowed->Mask), header->AceFlags);
+    report.listing += line;
+    const bool trusted = sid == user || sid == "S-1-5-18" || sid == "S-1-5-32-544";
+    if (!trusted && (allowed->Mask & kChangeRights) != 0) report.othersMayChange = true;
+    const ACCESS_MASK readRun = FILE_READ_DATA | FILE_EXECUTE;
+    const BYTE inheritance = header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    if (sid == "S-1-1-0" && (allowed->Mask & readRun) == readRun &&
+        inheritance == (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) {
+      report.everyoneReadsAndRuns = true;
+    }
   }
-  return false;
+  return report;
 }
 
-TEST(WorkingFolderTest, FolderIsOpenToEveryone) {
+TEST(WorkingFolderTest, OtherAccountsMayReadButNeverChange) {
   ScratchFolder temp;
   ScopedEnvironment setTemp("TEMP", temp.path().c_str());
   std::string folder;
-  ASSERT_EQ(0, CreateWorkingFolder(kPrefix, &folder));
-  EXPECT_TRUE(EveryoneMayDoAnything(folder));
-  // The base folder is left as it was.
-  EXPECT_FALSE(EveryoneMayDoAnything(temp.path()));
+  FolderIdentity identity;
+  ASSERT_EQ(0, CreateWorkingFolder(kPrefix, &folder, &identity));
+  const AccessReport report = ReadAccess(folder);
+  ASSERT_TRUE(report.readable);
+  EXPECT_FALSE(report.othersMayChange) << report.listing;
+  EXPECT_TRUE(report.everyoneReadsAndRuns) << report.listing;
+  // A file made inside inherits the same list.
+  ASSERT_TRUE(test::WriteTextFile(folder + "\\inside.txt", "x"));
+  const AccessReport inside = ReadAccess(folder + "\\inside.txt");
+  EXPECT_FALSE(inside.othersMayChange) << inside.listing;
+}
+
+TEST(WorkingFolderTest, IdentityIsThatOfTheFolderItself) {
+  ScratchFolder temp;
+  ScopedEnvironment setTemp("TEMP", temp.path().c_str());
+  std::string folder;
+  FolderIdentity identity;
+  ASSERT_EQ(0, CreateWorkingFolder(kPrefix, &folder, &identity));
+  ASSERT_TRUE(identity.known);
+  ScopedHandle again(OpenFolderItself(folder, FILE_READ_ATTRIBUTES));
+  ASSERT_TRUE(again.Valid());
+  FolderIdentity read;
+  ASSERT_TRUE(ReadFolderIdentity(again.Get(), &read));
+  EXPECT_EQ(identity.volumeSerial, read.volumeSerial);
+  EXPECT_EQ(identity.indexHigh, read.indexHigh);
+  EXPECT_EQ(identity.indexLow, read.indexLow);
+  // Another folder is another identity; a file is no folder at all.
+  std::string second;
+  FolderIdentity other;
+  ASSERT_EQ(0, CreateWorkingFolder(kPrefix, &second, &other));
+  EXPECT_FALSE(other.volumeSerial == identity.volumeSerial && other.indexHigh == identity.indexHigh &&
+               other.indexLow == identity.indexLow);
+  ASSERT_TRUE(test::WriteTextFile(temp.Join("plain.txt"), "x"));
+  ScopedHandle file(OpenFolderItself(temp.Join("plain.txt"), FILE_READ_ATTRIBUTES));
+  ASSERT_TRUE(file.Valid());
+  EXPECT_FALSE(ReadFolderIdentity(file.Get(), &read));
+  EXPECT_FALSE(read.known);
 }
 
 TEST(WorkingFolderTest, AccessChangeWaysOut) {
   ScratchFolder temp;
+  ScopedHandle handle(OpenFolderItself(temp.path(), READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES));
+  ASSERT_TRUE(handle.Valid());
+  const std::string before = ReadAccess(temp.path()).listing;
   // Not NT: nothing is touched, success.
-  EXPECT_EQ(0, internal::GrantEveryoneFullAccess(temp.path().c_str(), SE_FILE_OBJECT,
-                                                 VER_PLATFORM_WIN32_WINDOWS, "no-such.dll"));
-  EXPECT_FALSE(EveryoneMayDoAnything(temp.path()));
+  EXPECT_EQ(0, internal::RestrictFolderAccess(handle.Get(), VER_PLATFORM_WIN32_WINDOWS,
+                                              "no-such.dll"));
   // A library without the security functions.
   EXPECT_EQ(ERROR_INVALID_ORDINAL,
-            internal::GrantEveryoneFullAccess(temp.path().c_str(), SE_FILE_OBJECT,
-                                              VER_PLATFORM_WIN32_NT, "kernel32.dll"));
+            internal::RestrictFolderAccess(handle.Get(), VER_PLATFORM_WIN32_NT, "kernel32.dll"));
   // No library at all: the loader's number.
-  EXPECT_EQ(ERROR_MOD_NOT_FOUND,
-            internal::GrantEveryoneFullAccess(temp.path().c_str(), SE_FILE_OBJECT,
-                                              VER_PLATFORM_WIN32_NT, "host-no-such-library.dll"));
-  EXPECT_FALSE(EveryoneMayDoAnything(temp.path()));
-  // A missing object: the security call's number.
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-            GrantEveryoneFullAccess(temp.Join("missing").c_str(), SE_FILE_OBJECT));
+  EXPECT_EQ(ERROR_MOD_NOT_FOUND, internal::RestrictFolderAccess(handle.Get(), VER_PLATFORM_WIN32_NT,
+                                                                "host-no-such-library.dll"));
+  EXPECT_EQ(before, ReadAccess(temp.path()).listing);
+  // No handle.
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RestrictFolderAccess(INVALID_HANDLE_VALUE));
   // The real thing on an existing folder.
-  EXPECT_EQ(0, GrantEveryoneFullAccess(temp.path().c_str(), SE_FILE_OBJECT));
-  EXPECT_TRUE(EveryoneMayDoAnything(temp.path()));
+  EXPECT_EQ(0, RestrictFolderAccess(handle.Get()));
+  EXPECT_FALSE(ReadAccess(temp.path()).othersMayChange) << ReadAccess(temp.path()).listing;
 }
 
 }  // namespace

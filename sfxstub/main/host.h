@@ -30,7 +30,7 @@ class Host {
   virtual int32_t ModulePath(std::string* path) = 0;
   // Creates a fresh working folder under the temporary folder. On return `folder` holds the
   // created folder's path, or is empty when no folder was created. The result is the error
-  // number of the creation or of opening its access list.
+  // number of the creation or of setting its access list.
   virtual int32_t CreateWorkingFolder(const char* prefix, std::string* folder) = 0;
   // Copy and delete with retries; the outcome is not reported.
   virtual void CopyFileRetry(const std::string& source, const std::string& target) = 0;

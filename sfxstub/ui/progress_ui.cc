@@ -229,8 +229,11 @@ void StopProgressThread() {
     TerminateThread(thread, 0);
     // Termination is asynchronous; make sure the thread is gone before its state is reused.
     WaitForSingleObject(thread, kStopWaitMs);
-    // Its window died without WM_DESTROY, so the wrapper is still here.
-    delete g_ui.bar.exchange(nullptr);
+    // Its window died without WM_DESTROY, so the wrapper is still here, and it stays: the thread
+    // may have been stopped inside the heap, holding its lock, and freeing the wrapper from
+    // this thread would then wait for that lock for ever. A few bytes leaked once, at the end
+    // of a run, cost nothing; the pointer is only forgotten, so nothing can call it.
+    g_ui.bar.store(nullptr);
   }
   g_ui.thread.Reset(nullptr);
   g_ui.threadId = 0;

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <string>
 
@@ -254,6 +255,25 @@ TEST_F(ProgressUiTest, UnansweringUiThreadIsTerminatedAfterTheWait) {
   start = GetTickCount();
   StopProgressThread();
   EXPECT_LT(GetTickCount() - start, 2000u);
+}
+
+// TerminateThread may catch the UI thread inside the runtime's heap, holding its lock for good.
+// The stop must still return: nothing it frees may wait for that lock. Run in a child process
+// (a death test), since the lock stays taken: the child ends itself once the stop has returned,
+// and a stop that hangs leaves it hanging, which fails the test at its time limit.
+TEST_F(ProgressUiTest, StopAfterTerminationNeverWaitsForTheHeap) {
+  EXPECT_EXIT(
+      {
+        static HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        SetProgressTestHooks({nullptr, [] {
+                                HeapLock(reinterpret_cast<HANDLE>(_get_heap_handle()));
+                                WaitForSingleObject(never, INFINITE);
+                              }});
+        StartDefault();
+        StopProgressThread();
+        TerminateProcess(GetCurrentProcess(), 7);
+      },
+      ::testing::ExitedWithCode(7), "");
 }
 
 // The user closes the window while files are being extracted: the wrapper goes away with it,

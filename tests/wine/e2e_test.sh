@@ -44,10 +44,11 @@ run() {
   local tail=$1 codes=${2:-0}
   local line="\"$W_PKG\""
   [ -n "$tail" ] && line="$line $tail"
-  "${WINE:-wine}" "$SFXRUN_EXE" --timeout 120 \
+  "${WINE:-wine}" "$SFXRUN_EXE" --timeout 120 ${SFXRUN_OPTS:-} \
     --set "TEMP=${RUN_TEMP:-$W_TMP}" --set "TMP=${RUN_TEMP:-$W_TMP}" \
     --set "SFXPROBE_REPORT=$(winpath "$report")" --set "SFXPROBE_EXITCODES=$codes" \
     --set "SFXPROBE_SAVE=$(winpath "$work/save")" --set "SFXPROBE_GROW_MAIN=${GROW_MAIN:-}" \
+    --set "SFXPROBE_TRY_WRITE=${TRY_WRITE:-}" --set "SFXPROBE_PAUSE=${PAUSE:-}" \
     "$W_PKG" "$line" >"$out" 2>"$work/wine-stderr.txt" || fail "sfxrun failed"
   tr -d '\r' <"$out" >"$out.tmp" && mv "$out.tmp" "$out"
 }
@@ -107,11 +108,58 @@ case "$scenario" in
       || fail "readme.txt lacks its size or time stamp"
     cwd=$(grep -m1 '^cwd=' "$report" | cut -d= -f2-)
     [ "$cwd" != "$wf" ] || fail "the setup program started in the working folder"
+    # Other accounts may read the working folder but neither write nor delete there.
+    grep -qx 'others-may-change=0' "$report" || fail "other accounts may change the working folder"
     expect_no_leftovers
     # sfxpack tells which stub the package carries: the one of this build's width.
     kind="stub: 32-bit Windows (PE32)"
     [ "${WINEARCH:-win32}" = win64 ] && kind="stub: 64-bit Windows (PE32+)"
     "$SFXPACK" list --key "$SIGNER_KEY" "$pkg" | grep -qxF "$kind" || fail "sfxpack list does not say '$kind'"
+    ;;
+  package-held-for-writing)
+    # Someone renamed the running package away and holds a byte-identical copy at its name open
+    # for writing, to rewrite it once the check has passed: the stub can't read it as a package
+    # no one can write, and refuses it before making a working folder.
+    pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
+    SFXRUN_OPTS="--swap-package --hold-for-writing" run '/verysilent'
+    grep -qx held "$out" || fail "the copy was not held for writing"
+    expect_exit 0x000003EE
+    expect_report "$(report_text 1006 "$phase0_text")"
+    expect_runs 0
+    [ -z "$(ls -A "$work/tmp")" ] || fail "a working folder was created for a package held for writing"
+    ;;
+  package-locked-while-running)
+    # The same copy, not held: the stub reads it, and while it does (its setup program runs
+    # then) nobody can open it for writing.
+    pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
+    SFXRUN_OPTS="--swap-package" TRY_WRITE="$W_PKG" run '/verysilent'
+    grep -qx swapped "$out" || fail "the package was not swapped"
+    expect_exit 0x00000000; expect_report none; expect_runs 1
+    grep -qx 'write=32' "$report" || fail "the package could be opened for writing while the stub ran"
+    expect_no_leftovers
+    ;;
+  folder-swapped)
+    # While the setup program runs, the working folder is moved away and a link to another
+    # folder put at its name (from the Unix side: Wine makes no links, and under Wine all
+    # accounts are one). Nothing in the link's target may be deleted: not the planted
+    # tarvo.setup and setup.ovr, not anything else.
+    pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
+    mkdir -p "$work/outside" "$work/pause"
+    for f in keep.txt tarvo.setup setup.ovr readme.txt; do echo keep >"$work/outside/$f"; done
+    PAUSE=$(winpath "$work/pause") run '/verysilent' &
+    runner=$!
+    for _ in $(seq 600); do [ -f "$work/pause/folder.txt" ] && break; sleep 0.1; done
+    [ -f "$work/pause/folder.txt" ] || { kill $runner; fail "the setup program never paused"; }
+    wname=$(tr -d '\r' <"$work/pause/folder.txt"); wname=${wname##*\\}
+    mv "$work/tmp/$wname" "$work/tmp/$wname.away"
+    ln -s "$work/outside" "$work/tmp/$wname"
+    touch "$work/pause/go"
+    wait $runner || fail "sfxrun failed"
+    expect_exit 0x00000000; expect_report none; expect_runs 1
+    for f in keep.txt tarvo.setup setup.ovr readme.txt; do
+      [ "$(cat "$work/outside/$f" 2>/dev/null)" = keep ] || fail "$f in the link's target was deleted or changed"
+    done
+    rm -f "$work/tmp/$wname"; rm -rf "$work/tmp/$wname.away"
     ;;
   empty-template)
     pack "$SFXPROBE_EXE" ''

@@ -7,6 +7,10 @@
 //   self=<path>             its own file
 //   file=<name> <size> <t>  every file of its own folder, sorted, t = modification time (Unix)
 //   dir=<name>              every subfolder of its own folder
+//   others-may-change=<0|1> whether the access list of its own folder lets an account other
+//                           than the current one, SYSTEM and Administrators write or delete there
+//   write=<n>               with SFXPROBE_TRY_WRITE=<path>: the error number of opening that file
+//                           for writing (sharing everything), 0 if it could be opened
 //   exit=0x%08X             the code it exits with
 //
 // SFXPROBE_EXITCODES ("0x20000010,0", decimal or 0x-hex) gives the exit code of each run by its
@@ -18,8 +22,13 @@
 // the holder on that file of its own folder for <ms> milliseconds (without inheriting handles) and
 // waits until the file is held, so the stub's clean-up finds it locked. SFXPROBE_CRASH set: after
 // the report it dies of an access violation instead of exiting.
+// SFXPROBE_PAUSE=<folder>: after the report it writes its own folder's path to <folder>\folder.txt
+// and waits (at most 60 s) until <folder>\go exists, so a test can change things under the stub
+// while its setup program runs.
 // Without SFXPROBE_REPORT it only exits.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -111,6 +120,64 @@ void HoldFile(const std::string& path, const std::string& ms) {
   if (ready) CloseHandle(ready);
 }
 
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(sid, &text)) return std::string();
+  std::string result = text;
+  LocalFree(text);
+  return result;
+}
+
+std::string CurrentUserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::string();
+  alignas(TOKEN_USER) BYTE buffer[256];
+  DWORD needed = 0;
+  const BOOL ok = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &needed);
+  CloseHandle(token);
+  return ok ? SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) : std::string();
+}
+
+// "1" when an allow entry of the folder's access list gives an account other than the current
+// one, SYSTEM (S-1-5-18) or Administrators (S-1-5-32-544) a right to change what is in it.
+std::string OthersMayChange(const std::string& folder) {
+  PACL acl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return "unknown";
+  }
+  const ACCESS_MASK change = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                             FILE_WRITE_ATTRIBUTES | DELETE | FILE_DELETE_CHILD | WRITE_DAC |
+                             WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  const std::string user = CurrentUserSid();
+  bool others = acl == nullptr;
+  for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(acl, i, &ace)) break;
+    if (static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    const std::string sid = SidText(reinterpret_cast<PSID>(&allowed->SidStart));
+    if (sid != user && sid != "S-1-5-18" && sid != "S-1-5-32-544" && (allowed->Mask & change) != 0)
+      others = true;
+  }
+  LocalFree(descriptor);
+  return others ? "1" : "0";
+}
+
+// Writes `folder` to <pause>\folder.txt and waits for <pause>\go.
+void Pause(const std::string& pause, const std::string& folder) {
+  FILE* note = std::fopen((pause + "\\folder.txt.tmp").c_str(), "wb");
+  if (!note) return;
+  std::fputs(folder.c_str(), note);
+  std::fclose(note);
+  MoveFileA((pause + "\\folder.txt.tmp").c_str(), (pause + "\\folder.txt").c_str());
+  for (int i = 0; i < 600; ++i) {
+    if (GetFileAttributesA((pause + "\\go").c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    Sleep(100);
+  }
+}
+
 }  // namespace
 
 int main() {
@@ -133,6 +200,16 @@ int main() {
   report += "cwd=" + std::string(cwd) + "\n";
   report += "self=" + std::string(self) + "\n";
   for (const std::string& line : ListFolder(folder)) report += line + "\n";
+  report += "others-may-change=" + OthersMayChange(folder) + "\n";
+  const std::string tryWrite = Env("SFXPROBE_TRY_WRITE");
+  if (!tryWrite.empty()) {
+    HANDLE file = CreateFileA(tryWrite.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    report += "write=" + std::to_string(error) + "\n";
+  }
   char exitLine[32];
   std::snprintf(exitLine, sizeof exitLine, "exit=0x%08lX\n", static_cast<unsigned long>(exitCode));
   report += exitLine;
@@ -162,6 +239,9 @@ int main() {
     std::fwrite(report.data(), 1, report.size(), file);
     std::fclose(file);
   }
+
+  const std::string pause = Env("SFXPROBE_PAUSE");
+  if (!pause.empty()) Pause(pause, folder);
 
   const std::string hold = Env("SFXPROBE_HOLD");
   const size_t comma = hold.find(',');

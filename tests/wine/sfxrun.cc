@@ -9,11 +9,21 @@
 // their own. sfxrun itself exits 0 once the program has ended, 2 for bad usage, 3 when the
 // program could not be started, 4 when it had to be killed after the time limit.
 //
-// usage: sfxrun [--set NAME=VALUE]... [--timeout SECONDS] PROGRAM COMMANDLINE
+// usage: sfxrun [--set NAME=VALUE]... [--timeout SECONDS] [--swap-package [--hold-for-writing]]
+//               PROGRAM COMMANDLINE
 //   PROGRAM is passed to CreateProcess as the application name, COMMANDLINE as the whole command
 //   line (argv[0] included), so tests control every byte the program sees. --set changes this
 //   process's environment first (Wine replaces TEMP and TMP with the prefix's own values, so
 //   they cannot come from the Unix environment).
+//
+//   --swap-package does what someone who may write in the package's folder can do to a package
+//   that has just been started: once the process exists (suspended, before its first
+//   instruction), PROGRAM is renamed away (to PROGRAM.running) and a byte-identical copy is put
+//   at its name, so the program's own file is no longer the image that runs and can be written.
+//   With --hold-for-writing that copy is also held open for writing (sharing reads and writes)
+//   until the program ends, as by someone waiting to rewrite it after the signature check. The
+//   program is let run only then; afterwards everything is put back. Prints "swapped" (and
+//   "held") once done.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -97,8 +107,34 @@ struct ChildHandle {
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: sfxrun [--set NAME=VALUE]... [--timeout SECONDS] PROGRAM COMMANDLINE\n");
+  std::fprintf(stderr,
+               "usage: sfxrun [--set NAME=VALUE]... [--timeout SECONDS] "
+               "[--swap-package [--hold-for-writing]] PROGRAM COMMANDLINE\n");
   return 2;
+}
+
+// Renames `program` away and puts a copy at its name (see --swap-package); with `hold`, the copy
+// is opened for writing and its handle stored in `held`. False when a step failed.
+bool SwapPackage(const std::string& program, bool hold, ChildHandle* held) {
+  const std::string away = program + ".running";
+  if (!MoveFileA(program.c_str(), away.c_str())) return false;
+  if (!CopyFileA(away.c_str(), program.c_str(), TRUE)) return false;
+  if (!hold) return true;
+  held->handle = CreateFileA(program.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (held->handle == INVALID_HANDLE_VALUE) {
+    held->handle = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void UnswapPackage(const std::string& program) {
+  const std::string away = program + ".running";
+  if (GetFileAttributesA(away.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  DeleteFileA(program.c_str());
+  MoveFileA(away.c_str(), program.c_str());
 }
 
 }  // namespace
@@ -106,6 +142,7 @@ int Usage() {
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   DWORD timeoutMs = 120 * 1000;
+  bool swap = false, hold = false;
   int arg = 1;
   for (; arg < argc && std::strncmp(argv[arg], "--", 2) == 0; ++arg) {
     if (std::strcmp(argv[arg], "--set") == 0 && arg + 1 < argc) {
@@ -115,13 +152,17 @@ int main(int argc, char** argv) {
       const std::string name = assignment.substr(0, equals);
       const std::string value = assignment.substr(equals + 1);
       SetEnvironmentVariableA(name.c_str(), value.c_str());
+    } else if (std::strcmp(argv[arg], "--swap-package") == 0) {
+      swap = true;
+    } else if (std::strcmp(argv[arg], "--hold-for-writing") == 0) {
+      hold = true;
     } else if (std::strcmp(argv[arg], "--timeout") == 0 && arg + 1 < argc) {
       timeoutMs = static_cast<DWORD>(std::strtoul(argv[++arg], nullptr, 10)) * 1000;
     } else {
       return Usage();
     }
   }
-  if (argc - arg != 2) return Usage();
+  if (argc - arg != 2 || (hold && !swap)) return Usage();
   const char* program = argv[arg];
   std::vector<char> commandLine(argv[arg + 1], argv[arg + 1] + std::strlen(argv[arg + 1]) + 1);
 
@@ -130,14 +171,24 @@ int main(int argc, char** argv) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
-  if (!CreateProcessA(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info)) {
+  if (!CreateProcessA(program, commandLine.data(), nullptr, nullptr, FALSE,
+                      swap ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &info)) {
     std::printf("start-error=%lu\n", static_cast<unsigned long>(GetLastError()));
     return 3;
   }
-  ChildHandle process, thread;
+  ChildHandle process, thread, held;
   process.handle = info.hProcess;
   thread.handle = info.hThread;
+  if (swap) {
+    if (!SwapPackage(program, hold, &held)) {
+      std::printf("swap-error=%lu\n", static_cast<unsigned long>(GetLastError()));
+      TerminateProcess(info.hProcess, 0xDEADDEAD);
+      UnswapPackage(program);
+      return 3;
+    }
+    std::fputs(hold ? "swapped\nheld\n" : "swapped\n", stdout);
+    ResumeThread(info.hThread);
+  }
 
   std::vector<HWND> handled;
   std::vector<std::string> reports;
@@ -165,6 +216,11 @@ int main(int argc, char** argv) {
 
   DWORD exitCode = 0;
   GetExitCodeProcess(info.hProcess, &exitCode);
+  if (swap) {
+    if (held.handle) CloseHandle(held.handle);
+    held.handle = nullptr;
+    UnswapPackage(program);
+  }
   std::printf("exit=0x%08lX\n", static_cast<unsigned long>(exitCode));
   if (reports.empty()) std::printf("report=none\n");
   for (const std::string& report : reports) std::printf("report=%s\n", Escape(report).c_str());

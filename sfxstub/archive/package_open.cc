@@ -1,0 +1,210 @@
+#include "sfxstub/archive/package_open.h"
+
+#include <cerrno>
+
+#include "sfxstub/archive/lowlevel_io.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <vector>
+#endif
+
+namespace sfx {
+
+#if defined(_WIN32)
+
+namespace {
+
+std::atomic<bool> alwaysCopy{false};
+
+// The copy moves through a buffer of this size.
+constexpr DWORD kCopyPiece = 256u << 10;
+// Attempts at a fresh name for the private copy.
+constexpr int kCopyNameAttempts = 100;
+
+// The errno the runtime's _open sets for a Win32 error number (its own table, in short), so a
+// failure here reads as one of _open would.
+int ErrnoFromWin32(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NO_MORE_FILES:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENOENT;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return EMFILE;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DISK_FULL:
+      return ENOSPC;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_NETWORK_ACCESS_DENIED:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_SHARING_VIOLATION:
+      return EACCES;
+    default:
+      return EINVAL;
+  }
+}
+
+// Sets errno from `error` and returns -1.
+int Fail(DWORD error) {
+  errno = ErrnoFromWin32(error);
+  return -1;
+}
+
+// A kernel handle closed with CloseHandle unless handed on.
+class OwnedHandle {
+ public:
+  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+  ~OwnedHandle() {
+    if (Valid()) CloseHandle(handle_);
+  }
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  HANDLE Get() const { return handle_; }
+  HANDLE Release() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// A runtime file handle over `handle`, which it then owns (closed with it, also on failure).
+int WrapHandle(OwnedHandle* handle) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle->Get()), _O_RDONLY | _O_BINARY);
+  if (fd == -1) return Fail(ERROR_TOO_MANY_OPEN_FILES);
+  handle->Release();
+  return fd;
+}
+
+// A new file under TEMP that only this handle can ever reach: created exclusively, shared with
+// nobody (every other open fails, whatever account asks), deleted by the system when closed.
+HANDLE CreatePrivateFile(DWORD* error) {
+  char folder[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length >= sizeof folder) {
+    *error = length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+    return INVALID_HANDLE_VALUE;
+  }
+  static std::atomic<unsigned> counter{0};
+  *error = ERROR_FILE_EXISTS;
+  for (int attempt = 0; attempt < kCopyNameAttempts; ++attempt) {
+    char name[64];
+    std::snprintf(name, sizeof name, "_sfx_pkg~%lx-%lx-%x.tmp",
+                  static_cast<unsigned long>(GetCurrentProcessId()),
+                  static_cast<unsigned long>(GetTickCount()), counter.fetch_add(1));
+    const std::string path = std::string(folder) + name;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    *error = GetLastError();
+    if (*error != ERROR_FILE_EXISTS && *error != ERROR_ALREADY_EXISTS) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+// Copies all of `source` into `target` and rewinds `target`. 0 or the failing call's error.
+DWORD CopyAll(HANDLE source, HANDLE target) {
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyPiece]);
+  if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(source, buffer.get(), kCopyPiece, &got, nullptr)) return GetLastError();
+    if (got == 0) break;
+    DWORD put = 0;
+    if (!WriteFile(target, buffer.get(), got, &put, nullptr)) return GetLastError();
+    if (put != got) return ERROR_DISK_FULL;
+  }
+  if (SetFilePointer(target, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+    const DWORD error = GetLastError();
+    if (error != NO_ERROR) return error;
+  }
+  return 0;
+}
+
+}  // namespace
+
+namespace internal {
+
+bool IsRemotePath(const std::string& path) {
+  std::vector<char> full(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()),
+                                          full.data(), nullptr);
+    if (length == 0) return false;  // No such path to open either.
+    if (length < full.size()) {
+      full.resize(length);
+      break;
+    }
+    full.resize(length + 1);
+  }
+  std::string text(full.begin(), full.end());
+  auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
+  if (text.size() >= 2 && isSeparator(text[0]) && isSeparator(text[1])) {
+    // "\\?\" and "\\.\" name a drive ("\\?\C:\...") or UNC ("\\?\UNC\..."); anything else
+    // behind them (a volume GUID, a device) is not known to be local and counts as remote.
+    if (text.size() >= 4 && (text[2] == '?' || text[2] == '.') && isSeparator(text[3])) {
+      text = text.substr(4);
+      if (text.size() < 2 || text[1] != ':') return true;
+    } else {
+      return true;  // \\server\share
+    }
+  }
+  if (text.size() >= 2 && text[1] == ':') {
+    const char root[4] = {text[0], ':', '\\', '\0'};
+    return GetDriveTypeA(root) == DRIVE_REMOTE;
+  }
+  return false;
+}
+
+void SetAlwaysCopyForTesting(bool always) { alwaysCopy.store(always); }
+
+}  // namespace internal
+
+int OpenPackageForReading(const char* path) {
+  // Readers only: writers are locked out while this handle lives, and an open writer makes the
+  // open fail. No inheritance (null security attributes): the setup program has no use for it.
+  OwnedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return Fail(GetLastError());
+  if (!alwaysCopy.load() && !internal::IsRemotePath(path)) return WrapHandle(&file);
+
+  // A server need not honour the sharing: read its bytes once, into a copy only we can reach.
+  DWORD error = 0;
+  OwnedHandle copy(CreatePrivateFile(&error));
+  if (!copy.Valid()) return Fail(error);
+  error = CopyAll(file.Get(), copy.Get());
+  if (error != 0) return Fail(error);
+  return WrapHandle(&copy);
+}
+
+#else  // !_WIN32
+
+namespace internal {
+bool IsRemotePath(const std::string&) { return false; }
+void SetAlwaysCopyForTesting(bool) {}
+}  // namespace internal
+
+int OpenPackageForReading(const char* path) { return _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT); }
+
+#endif
+
+}  // namespace sfx
