@@ -206,7 +206,8 @@ bool BuildPackage(const PackageInput& input, const TrailerSigner& signer,
     return false;
   }
   std::set<std::string> seen;
-  uint64_t total = input.stub.size() + input.mainProgram.size() + kSaltBlockSize;
+  uint64_t total = input.stub.size() + input.mainProgram.size() +
+                   (input.salt.empty() ? 0 : kSaltBlockSize);
   for (const PackageInput::File& file : input.files) {
     std::string why = CheckFileName(file.name);
     if (!why.empty()) {

@@ -144,7 +144,7 @@ bool BuildPackage(const PackageInput& input, const TrailerSigner& signer,
 
 // Where the salt block of a package stands, given the lowest offset its catalog names (the first
 // stored object): true, with the block's offset, when the kSaltBlockSize bytes right in front of
-// that object are a salt block. `package` holds at least the bytes up to `firstObject`.
+// that object are a salt block; false as well when `size` does not reach `firstObject`.
 bool FindSaltBlock(const uint8_t* package, size_t size, uint32_t firstObject,
                    uint32_t* blockOffset);
 
