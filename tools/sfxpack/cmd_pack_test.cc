@@ -148,7 +148,7 @@ TEST_F(SfxpackCommands, PackagesAreSaltedUnlessAskedNotToBe) {
   EXPECT_EQ(std::string::npos, verify.output.find("warning")) << verify.output;
 }
 
-TEST_F(SfxpackCommands, SaltDiffersBetweenKeysAndInputs) {
+TEST_F(SfxpackCommands, SaltRepeatsForTheSameKeyAndDiffersForAnother) {
   auto saltOf = [&](const std::vector<std::string>& args) {
     RunResult pack = Sfxpack(args);
     EXPECT_EQ(0, pack.status) << pack.output;
@@ -167,6 +167,7 @@ TEST_F(SfxpackCommands, SaltDiffersBetweenKeysAndInputs) {
   otherKey[4] = dir.Path("other.pem");
   EXPECT_NE(first, saltOf(otherKey));
 
+  // (Each input's part in the salt is checked in package_salt_test.cc.)
   dir.Write("readme.txt", std::string("read me!\r\n"));
   SetTime(text, 1577934245);
   EXPECT_NE(first, saltOf(PackArgs(dir.Path("d.exe"))));
