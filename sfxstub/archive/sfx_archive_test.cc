@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -176,6 +177,63 @@ TEST_F(SfxArchiveTest, RoundTripGivesTheInputsWithTheirTimes) {
   std::vector<int32_t> sizes;
   for (const FileRecord& r : archive.files) sizes.push_back(static_cast<int32_t>(r.size));
   EXPECT_EQ(sizes, progress.deltas);
+}
+
+// sfxpack puts a salt block between the stub and the first stored object; nothing in the catalog
+// names it. The reader opens and extracts such a package exactly as it does one without: the
+// same template, names, sizes and times, the same bytes out, every range past the block.
+TEST_F(SfxArchiveTest, SaltedPackageReadsAsTheUnsaltedOne) {
+  sfxpack::PackageInput input;
+  input.stub = FakeStub();
+  input.mainProgram = B(std::string(4000, 'm') + "end of main");
+  input.commandTemplate = "/s %CMDLINE%";
+  input.files.push_back({"data.bin", B(std::string(3000, 'd')), 1000u, sfxpack::PackageInput::Kind::kPackage});
+  input.files.push_back({"readme.txt", B("hello\r\n"), 2000u, sfxpack::PackageInput::Kind::kRaw});
+  Bytes plain, salted;
+  std::string error;
+  ASSERT_TRUE(sfxpack::BuildPackage(input, Signer(), &plain, &error)) << error;
+  for (size_t i = 0; i < sfxpack::kSaltSize; ++i) input.salt.push_back(static_cast<uint8_t>(i * 37 + 5));
+  ASSERT_TRUE(sfxpack::BuildPackage(input, Signer(), &salted, &error)) << error;
+
+  const uint32_t saltAt = static_cast<uint32_t>(input.stub.size() + 48);
+  EXPECT_EQ(sfxpack::kSaltMagic, std::string(salted.begin() + saltAt, salted.begin() + saltAt + 16));
+  EXPECT_EQ(input.salt, Bytes(salted.begin() + saltAt + 16, salted.begin() + saltAt + 48));
+
+  SfxArchive before(key), after(key);
+  ASSERT_EQ(0, before.Open(dir.Write("plain.exe", plain)));
+  ASSERT_EQ(0, after.Open(dir.Write("salted.exe", salted)));
+  EXPECT_EQ(before.commandTemplate, after.commandTemplate);
+  EXPECT_EQ(before.mainSize, after.mainSize);
+  EXPECT_EQ(before.mainOffset + sfxpack::kSaltBlockSize, after.mainOffset);
+  ASSERT_EQ(before.files.size(), after.files.size());
+  for (size_t i = 0; i < after.files.size(); ++i) {
+    EXPECT_EQ(before.files[i].name, after.files[i].name);
+    EXPECT_EQ(before.files[i].size, after.files[i].size);
+    EXPECT_EQ(before.files[i].time, after.files[i].time);
+    EXPECT_EQ(before.files[i].offset + sfxpack::kSaltBlockSize, after.files[i].offset);
+  }
+  // No range reaches into the block; the first object starts right after it.
+  uint32_t first = after.mainOffset;
+  for (const FileRecord& r : after.files) first = std::min(first, r.offset);
+  EXPECT_EQ(saltAt + sfxpack::kSaltBlockSize, first);
+
+  const std::string plainOut = dir.Path("plain-out"), saltedOut = dir.Path("salted-out");
+  std::filesystem::create_directory(plainOut);
+  std::filesystem::create_directory(saltedOut);
+  ASSERT_EQ(0, before.ExtractMainProgram(JoinTargetPath(plainOut, "setup.ovr")));
+  ASSERT_EQ(0, after.ExtractMainProgram(JoinTargetPath(saltedOut, "setup.ovr")));
+  ASSERT_EQ(0, before.ExtractFiles(plainOut));
+  ASSERT_EQ(0, after.ExtractFiles(saltedOut));
+  for (const char* name : {"setup.ovr", "data.bin", "readme.txt"}) {
+    EXPECT_EQ(TempDir::Read(JoinTargetPath(plainOut, name)),
+              TempDir::Read(JoinTargetPath(saltedOut, name))) << name;
+  }
+  EXPECT_EQ(input.mainProgram, TempDir::Read(JoinTargetPath(saltedOut, "setup.ovr")));
+
+  // The block is signed content like any other byte: a changed salt byte is refused.
+  Bytes spoilt = salted;
+  spoilt[saltAt + 20] ^= 1;
+  EXPECT_EQ(kErrorFileInvalid, OpenWith(dir.Write("spoilt.exe", spoilt)));
 }
 
 TEST_F(SfxArchiveTest, CatalogErrorsAsOpenReportsThem) {

@@ -39,6 +39,13 @@ pack() {
     --cmdline "$template" -o "$pkg" || fail "sfxpack pack failed"
 }
 
+# expect_salt yes|no: what `sfxpack list` says about the package's salt block.
+expect_salt() {
+  local listing
+  listing=$("$SFXPACK" list --key "$SIGNER_KEY" "$pkg") || fail "sfxpack list failed: $listing"
+  grep -q "^salt: $1" <<<"$listing" || fail "package salt is not '$1': $listing"
+}
+
 # run TAIL [EXITCODES]: runs the package with the command line "\"<pkg>\" TAIL".
 run() {
   local tail=$1 codes=${2:-0}
@@ -84,6 +91,7 @@ FILES=(--raw "readme.txt=$work/in/readme.txt" --raw "data.bin=$work/in/data.bin"
 case "$scenario" in
   happy)
     pack "$SFXPROBE_EXE" '/sfx /sfxstorage "%TMPPATH%" /from %SRCPATH% %CMDLINE%' "${FILES[@]}"
+    expect_salt yes  # packages are salted by default; the stub reads past the block
     run '/x "quoted arg" %SRCPATH%'
     expect_exit 0x00000000
     expect_report none
@@ -187,6 +195,7 @@ case "$scenario" in
     "$SFXPACK" authenticode --cert "$work/ac-cert.pem" --key "$work/ac-key.pem" \
       --signer-key "$SIGNER_KEY" "$pkg" -o "$pkg.signed" >/dev/null || fail "sfxpack authenticode failed"
     mv "$pkg.signed" "$pkg"
+    expect_salt yes
     run '/verysilent' '7'
     expect_exit 0x00000007; expect_report none; expect_runs 1
     expect_no_leftovers
@@ -197,6 +206,15 @@ case "$scenario" in
     expect_exit 0x000003EE
     expect_report "$(report_text 1006 "$phase0_text")"
     expect_runs 0
+    ;;
+  unsalted)
+    # A package without a salt block, as older sfxpack versions made them, still runs.
+    pack "$SFXPROBE_EXE" '%CMDLINE%' --no-salt "${FILES[@]}"
+    expect_salt no
+    run '/verysilent' '3'
+    expect_exit 0x00000003; expect_report none; expect_runs 1
+    [ "$(tail -c 8 "$work/save/data.bin")" = OLMSignd ] || fail "data.bin lost its trailer"
+    expect_no_leftovers
     ;;
   restart-limit)
     pack "$SFXPROBE_EXE" '%CMDLINE%'

@@ -424,6 +424,15 @@ TEST_F(AuthenticodeCommand, OutputPassesBothChecksAndStillExtracts) {
   EXPECT_EQ(tableOffset - (t + 48) < 8, true);
   EXPECT_EQ(uint64_t{tableOffset} + U32At(after, kEntryAt + 4), after.size());
 
+  // The salt block is signed content like the rest: re-signing keeps it where pack put it.
+  ShellRun list = Sfxpack("list --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) + " " + Q(out));
+  ASSERT_EQ(list.status, 0) << list.output;
+  EXPECT_NE(list.output.find("salt: yes"), std::string::npos) << list.output;
+  const size_t saltAt = 0x1000 + 48;  // right after the stub and its trailer
+  EXPECT_EQ(Bytes(after.begin() + saltAt, after.begin() + saltAt + 48),
+            Bytes(before.begin() + saltAt, before.begin() + saltAt + 48));
+  EXPECT_EQ(std::string(after.begin() + saltAt, after.begin() + saltAt + 16), "sfxpack.salt.v1.");
+
   // The archive inside is untouched: the files come out as packed.
   ShellRun extract = Sfxpack("extract " + Q(out) + " --to " + Q(dir.Path("x")) + " --decode");
   ASSERT_EQ(extract.status, 0) << extract.output;

@@ -1,5 +1,5 @@
-// sfxpack list: the signature verdict and the catalog of a package, read through the same
-// archive reader as the stub.
+// sfxpack list: the signature verdict, whether the package is salted, and its catalog, read
+// through the same archive reader as the stub.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -14,6 +14,7 @@
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/file_util.h"
+#include "tools/sfxpack/package_salt.h"
 #include "tools/sfxpack/package_writer.h"
 
 namespace sfxpack {
@@ -99,6 +100,13 @@ int RunList(int argc, char** argv) {
     return 1;
   }
   std::printf("stub: %s\n", DescribeStubKind(GetStubKind(bytes.data(), bytes.size())));
+  uint32_t saltAt = 0;
+  if (FindSaltBlock(bytes.data(), bytes.size(), FirstStoredObject(archive), &saltAt)) {
+    std::printf("salt: yes, %zu bytes at offset %u\n", kSaltSize,
+                saltAt + static_cast<uint32_t>(kSaltMagicSize));
+  } else {
+    std::printf("salt: no (the signature does not hold against prepared MD5 collisions)\n");
+  }
   std::printf("mode: %s\n", archive.Mode().c_str());
   std::printf("command template: %s\n", archive.commandTemplate.c_str());
   long long inflated = InflatedSize(bytes, archive.mainOffset, archive.mainSize);

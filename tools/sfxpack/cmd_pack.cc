@@ -1,5 +1,6 @@
 // sfxpack pack: builds a signed self-extract package from a stub, a main program and the files
-// to list, and writes it atomically.
+// to list, and writes it atomically. The package carries a secret salt block in front of
+// everything supplied (package_salt.h) unless --no-salt asks for one without.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/dsa_signer.h"
 #include "tools/sfxpack/file_util.h"
+#include "tools/sfxpack/package_salt.h"
 #include "tools/sfxpack/package_writer.h"
 
 namespace sfxpack {
@@ -19,7 +21,9 @@ namespace {
 
 constexpr const char* kPackUsage =
     "usage: sfxpack pack --stub STUB.exe --key KEY --main SETUP.exe [--file NAME=PATH ...] "
-    "[--raw NAME=PATH ...] [--allow-duplicates] --cmdline TEMPLATE -o PACKAGE.exe\n";
+    "[--raw NAME=PATH ...] [--allow-duplicates] [--no-salt] --cmdline TEMPLATE -o PACKAGE.exe\n"
+    "  --no-salt  leave out the salt block (for comparison only: without it, whoever supplies a\n"
+    "             file can prepare an MD5 collision that survives the signature)\n";
 
 int Refuse(const std::string& why) {
   std::fprintf(stderr, "sfxpack: %s\n", why.c_str());
@@ -59,11 +63,16 @@ int RunPack(int argc, char** argv) {
   std::string stubPath, keyPath, mainPath, output, commandTemplate;
   bool haveTemplate = false;
   bool allowDuplicates = false;
+  bool salted = true;
   std::vector<FileArg> fileArgs;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--allow-duplicates") {
       allowDuplicates = true;
+      continue;
+    }
+    if (arg == "--no-salt") {
+      salted = false;
       continue;
     }
     if (arg == "-h" || arg == "--help") {
@@ -122,14 +131,16 @@ int RunPack(int argc, char** argv) {
     input.files.push_back(std::move(file));
   }
 
+  if (salted) input.salt = DerivePackageSalt(key, input);
+
   std::vector<uint8_t> package;
   TrailerSigner signer = [&key](const uint8_t* data, size_t length) {
     return MakeBinaryTrailer(key, data, length);
   };
   if (!BuildPackage(input, signer, &package, &error)) return Refuse(error);
   if (!WriteFileAtomically(output, package, &error)) return Refuse(error);
-  std::printf("%s: %zu bytes, %zu listed file(s)\n", output.c_str(), package.size(),
-              input.files.size());
+  std::printf("%s: %zu bytes, %zu listed file(s), %s\n", output.c_str(), package.size(),
+              input.files.size(), salted ? "salted" : "NOT salted (--no-salt)");
   return 0;
 }
 

@@ -110,6 +110,69 @@ TEST_F(SfxpackCommands, PackListExtractRoundTrip) {
   EXPECT_EQ("OLMsetupFPkgFile", std::string(packed.begin(), packed.begin() + 16));
 }
 
+// The salt block, as a package author meets it: on by default and shown by list, left out only
+// with --no-salt, which list shows and verify warns about (without changing its verdict).
+TEST_F(SfxpackCommands, PackagesAreSaltedUnlessAskedNotToBe) {
+  const std::string salted = dir.Path("salted.exe"), plain = dir.Path("plain.exe");
+  RunResult pack = Sfxpack(PackArgs(salted));
+  ASSERT_EQ(0, pack.status) << pack.output;
+  EXPECT_NE(std::string::npos, pack.output.find(", salted")) << pack.output;
+  std::vector<std::string> args = PackArgs(plain);
+  args.insert(args.begin() + 1, "--no-salt");
+  pack = Sfxpack(args);
+  ASSERT_EQ(0, pack.status) << pack.output;
+  EXPECT_NE(std::string::npos, pack.output.find("NOT salted")) << pack.output;
+
+  RunResult list = Sfxpack({"list", "--key", kPublicKey, salted});
+  ASSERT_EQ(0, list.status) << list.output;
+  const size_t stubEnd = Stub().size() + 48;
+  EXPECT_NE(std::string::npos,
+            list.output.find("salt: yes, 32 bytes at offset " + std::to_string(stubEnd + 16)))
+      << list.output;
+  list = Sfxpack({"list", "--key", kPublicKey, plain});
+  ASSERT_EQ(0, list.status) << list.output;
+  EXPECT_NE(std::string::npos, list.output.find("salt: no")) << list.output;
+
+  RunResult verify = Sfxpack({"verify", "--key", kPublicKey, salted});
+  EXPECT_EQ(0, verify.status) << verify.output;
+  EXPECT_EQ(std::string::npos, verify.output.find("warning")) << verify.output;
+  verify = Sfxpack({"verify", "--key", kPublicKey, plain});
+  EXPECT_EQ(0, verify.status) << verify.output;
+  EXPECT_NE(std::string::npos, verify.output.find("warning: " + plain + " is a package without a salt"))
+      << verify.output;
+  // A signed file that is not a package gets no warning: it has no place for a salt.
+  std::string signedText = dir.Write("loose.txt", std::string("loose"));
+  ASSERT_EQ(0, Sfxpack({"sign", "--key", kPrivateKey, "--kind", "binary", signedText}).status);
+  verify = Sfxpack({"verify", "--key", kPublicKey, signedText});
+  EXPECT_EQ(0, verify.status) << verify.output;
+  EXPECT_EQ(std::string::npos, verify.output.find("warning")) << verify.output;
+}
+
+TEST_F(SfxpackCommands, SaltRepeatsForTheSameKeyAndDiffersForAnother) {
+  auto saltOf = [&](const std::vector<std::string>& args) {
+    RunResult pack = Sfxpack(args);
+    EXPECT_EQ(0, pack.status) << pack.output;
+    Bytes bytes = sfx::TempDir::Read(args.back());
+    const size_t at = Stub().size() + 48;
+    if (bytes.size() < at + 48) return Bytes();
+    EXPECT_EQ("sfxpack.salt.v1.", std::string(bytes.begin() + at, bytes.begin() + at + 16));
+    return Bytes(bytes.begin() + at + 16, bytes.begin() + at + 48);
+  };
+  const Bytes first = saltOf(PackArgs(dir.Path("a.exe")));
+  EXPECT_EQ(first, saltOf(PackArgs(dir.Path("b.exe"))));
+
+  RunResult keygen = Sfxpack({"keygen", dir.Path("other")});
+  ASSERT_EQ(0, keygen.status) << keygen.output;
+  std::vector<std::string> otherKey = PackArgs(dir.Path("c.exe"));
+  otherKey[4] = dir.Path("other.pem");
+  EXPECT_NE(first, saltOf(otherKey));
+
+  // (Each input's part in the salt is checked in package_salt_test.cc.)
+  dir.Write("readme.txt", std::string("read me!\r\n"));
+  SetTime(text, 1577934245);
+  EXPECT_NE(first, saltOf(PackArgs(dir.Path("d.exe"))));
+}
+
 TEST_F(SfxpackCommands, ChangedPackageIsNeitherListedNorExtracted) {
   std::string package = dir.Path("package.exe");
   ASSERT_EQ(0, Sfxpack(PackArgs(package)).status);

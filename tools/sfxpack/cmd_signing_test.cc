@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstring>
+
+#include "sfxstub/signing/signature_verify.h"
 #include "tools/sfxpack/signing_test_support.h"
 
 namespace sfxpack {
@@ -121,6 +124,60 @@ TEST(SfxpackSigningTest, BadInputIsRefusedAndNothingIsWritten) {
   EXPECT_NE(std::string::npos, out.find("not a DSA key")) << out;
   EXPECT_EQ(2, Sfxpack("keygen", &out));
   EXPECT_EQ(std::vector<uint8_t>{'x'}, ReadBytes(in));
+}
+
+// KNOWN LIMIT of loose-file signing, kept here on purpose (docs/SECURITY.md, "The signature,
+// MD5 and the salt"). A signature is DSA over MD5, so it carries over to any other file with the
+// same MD5. The two 128-byte messages below are the collision Wang and Yu published in 2004:
+// different bytes, the same MD5 from the standard initial state. Whoever hands one of them to
+// the key holder for `sfxpack sign` can put the other under the signature afterwards. Packages
+// made by `sfxpack pack` put a secret salt in front of every supplied byte, which such a prepared
+// pair cannot survive; a file signed on its own has nothing in front of it.
+TEST(SfxpackSigningKnownLimit, LooseFileSignatureHoldsForTheMd5CollisionTwin) {
+  auto hex = [](const char* text) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; text[i] && text[i + 1]; i += 2) {
+      bytes.push_back(static_cast<uint8_t>(std::stoi(std::string(text + i, 2), nullptr, 16)));
+    }
+    return bytes;
+  };
+  const std::vector<uint8_t> harmless = hex(
+      "d131dd02c5e6eec4693d9a0698aff95c2fcab58712467eab4004583eb8fb7f89"
+      "55ad340609f4b30283e488832571415a085125e8f7cdc99fd91dbdf280373c5b"
+      "d8823e3156348f5bae6dacd436c919c6dd53e2b487da03fd02396306d248cda0"
+      "e99f33420f577ee8ce54b67080a80d1ec69821bcb6a8839396f9652b6ff72a70");
+  const std::vector<uint8_t> twin = hex(
+      "d131dd02c5e6eec4693d9a0698aff95c2fcab50712467eab4004583eb8fb7f89"
+      "55ad340609f4b30283e4888325f1415a085125e8f7cdc99fd91dbd7280373c5b"
+      "d8823e3156348f5bae6dacd436c919c6dd53e23487da03fd02396306d248cda0"
+      "e99f33420f577ee8ce54b67080280d1ec69821bcb6a8839396f965ab6ff72a70");
+  ASSERT_EQ(128u, harmless.size());
+  ASSERT_EQ(128u, twin.size());
+  ASSERT_NE(harmless, twin);
+  uint8_t a[16], b[16];
+  sfx::Md5Digest(a, harmless.data(), 128);
+  sfx::Md5Digest(b, twin.data(), 128);
+  ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "not an MD5 collision";
+
+  ScratchDir dir;
+  std::string out;
+  test::WriteBytes(dir / "harmless", harmless);
+  test::WriteBytes(dir / "twin", twin);
+  ASSERT_EQ(0, Sfxpack("sign --key " + kTestPrivate + " --kind binary " + dir / "harmless", &out)) << out;
+  ASSERT_EQ(0, Sfxpack("sign --key " + kTestPrivate + " --kind binary " + dir / "twin", &out)) << out;
+  const std::vector<uint8_t> signedHarmless = ReadBytes(dir / "harmless");
+  const std::vector<uint8_t> signedTwin = ReadBytes(dir / "twin");
+  ASSERT_EQ(128u + 48u, signedHarmless.size());
+  // The signer derives its nonce from the digest, so the two signatures are even the same bytes.
+  EXPECT_EQ(std::vector<uint8_t>(signedHarmless.begin() + 128, signedHarmless.end()),
+            std::vector<uint8_t>(signedTwin.begin() + 128, signedTwin.end()));
+
+  // The twin under the harmless file's signature verifies: the limit, as it stands.
+  std::vector<uint8_t> forged = twin;
+  forged.insert(forged.end(), signedHarmless.begin() + 128, signedHarmless.end());
+  test::WriteBytes(dir / "forged", forged);
+  EXPECT_EQ(0, Sfxpack("verify " + dir / "forged", &out)) << out;
+  EXPECT_NE(std::string::npos, out.find("signature: valid")) << out;
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ const Command kCommands[] = {
     {"keygen", sfxpack::RunKeygen, "keygen OUT                      new 1024/160 DSA key pair: OUT.pem (private), OUT.pub.pem"},
     {"sign", sfxpack::RunSign, "sign --key KEY --kind binary|text|md5 FILE [-o OUT]"},
     {"verify", sfxpack::RunVerify, "verify [--key PUB] FILE"},
-    {"pack", sfxpack::RunPack, "pack --stub STUB.exe --key KEY --main SETUP.exe [--file NAME=PATH ...] [--raw NAME=PATH ...] --cmdline TEMPLATE -o PACKAGE.exe"},
+    {"pack", sfxpack::RunPack, "pack --stub STUB.exe --key KEY --main SETUP.exe [--file NAME=PATH ...] [--raw NAME=PATH ...] [--allow-duplicates] [--no-salt] --cmdline TEMPLATE -o PACKAGE.exe"},
     {"list", sfxpack::RunList, "list [--key PUB] PACKAGE"},
     {"extract", sfxpack::RunExtract, "extract [--key PUB] PACKAGE --to DIR [--decode]"},
     {"authenticode", sfxpack::RunAuthenticode, "authenticode (--cert CERT --key KEY | --pkcs12 P12) [--pass PASS] [-n NAME] [-i URL] [-t URL] --signer-key DSAKEY PACKAGE -o OUT"},

@@ -7,6 +7,11 @@
 #include <utility>
 
 namespace sfxpack {
+
+// Chosen to differ from every magic of the format ("OLMsetup...", "OLMSign...", "OLM_MD5a"), so
+// that no reader takes the block for an object or a trailer.
+const char kSaltMagic[kSaltMagicSize + 1] = "sfxpack.salt.v1.";
+
 namespace {
 
 constexpr char kCompressedMagic[] = "OLMsetupFPkgFile";
@@ -128,6 +133,12 @@ bool PackageBuilder::AddStub(const uint8_t* stub, size_t size) {
   return Append(stub, size, true, nullptr);
 }
 
+bool PackageBuilder::AddSaltBlock(const uint8_t* salt, ObjectRange* range) {
+  std::vector<uint8_t> block(kSaltMagic, kSaltMagic + kSaltMagicSize);
+  block.insert(block.end(), salt, salt + kSaltSize);
+  return Append(block.data(), block.size(), false, range);
+}
+
 bool PackageBuilder::AddObject(const uint8_t* data, size_t size, ObjectRange* range) {
   return Append(data, size, false, range);
 }
@@ -210,8 +221,13 @@ bool BuildPackage(const PackageInput& input, const TrailerSigner& signer,
     *error = "the stub is not a PE file (no \"MZ\" and \"PE\\0\\0\" header)";
     return false;
   }
+  if (!input.salt.empty() && input.salt.size() != kSaltSize) {
+    *error = "a salt must be " + std::to_string(kSaltSize) + " bytes";
+    return false;
+  }
   std::set<std::string> seen;
-  uint64_t total = input.stub.size() + input.mainProgram.size();
+  uint64_t total = input.stub.size() + input.mainProgram.size() +
+                   (input.salt.empty() ? 0 : kSaltBlockSize);
   for (const PackageInput::File& file : input.files) {
     std::string why = CheckFileName(file.name);
     if (!why.empty()) {
@@ -232,6 +248,8 @@ bool BuildPackage(const PackageInput& input, const TrailerSigner& signer,
 
   PackageBuilder builder(signer);
   builder.AddStub(input.stub.data(), input.stub.size());
+  // Before every byte the author supplies, so that none of them meets a predictable MD5 state.
+  if (!input.salt.empty()) builder.AddSaltBlock(input.salt.data(), nullptr);
   std::vector<CatalogEntry> entries;
   for (const PackageInput::File& file : input.files) {
     CatalogEntry entry;
@@ -251,6 +269,15 @@ bool BuildPackage(const PackageInput& input, const TrailerSigner& signer,
     return false;
   }
   *package = builder.TakeBytes();
+  return true;
+}
+
+bool FindSaltBlock(const uint8_t* package, size_t size, uint32_t firstObject,
+                   uint32_t* blockOffset) {
+  if (firstObject > size || firstObject < kSaltBlockSize) return false;
+  const uint32_t at = firstObject - static_cast<uint32_t>(kSaltBlockSize);
+  if (std::memcmp(package + at, kSaltMagic, kSaltMagicSize) != 0) return false;
+  *blockOffset = at;
   return true;
 }
 

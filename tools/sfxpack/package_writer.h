@@ -4,11 +4,17 @@
 // the Windows build too; signing is handed in as a TrailerSigner, and reading and writing files
 // is left to the caller (sfxpack pack).
 //
-// A package, in order: the stub and its binary trailer; the stored objects (compressed package
-// files or raw files, each followed by its own binary trailer); the main program as a package
-// file; the catalog as a package file; the 20-byte archive trailer (u32 catalog offset,
-// "OLMsetupSelfExt2"); the closing binary signature over everything before it. Same inputs and
-// a deterministic signer give the same bytes.
+// A package, in order: the stub and its binary trailer; the salt block (optional, see below);
+// the stored objects (compressed package files or raw files, each followed by its own binary
+// trailer); the main program as a package file; the catalog as a package file; the 20-byte
+// archive trailer (u32 catalog offset, "OLMsetupSelfExt2"); the closing binary signature over
+// everything before it. Same inputs and a deterministic signer give the same bytes.
+//
+// The salt block is kSaltMagic (16 bytes) followed by kSaltSize secret bytes, right after the
+// stub's trailer and right in front of the first stored object. Nothing in the catalog refers to
+// it, so every stub reads past it, but the closing signature covers it: the MD5 state in front of
+// every byte an author supplies then depends on a value only the key holder can compute
+// (package_salt.h makes it), and collision blocks prepared in advance no longer line up.
 #ifndef SFXSTUB_TOOLS_SFXPACK_PACKAGE_WRITER_H_
 #define SFXSTUB_TOOLS_SFXPACK_PACKAGE_WRITER_H_
 
@@ -42,6 +48,12 @@ inline void AppendTextChunk(std::vector<uint8_t>* out, const char* tag, const st
   AppendChunk(out, tag, text.data(), text.size());
 }
 
+// The salt block's framing: the magic, then the salt.
+constexpr size_t kSaltMagicSize = 16;
+constexpr size_t kSaltSize = 32;
+constexpr size_t kSaltBlockSize = kSaltMagicSize + kSaltSize;
+extern const char kSaltMagic[kSaltMagicSize + 1];  // "sfxpack.salt.v1."
+
 struct ObjectRange {
   uint32_t offset = 0;
   uint32_t size = 0;
@@ -66,6 +78,9 @@ class PackageBuilder {
 
   // The stub followed by its own binary trailer.
   bool AddStub(const uint8_t* stub, size_t size);
+  // The salt block: kSaltMagic, then the kSaltSize bytes of `salt`. Unsigned on its own (it is
+  // not an object), covered by the closing signature.
+  bool AddSaltBlock(const uint8_t* salt, ObjectRange* range);
   // Bytes as they are (an object that already ends with its own trailer, or anything a test
   // wants to put there).
   bool AddObject(const uint8_t* data, size_t size, ObjectRange* range);
@@ -109,6 +124,9 @@ struct PackageInput {
   std::vector<File> files;
   std::string commandTemplate;
   bool allowDuplicates = false;
+  // The salt (kSaltSize bytes) stored in the salt block, or empty for a package without one.
+  // Not an input of the salt's own derivation.
+  std::vector<uint8_t> salt;
 };
 
 // True for "MZ" with a "PE\0\0" signature at the offset stored at 0x3C.
@@ -125,10 +143,17 @@ const char* DescribeStubKind(StubKind kind);
 // separator, a drive colon or "..").
 std::string CheckFileName(const std::string& name);
 
-// Checks the input (PE stub, names, duplicates unless allowed, total size) and builds the whole
-// package into `package`. On failure `error` says why and `package` is untouched.
+// Checks the input (PE stub, names, duplicates unless allowed, salt size, total size) and builds
+// the whole package into `package`, the salt block (if any) before every stored object. On
+// failure `error` says why and `package` is untouched.
 bool BuildPackage(const PackageInput& input, const TrailerSigner& signer,
                   std::vector<uint8_t>* package, std::string* error);
+
+// Where the salt block of a package stands, given the lowest offset its catalog names (the first
+// stored object): true, with the block's offset, when the kSaltBlockSize bytes right in front of
+// that object are a salt block; false as well when `size` does not reach `firstObject`.
+bool FindSaltBlock(const uint8_t* package, size_t size, uint32_t firstObject,
+                   uint32_t* blockOffset);
 
 }  // namespace sfxpack
 

@@ -1,0 +1,106 @@
+#include "tools/sfxpack/package_salt.h"
+
+#include <cryptopp/hmac.h>
+#include <cryptopp/secblock.h>
+#include <cryptopp/sha.h>
+
+#include <algorithm>
+#include <fstream>
+
+namespace sfxpack {
+namespace {
+
+constexpr char kKeyLabel[] = "sfxpack salt key v1";
+constexpr char kInputLabel[] = "sfxpack salt input v1";
+
+void AddU64(CryptoPP::SHA256* hash, uint64_t value) {
+  uint8_t bytes[8];
+  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+  hash->Update(bytes, sizeof bytes);
+}
+
+void AddU32(CryptoPP::SHA256* hash, uint32_t value) {
+  uint8_t bytes[4];
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+  hash->Update(bytes, sizeof bytes);
+}
+
+// The length first: "ab" + "c" and "a" + "bc" hash differently.
+void AddField(CryptoPP::SHA256* hash, const void* data, size_t size) {
+  AddU64(hash, size);
+  if (size) hash->Update(static_cast<const uint8_t*>(data), size);
+}
+
+void AddField(CryptoPP::SHA256* hash, const std::string& text) {
+  AddField(hash, text.data(), text.size());
+}
+
+void AddField(CryptoPP::SHA256* hash, const std::vector<uint8_t>& bytes) {
+  AddField(hash, bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+std::vector<uint8_t> DerivePackageSalt(const DsaPrivateKey& key, const PackageInput& input) {
+  // The MAC key stands for x and only for this use: SHA-256 does not give x away, and the label
+  // keeps it apart from anything else derived from x (the signer's nonces).
+  CryptoPP::SecByteBlock saltKey(CryptoPP::SHA256::DIGESTSIZE);
+  {
+    CryptoPP::SHA256 hash;
+    AddField(&hash, std::string(kKeyLabel));
+    hash.Update(key.x, sizeof key.x);
+    hash.Final(saltKey);
+  }
+
+  uint8_t digest[CryptoPP::SHA256::DIGESTSIZE];
+  CryptoPP::SHA256 hash;
+  AddField(&hash, std::string(kInputLabel));
+  AddField(&hash, input.stub);
+  AddField(&hash, input.mainProgram);
+  AddField(&hash, input.commandTemplate);
+  const uint8_t allowDuplicates = input.allowDuplicates ? 1 : 0;
+  hash.Update(&allowDuplicates, 1);
+  AddU64(&hash, input.files.size());
+  for (const PackageInput::File& file : input.files) {
+    AddField(&hash, file.name);
+    AddField(&hash, file.data);
+    AddU32(&hash, file.time);
+    const uint8_t kind = file.kind == PackageInput::Kind::kRaw ? 1 : 0;
+    hash.Update(&kind, 1);
+  }
+  hash.Final(digest);
+
+  static_assert(CryptoPP::SHA256::DIGESTSIZE == kSaltSize, "the salt is one HMAC-SHA-256 value");
+  std::vector<uint8_t> salt(kSaltSize);
+  CryptoPP::HMAC<CryptoPP::SHA256> mac(saltKey, saltKey.size());
+  mac.Update(digest, sizeof digest);
+  mac.Final(salt.data());
+  return salt;
+}
+
+uint32_t FirstStoredObject(const sfx::SfxArchive& archive) {
+  uint32_t first = archive.mainOffset;
+  for (const sfx::FileRecord& record : archive.files) first = std::min(first, record.offset);
+  return first;
+}
+
+bool PackageHasSalt(const std::string& path, const sfx::SfxArchive& archive,
+                    uint32_t* blockOffset) {
+  const uint32_t first = FirstStoredObject(archive);
+  if (first < kSaltBlockSize) return false;
+  // Only the bytes in front of the first object are read; the package may be large.
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> block(kSaltBlockSize);
+  if (!in.seekg(first - kSaltBlockSize) ||
+      !in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()))) {
+    return false;
+  }
+  uint32_t at = 0;
+  if (!FindSaltBlock(block.data(), block.size(), static_cast<uint32_t>(kSaltBlockSize), &at)) {
+    return false;
+  }
+  *blockOffset = first - static_cast<uint32_t>(kSaltBlockSize);
+  return true;
+}
+
+}  // namespace sfxpack
