@@ -51,17 +51,17 @@ for w in "${widths[@]}"; do
 done
 case "$bench" in "$root"|"$root"/*) echo "bench: SFXSTUB_BENCH_DIR must lie outside the repository" >&2; exit 2 ;; esac
 
-# wine_as WIDTH PROGRAM ARGS...: runs a Windows program under the Wine of that width, in the
-# test prefix of that build.
-wine_as() {
-  local w=$1; shift
-  if [ "$w" = 64 ]; then
-    WINEPREFIX=${tree[64]}/wineprefix WINEARCH=win64 WINESERVER=/usr/lib/wine/wineserver64 \
-      WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 "$@"
+# wine_cmd WIDTH: sets WINECMD to the command that runs a Windows program under the Wine of that
+# width, in the test prefix of that build (a plain command, so that /usr/bin/time can run it).
+wine_cmd() {
+  if [ "$1" = 64 ]; then
+    WINECMD=(env WINEPREFIX="${tree[64]}/wineprefix" WINEARCH=win64 WINESERVER=/usr/lib/wine/wineserver64
+             WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
   else
-    WINEPREFIX=${tree[32]}/wineprefix WINEARCH=win32 WINESERVER=/usr/lib/wine/wineserver wine "$@"
+    WINECMD=(env WINEPREFIX="${tree[32]}/wineprefix" WINEARCH=win32 wine)
   fi
 }
+wine_as() { wine_cmd "$1"; shift; "${WINECMD[@]}" "$@"; }
 server_as() {  # WIDTH ARGS...: the wine server of that width's prefix
   local w=$1; shift
   if [ "$w" = 64 ]; then WINEPREFIX=${tree[64]}/wineprefix /usr/lib/wine/wineserver64 "$@"
@@ -99,6 +99,8 @@ make_package() {
     else args+=(--raw "f$i.txt=$dir/in/f$i.bin"); fi
   done
   local big=$(( mib * 1024 * 1024 - used - 4 * 1024 * 1024 ))
+  # (head -c with a negative count would copy /dev/urandom without end)
+  [ "$big" -gt 0 ] || { echo "bench: $mib MiB is too small a package (at least 8)" >&2; exit 2; }
   head -c "$big" /dev/urandom >"$dir/in/big.dat"
   args+=(--raw "big.dat=$dir/in/big.dat")
   # The same main program and files behind each stub; a 64-bit main program would do as well,
@@ -166,8 +168,9 @@ for mib in "${sizes[@]}"; do
     measure "native$mib" "$SFXPACK" extract "$pkg" --key "$KEY" --to "$dir/out"; rm -rf "$dir/out"
     for w in "${widths[@]}"; do
       p=$dir/package$w.exe
-      measure "wine$w-$mib" wine_as "$w" "Z:${p//\//\\}" /verysilent
-      measure "floor$w-$mib" wine_as "$w" "$(empty "$w")"
+      wine_cmd "$w"
+      measure "wine$w-$mib" "${WINECMD[@]}" "Z:${p//\//\\}" /verysilent
+      measure "floor$w-$mib" "${WINECMD[@]}" "$(empty "$w")"
     done
   done
 done
