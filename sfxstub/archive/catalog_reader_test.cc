@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "tools/sfxpack/package_writer.h"
 

@@ -17,7 +17,7 @@
 #include <csignal>
 #endif
 
-#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
 #include "tests/common/minimal_pe.h"
 #include "tests/common/temp_dir.h"

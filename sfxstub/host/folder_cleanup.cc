@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "sfxstub/archive/join_path.h"
+#include "sfxstub/io/join_path.h"
 #include "sfxstub/host/win32_handle.h"
 
 namespace sfx {

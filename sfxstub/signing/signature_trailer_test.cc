@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/io/memory_stream.h"
 #include "sfxstub/signing/signing_test_util.h"
 #include "tools/sfxpack/dsa_signer.h"
 

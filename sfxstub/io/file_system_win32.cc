@@ -1,22 +1,23 @@
-#include "sfxstub/archive/package_open.h"
-
-#include <cerrno>
-
-#include "sfxstub/archive/lowlevel_io.h"
-
-#if defined(_WIN32)
+// The Windows file system: the C runtime's low-level calls, and the package opened with
+// CreateFileA sharing with readers only (file_system.h says why).
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <sys/utime.h>
 #include <windows.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
-#endif
+
+#include "sfxstub/io/file_system.h"
+#include "sfxstub/io/join_path.h"
 
 namespace sfx {
-
-#if defined(_WIN32)
 
 namespace {
 
@@ -179,7 +180,10 @@ void SetAlwaysCopyForTesting(bool always) { alwaysCopy.store(always); }
 
 }  // namespace internal
 
-int OpenPackageForReading(const char* path) {
+namespace {
+
+// The package as OpenForReading describes it.
+int OpenPackage(const char* path) {
   // Readers only: writers are locked out while this handle lives, and an open writer makes the
   // open fail. No inheritance (null security attributes): the setup program has no use for it.
   OwnedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -196,15 +200,40 @@ int OpenPackageForReading(const char* path) {
   return WrapHandle(&copy);
 }
 
-#else  // !_WIN32
 
-namespace internal {
-bool IsRemotePath(const std::string&) { return false; }
-void SetAlwaysCopyForTesting(bool) {}
-}  // namespace internal
+class Win32FileSystem : public FileSystem {
+ public:
+  int OpenForReading(const char* path) override { return OpenPackage(path); }
+  int Create(const char* path) override {
+    return _open(path, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+  }
+  int64_t Read(int file, void* buffer, uint32_t count) override { return _read(file, buffer, count); }
+  int64_t Write(int file, const void* buffer, uint32_t count) override {
+    return _write(file, buffer, count);
+  }
+  int64_t Seek(int file, int64_t offset, int origin) override { return _lseeki64(file, offset, origin); }
+  int SetTimes(int file, uint32_t time) override {
+    // The 64-bit variant: the runtime's 32-bit time_t would refuse every time after 2038.
+    struct __utimbuf64 times;
+    times.actime = static_cast<__time64_t>(time);
+    times.modtime = static_cast<__time64_t>(time);
+    return _futime64(file, &times);
+  }
+  void Close(int file) override { _close(file); }
+  int Remove(const char* path) override { return _unlink(path); }
+};
 
-int OpenPackageForReading(const char* path) { return _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT); }
+}  // namespace
 
-#endif
+FileSystem* FileSystem::Default() {
+  static Win32FileSystem fileSystem;
+  return &fileSystem;
+}
+
+const char kPathSeparator = '\\';
+
+std::string JoinTargetPath(const std::string& folder, const std::string& name) {
+  return JoinPath(folder, name);
+}
 
 }  // namespace sfx
