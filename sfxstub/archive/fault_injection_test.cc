@@ -81,8 +81,6 @@ class FaultyFileSystem : public FileSystemWrapper {
   Injector* injector_;
 };
 
-const sfxpack::DsaPrivateKey& TestKey() { return TestSignerKey(); }
-
 Bytes ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -115,11 +113,11 @@ class FaultInjectionTest : public ::testing::Test {
     Bytes package;
     std::string error;
     auto signer = [](const uint8_t* data, size_t length) {
-      return sfxpack::MakeBinaryTrailer(TestKey(), data, length);
+      return sfxpack::MakeBinaryTrailer(TestSignerKey(), data, length);
     };
     ASSERT_TRUE(sfxpack::BuildPackage(input, signer, &package, &error)) << error;
     path = dir.Write("package.exe", package);
-    key = TestKey().pub;
+    key = TestSignerKey().pub;
 
     // What a clean run writes, to compare every other run against.
     Injector none;

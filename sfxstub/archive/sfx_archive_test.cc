@@ -39,11 +39,9 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-const sfxpack::DsaPrivateKey& TestKey() { return TestSignerKey(); }
-
 sfxpack::TrailerSigner Signer() {
   return [](const uint8_t* data, size_t length) {
-    return sfxpack::MakeBinaryTrailer(TestKey(), data, length);
+    return sfxpack::MakeBinaryTrailer(TestSignerKey(), data, length);
   };
 }
 
@@ -82,7 +80,7 @@ class SfxArchiveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(testing::Test::HasFailure());
-    key = TestKey().pub;
+    key = TestSignerKey().pub;
     out = dir.Path("out");
     std::filesystem::create_directory(out);
   }

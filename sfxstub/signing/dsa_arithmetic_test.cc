@@ -15,6 +15,7 @@
 
 #include "sfxstub/signing/md5.h"
 #include "sfxstub/signing/signing_test_util.h"
+#include "tests/common/test_signer.h"
 
 namespace sfx {
 namespace {
@@ -150,7 +151,7 @@ TEST(DsaArithmeticTest, MultiplyAndRemainderAgreeWithCryptopp) {
 
 TEST(DsaArithmeticTest, InverseModAPrime) {
   // The test signer's q: 160 bits, prime.
-  const Bytes qBytes(test::TestKey().pub.q, test::TestKey().pub.q + 20);
+  const Bytes qBytes(TestSignerKey().pub.q, TestSignerKey().pub.q + 20);
   const Integer q = I(qBytes);
   std::mt19937 random(3);
   for (int round = 0; round < 50; ++round) {

@@ -1,4 +1,5 @@
-// Helpers shared by the signing tests: the test signer's key, scratch files and signed samples.
+// Helpers shared by the signing tests: byte strings and signed samples. (Scratch files and the
+// test signer's key: tests/common.)
 #ifndef SFXSTUB_SIGNING_SIGNING_TEST_UTIL_H_
 #define SFXSTUB_SIGNING_SIGNING_TEST_UTIL_H_
 
@@ -6,33 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "tools/sfxpack/dsa_key.h"
 
 namespace sfx {
 namespace test {
 
 using Bytes = std::vector<uint8_t>;
 
-// The private key of the test signer (SFXSTUB_TEST_PRIVATE_KEY), loaded once.
-const sfxpack::DsaPrivateKey& TestKey();
-
 Bytes ToBytes(const std::string& text);
 Bytes Concat(Bytes a, const Bytes& b);
-
-// A file in the test's temporary folder, removed again when the holder goes.
-class ScratchFile {
- public:
-  explicit ScratchFile(const Bytes& contents);
-  ~ScratchFile();
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-
-  const char* path() const { return path_.c_str(); }
-  void Rewrite(const Bytes& contents) const;
-
- private:
-  std::string path_;
-};
 
 // Which optional header a made-up PE file carries. `Unmarked` is a PE32 layout whose magic
 // field holds neither 0x10B nor 0x20B (the finder takes it as PE32).
