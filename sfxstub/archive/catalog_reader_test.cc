@@ -303,14 +303,5 @@ TEST(CatalogReader, TooFewBytesForAChunkHeaderAreIgnored) {
   }
 }
 
-TEST(JoinTargetPath, JoinsWithOneSeparator) {
-  const std::string sep(1, kPathSeparator);
-  EXPECT_EQ("name", JoinTargetPath("", "name"));
-  EXPECT_EQ("dir", JoinTargetPath("dir", ""));
-  EXPECT_EQ("dir" + sep + "name", JoinTargetPath("dir", "name"));
-  EXPECT_EQ("dir" + sep + "name", JoinTargetPath("dir" + sep, "name"));
-  EXPECT_EQ("dir" + sep + "name", JoinTargetPath("dir", sep + "name"));
-}
-
 }  // namespace
 }  // namespace sfx

@@ -256,6 +256,44 @@ TEST_F(FaultInjectionTest, AReadFailureWhileCopyingIsReportedNotWrittenAsZeros) 
   EXPECT_FALSE(fs::exists(JoinTargetPath(dir.Path("lastread-access"), "file2")));
 }
 
+// Every file the archive touches goes through its file system: the times it sets and the
+// failed target it removes, as well as the opens, reads and writes.
+class WatchingFileSystem : public FaultyFileSystem {
+ public:
+  using FaultyFileSystem::FaultyFileSystem;
+  int SetTimes(int file, uint32_t time) override {
+    times.push_back(time);
+    return FaultyFileSystem::SetTimes(file, time);
+  }
+  int Remove(const char* path) override {
+    removed.push_back(path);
+    return FaultyFileSystem::Remove(path);
+  }
+  std::vector<uint32_t> times;
+  std::vector<std::string> removed;
+};
+
+TEST_F(FaultInjectionTest, TimesAndRemovalsGoThroughTheFileSystem) {
+  Injector inj;
+  inj.failKind = Call::kWrite;
+  inj.failAt = cleanCounts[static_cast<int>(Call::kWrite)];  // the last write: file2's
+  inj.failErrno = ENOSPC;
+  WatchingFileSystem fileSystem(&inj);
+  const std::string folder = dir.Path("watched");
+  fs::create_directory(folder);
+  SfxArchive archive(key, nullptr, &fileSystem);
+  ASSERT_EQ(0, archive.Open(path));
+  ASSERT_EQ(0, archive.ExtractMainProgram(JoinTargetPath(folder, "setup.ovr")));
+  EXPECT_EQ(kErrorDiskFull, archive.ExtractFiles(folder));
+  EXPECT_EQ(Refusal::kCannotWriteTarget, archive.LastStatus().reason());
+  // file0 and file1 got their records' times; the failed file2 was removed by its name (every
+  // create removes what stands at the name first, too).
+  EXPECT_EQ(2u, fileSystem.times.size());
+  ASSERT_FALSE(fileSystem.removed.empty());
+  EXPECT_EQ(JoinTargetPath(folder, "file2"), fileSystem.removed.back());
+  EXPECT_FALSE(fs::exists(JoinTargetPath(folder, "file2")));
+}
+
 // The blocks of the catalog and the main program: a read that fails part-way through fails the
 // block, with the read's error, rather than handing out a block whose rest is zeros.
 TEST(DiskStreamFaultTest, AFailedReadFailsTheWholeBlock) {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "sfxstub/io/join_path.h"
-#include "sfxstub/host/win32_handle.h"
+#include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
 

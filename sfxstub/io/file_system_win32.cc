@@ -16,6 +16,7 @@
 
 #include "sfxstub/io/file_system.h"
 #include "sfxstub/io/join_path.h"
+#include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
 
@@ -67,29 +68,8 @@ int Fail(DWORD error) {
   return -1;
 }
 
-// A kernel handle closed with CloseHandle unless handed on.
-class OwnedHandle {
- public:
-  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-  ~OwnedHandle() {
-    if (Valid()) CloseHandle(handle_);
-  }
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE Get() const { return handle_; }
-  HANDLE Release() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-
- private:
-  HANDLE handle_;
-};
-
 // A runtime file handle over `handle`, which it then owns (closed with it, also on failure).
-int WrapHandle(OwnedHandle* handle) {
+int WrapHandle(ScopedHandle* handle) {
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle->Get()), _O_RDONLY | _O_BINARY);
   if (fd == -1) return Fail(ERROR_TOO_MANY_OPEN_FILES);
   handle->Release();
@@ -186,14 +166,14 @@ namespace {
 int OpenPackage(const char* path) {
   // Readers only: writers are locked out while this handle lives, and an open writer makes the
   // open fail. No inheritance (null security attributes): the setup program has no use for it.
-  OwnedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  ScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return Fail(GetLastError());
   if (!alwaysCopy.load() && !internal::IsRemotePath(path)) return WrapHandle(&file);
 
   // A server need not honour the sharing: read its bytes once, into a copy only we can reach.
   DWORD error = 0;
-  OwnedHandle copy(CreatePrivateFile(&error));
+  ScopedHandle copy(CreatePrivateFile(&error));
   if (!copy.Valid()) return Fail(error);
   error = CopyAll(file.Get(), copy.Get());
   if (error != 0) return Fail(error);

@@ -27,6 +27,16 @@ void PutU32(Bytes* b, uint32_t at, uint32_t v) {
 
 Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
+std::string Hex(const uint8_t* bytes, size_t n) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    s += kDigits[bytes[i] >> 4];
+    s += kDigits[bytes[i] & 15];
+  }
+  return s;
+}
+
 Bytes Concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;

@@ -15,6 +15,8 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes ToBytes(const std::string& text);
 Bytes Concat(Bytes a, const Bytes& b);
+// `n` bytes as lower-case hexadecimal.
+std::string Hex(const uint8_t* bytes, size_t n);
 
 // Which optional header a made-up PE file carries. `Unmarked` is a PE32 layout whose magic
 // field holds neither 0x10B nor 0x20B (the finder takes it as PE32).
