@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/signing/signing_test_util.h"
+#include "tests/common/signing_samples.h"
 #include "tests/common/test_signer.h"
 
 namespace sfx {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/signing/signing_test_util.h"
+#include "tests/common/signing_samples.h"
 
 namespace sfx {
 namespace {

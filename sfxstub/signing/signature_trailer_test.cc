@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "sfxstub/io/memory_stream.h"
-#include "sfxstub/signing/signing_test_util.h"
+#include "tests/common/signing_samples.h"
 #include "tests/common/temp_dir.h"
 #include "tools/sfxpack/dsa_signer.h"
 

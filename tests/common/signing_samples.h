@@ -1,7 +1,7 @@
-// Helpers shared by the signing tests: byte strings and signed samples. (Scratch files and the
-// test signer's key: tests/common.)
-#ifndef SFXSTUB_SIGNING_SIGNING_TEST_UTIL_H_
-#define SFXSTUB_SIGNING_SIGNING_TEST_UTIL_H_
+// Byte strings and signed samples for the signing tests. (Scratch files and the test signer's
+// key: temp_dir.h and test_signer.h beside this file.)
+#ifndef SFXSTUB_TESTS_COMMON_SIGNING_SAMPLES_H_
+#define SFXSTUB_TESTS_COMMON_SIGNING_SAMPLES_H_
 
 #include <cstdint>
 #include <string>
@@ -35,4 +35,4 @@ Bytes MakeSignedPe(uint32_t objectSize, uint32_t padding, uint32_t* signedLength
 }  // namespace test
 }  // namespace sfx
 
-#endif  // SFXSTUB_SIGNING_SIGNING_TEST_UTIL_H_
+#endif  // SFXSTUB_TESTS_COMMON_SIGNING_SAMPLES_H_

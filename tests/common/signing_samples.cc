@@ -1,4 +1,4 @@
-#include "sfxstub/signing/signing_test_util.h"
+#include "tests/common/signing_samples.h"
 #include "tests/common/test_signer.h"
 
 #include <gtest/gtest.h>
