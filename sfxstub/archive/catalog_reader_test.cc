@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "tools/sfxpack/package_writer.h"
 
@@ -111,6 +111,7 @@ TEST(CatalogReader, MainRangeOfOtherThanEightBytesIsMinusOneAtOnce) {
     AppendTextChunk(&c, "MODE", "nonsense");  // never reached: -1 comes before the mode check
     SfxArchive archive;
     EXPECT_EQ(-1, Read(&archive, c)) << n;
+    EXPECT_EQ(Refusal::kBadMainRangeLength, archive.LastStatus().reason()) << n;
   }
 }
 
@@ -122,6 +123,7 @@ TEST(CatalogReader, BadFileEntryFailsTheCatalogButTheListGoesOn) {
   AppendChunk(&c, "LIST", ListOf({shortRange, FileChunkPayload("good", 1, 2, 3)}));
   SfxArchive archive;
   EXPECT_EQ(1006, Read(&archive, c));
+  EXPECT_EQ(Refusal::kBadFileRange, archive.LastStatus().reason());
   ASSERT_EQ(1u, archive.files.size());  // the bad entry added nothing
   EXPECT_EQ("good", archive.files[0].name);
 
@@ -132,6 +134,7 @@ TEST(CatalogReader, BadFileEntryFailsTheCatalogButTheListGoesOn) {
   AppendChunk(&wrongMode, "LIST", ListOf({shortRange}));
   SfxArchive second;
   EXPECT_EQ(87, Read(&second, wrongMode));
+  EXPECT_EQ(Refusal::kNotExtractMode, second.LastStatus().reason());
 }
 
 TEST(CatalogReader, MissingLocationsAreRefused) {
@@ -141,6 +144,7 @@ TEST(CatalogReader, MissingLocationsAreRefused) {
   AppendChunk(&c, "LIST", ListOf({nameOnly}));
   SfxArchive archive;
   EXPECT_EQ(1006, Read(&archive, c));
+  EXPECT_EQ(Refusal::kFileWithoutRange, archive.LastStatus().reason());
   EXPECT_TRUE(archive.files.empty());
 
   Bytes noMain;
@@ -148,6 +152,7 @@ TEST(CatalogReader, MissingLocationsAreRefused) {
   AppendChunk(&noMain, "LIST", ListOf({FileChunkPayload("a", 1, 2, 3)}));
   SfxArchive second;
   EXPECT_EQ(1006, Read(&second, noMain));
+  EXPECT_EQ(Refusal::kNoMainRange, second.LastStatus().reason());
 }
 
 // Appends a chunk header with any length and `payload` bytes of 'x' after it.
@@ -208,12 +213,14 @@ TEST(CatalogReader, KnownChunkRunningPastItsContainerIsRefused) {
     AppendRawChunk(&brokenText, "CMDL", n, 8);
     SfxArchive b;
     EXPECT_EQ(1006, Read(&b, brokenText)) << n;
+    EXPECT_EQ(Refusal::kChunkPastContainer, b.LastStatus().reason()) << n;
     EXPECT_EQ("%CMDLINE%", b.commandTemplate);
 
     Bytes brokenList = GoodHead();
     AppendRawChunk(&brokenList, "LIST", n, 8);
     SfxArchive l;
     EXPECT_EQ(1006, Read(&l, brokenList)) << n;
+    EXPECT_EQ(Refusal::kChunkPastContainer, l.LastStatus().reason()) << n;
 
     Bytes list;
     AppendRawChunk(&list, "FILE", n, 8);
@@ -221,6 +228,7 @@ TEST(CatalogReader, KnownChunkRunningPastItsContainerIsRefused) {
     AppendChunk(&inList, "LIST", list);
     SfxArchive c;
     EXPECT_EQ(1006, Read(&c, inList)) << n;
+    EXPECT_EQ(Refusal::kChunkPastContainer, c.LastStatus().reason()) << n;
 
     Bytes entry;
     AppendTextChunk(&entry, "NAME", "n");
@@ -229,14 +237,27 @@ TEST(CatalogReader, KnownChunkRunningPastItsContainerIsRefused) {
     AppendChunk(&inFile, "LIST", ListOf({entry}));
     SfxArchive d;
     EXPECT_EQ(1006, Read(&d, inFile)) << n;
+    // None of these lengths is 12: the length is what refuses it.
+    EXPECT_EQ(Refusal::kBadFileRange, d.LastStatus().reason()) << n;
     EXPECT_TRUE(d.files.empty());
   }
+  // A "PTRL" of the right length that runs past its "FILE".
+  Bytes entry;
+  AppendTextChunk(&entry, "NAME", "n");
+  AppendRawChunk(&entry, "PTRL", 12, 4);
+  Bytes inFile = GoodHead();
+  AppendChunk(&inFile, "LIST", ListOf({entry}));
+  SfxArchive f;
+  EXPECT_EQ(1006, Read(&f, inFile));
+  EXPECT_EQ(Refusal::kChunkPastContainer, f.LastStatus().reason());
+  EXPECT_TRUE(f.files.empty());
   // A "CMDP" of the right length that runs past the catalog.
   Bytes mainRange;
   AppendTextChunk(&mainRange, "MODE", "extract");
   AppendRawChunk(&mainRange, "CMDP", 8, 4);
   SfxArchive e;
   EXPECT_EQ(1006, Read(&e, mainRange));
+  EXPECT_EQ(Refusal::kChunkPastContainer, e.LastStatus().reason());
 }
 
 // The length of a "CMDP" is judged before whether its payload fits: -1 even when it runs past
@@ -248,6 +269,7 @@ TEST(CatalogReader, MainRangeOfWrongLengthIsMinusOneEvenPastTheEnd) {
     AppendRawChunk(&c, "CMDP", n, 8);
     SfxArchive archive;
     EXPECT_EQ(-1, Read(&archive, c)) << n;
+    EXPECT_EQ(Refusal::kBadMainRangeLength, archive.LastStatus().reason()) << n;
   }
 }
 
@@ -277,16 +299,8 @@ TEST(CatalogReader, TooFewBytesForAChunkHeaderAreIgnored) {
     modeless.insert(modeless.end(), {'M', 'O', 'D', 'E', 7, 0, 0});
     SfxArchive c;
     EXPECT_EQ(87, Read(&c, Bytes(modeless.begin(), modeless.end() - (7 - extra)))) << extra;
+    EXPECT_EQ(Refusal::kNotExtractMode, c.LastStatus().reason()) << extra;
   }
-}
-
-TEST(JoinTargetPath, JoinsWithOneSeparator) {
-  const std::string sep(1, kPathSeparator);
-  EXPECT_EQ("name", JoinTargetPath("", "name"));
-  EXPECT_EQ("dir", JoinTargetPath("dir", ""));
-  EXPECT_EQ("dir" + sep + "name", JoinTargetPath("dir", "name"));
-  EXPECT_EQ("dir" + sep + "name", JoinTargetPath("dir" + sep, "name"));
-  EXPECT_EQ("dir" + sep + "name", JoinTargetPath("dir", sep + "name"));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The archive with failing disk calls: every open, read and write the stub makes through
-// DiskStream fails in turn, in Open, ExtractMainProgram and ExtractFiles. Whatever fails, the
+// The archive over a file system whose calls fail: every open, read and write the stub makes
+// fails in turn, in Open, ExtractMainProgram and ExtractFiles. Whatever fails, the
 // result is one of the documented error numbers, a failed target file is gone, the files written
 // before it stay (for the clean-up), and a run that reports success has written exact copies.
 #include <gtest/gtest.h>
@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/archive/disk_stream.h"
+#include "sfxstub/io/disk_stream.h"
+#include "sfxstub/io/file_system.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "tests/common/temp_dir.h"
 #include "tests/common/test_signer.h"
@@ -44,46 +45,41 @@ struct Injector {
     return ++counts[static_cast<int>(kind)] == failAt && kind == failKind;
   }
 };
-Injector* injector = nullptr;
 
-int FaultyOpen(const char* path, int flags) {
-  if (injector->Fails(Call::kOpen)) {
-    errno = injector->failErrno;
-    return -1;
-  }
-  return internal::RuntimeDiskIo().open(path, flags);
-}
-int64_t FaultyRead(int handle, void* buffer, uint32_t count) {
-  if (injector->Fails(Call::kRead)) {
-    errno = injector->failErrno;
-    return -1;
-  }
-  if (injector->readLimit != 0 && count > injector->readLimit) count = injector->readLimit;
-  return internal::RuntimeDiskIo().read(handle, buffer, count);
-}
-int64_t FaultyWrite(int handle, const void* buffer, uint32_t count) {
-  if (injector->Fails(Call::kWrite)) {
-    errno = injector->failErrno;
-    return -1;
-  }
-  return internal::RuntimeDiskIo().write(handle, buffer, count);
-}
-const internal::DiskIo kFaultyIo = {&FaultyOpen, &FaultyRead, &FaultyWrite};
-
-// Installs the injector for the lifetime of the holder.
-class ScopedInjector {
+// The platform's file system with the injector's failures; opens for reading and creates both
+// count as opens.
+class FaultyFileSystem : public FileSystemWrapper {
  public:
-  explicit ScopedInjector(Injector* i) {
-    injector = i;
-    internal::SetDiskIoForTesting(&kFaultyIo);
-  }
-  ~ScopedInjector() {
-    internal::SetDiskIoForTesting(nullptr);
-    injector = nullptr;
-  }
-};
+  explicit FaultyFileSystem(Injector* injector)
+      : FileSystemWrapper(FileSystem::Default()), injector_(injector) {}
 
-const sfxpack::DsaPrivateKey& TestKey() { return TestSignerKey(); }
+  int OpenForReading(const char* path) override {
+    if (Failed(Call::kOpen)) return -1;
+    return FileSystemWrapper::OpenForReading(path);
+  }
+  int Create(const char* path) override {
+    if (Failed(Call::kOpen)) return -1;
+    return FileSystemWrapper::Create(path);
+  }
+  int64_t Read(int file, void* buffer, uint32_t count) override {
+    if (Failed(Call::kRead)) return -1;
+    if (injector_->readLimit != 0 && count > injector_->readLimit) count = injector_->readLimit;
+    return FileSystemWrapper::Read(file, buffer, count);
+  }
+  int64_t Write(int file, const void* buffer, uint32_t count) override {
+    if (Failed(Call::kWrite)) return -1;
+    return FileSystemWrapper::Write(file, buffer, count);
+  }
+
+ private:
+  bool Failed(Call kind) {
+    if (!injector_->Fails(kind)) return false;
+    errno = injector_->failErrno;
+    return true;
+  }
+
+  Injector* injector_;
+};
 
 Bytes ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -117,11 +113,11 @@ class FaultInjectionTest : public ::testing::Test {
     Bytes package;
     std::string error;
     auto signer = [](const uint8_t* data, size_t length) {
-      return sfxpack::MakeBinaryTrailer(TestKey(), data, length);
+      return sfxpack::MakeBinaryTrailer(TestSignerKey(), data, length);
     };
     ASSERT_TRUE(sfxpack::BuildPackage(input, signer, &package, &error)) << error;
     path = dir.Write("package.exe", package);
-    key = TestKey().pub;
+    key = TestSignerKey().pub;
 
     // What a clean run writes, to compare every other run against.
     Injector none;
@@ -141,9 +137,9 @@ class FaultInjectionTest : public ::testing::Test {
   Outcome Run(Injector* inj, const std::string& folderName) {
     const std::string folder = dir.Path(folderName);
     fs::create_directory(folder);
-    ScopedInjector scope(inj);
+    FaultyFileSystem fileSystem(inj);
     Outcome o;
-    SfxArchive archive(key);
+    SfxArchive archive(key, nullptr, &fileSystem);
     o.open = archive.Open(path);
     if (o.open != 0) return o;
     o.main = archive.ExtractMainProgram(JoinTargetPath(folder, "setup.ovr"));
@@ -260,21 +256,59 @@ TEST_F(FaultInjectionTest, AReadFailureWhileCopyingIsReportedNotWrittenAsZeros) 
   EXPECT_FALSE(fs::exists(JoinTargetPath(dir.Path("lastread-access"), "file2")));
 }
 
+// Every file the archive touches goes through its file system: the times it sets and the
+// failed target it removes, as well as the opens, reads and writes.
+class WatchingFileSystem : public FaultyFileSystem {
+ public:
+  using FaultyFileSystem::FaultyFileSystem;
+  int SetTimes(int file, uint32_t time) override {
+    times.push_back(time);
+    return FaultyFileSystem::SetTimes(file, time);
+  }
+  int Remove(const char* path) override {
+    removed.push_back(path);
+    return FaultyFileSystem::Remove(path);
+  }
+  std::vector<uint32_t> times;
+  std::vector<std::string> removed;
+};
+
+TEST_F(FaultInjectionTest, TimesAndRemovalsGoThroughTheFileSystem) {
+  Injector inj;
+  inj.failKind = Call::kWrite;
+  inj.failAt = cleanCounts[static_cast<int>(Call::kWrite)];  // the last write: file2's
+  inj.failErrno = ENOSPC;
+  WatchingFileSystem fileSystem(&inj);
+  const std::string folder = dir.Path("watched");
+  fs::create_directory(folder);
+  SfxArchive archive(key, nullptr, &fileSystem);
+  ASSERT_EQ(0, archive.Open(path));
+  ASSERT_EQ(0, archive.ExtractMainProgram(JoinTargetPath(folder, "setup.ovr")));
+  EXPECT_EQ(kErrorDiskFull, archive.ExtractFiles(folder));
+  EXPECT_EQ(Refusal::kCannotWriteTarget, archive.LastStatus().reason());
+  // file0 and file1 got their records' times; the failed file2 was removed by its name (every
+  // create removes what stands at the name first, too).
+  EXPECT_EQ(2u, fileSystem.times.size());
+  ASSERT_FALSE(fileSystem.removed.empty());
+  EXPECT_EQ(JoinTargetPath(folder, "file2"), fileSystem.removed.back());
+  EXPECT_FALSE(fs::exists(JoinTargetPath(folder, "file2")));
+}
+
 // The blocks of the catalog and the main program: a read that fails part-way through fails the
 // block, with the read's error, rather than handing out a block whose rest is zeros.
 TEST(DiskStreamFaultTest, AFailedReadFailsTheWholeBlock) {
   TempDir dir;
   const std::string path = dir.Write("f.bin", std::string(1000, 'x'));
-  DiskStream s;
-  ASSERT_TRUE(s.OpenRead(path.c_str()));
   Injector inj;
   inj.failKind = Call::kRead;
   inj.failAt = 2;  // the first 100 bytes come, the next read fails
   inj.readLimit = 100;
   inj.failErrno = EACCES;
-  ScopedInjector scoped(&inj);
-  EXPECT_EQ(nullptr, s.ReadBlock(1000));
-  EXPECT_EQ(5u, s.LastError);
+  FaultyFileSystem fileSystem(&inj);
+  DiskStream s(&fileSystem);
+  ASSERT_TRUE(s.OpenRead(path.c_str()));
+  EXPECT_FALSE(s.ReadBlock(1000));
+  EXPECT_EQ(5u, s.LastError());
 }
 
 #if !defined(_WIN32)
@@ -282,24 +316,30 @@ TEST(DiskStreamFaultTest, AFailedReadFailsTheWholeBlock) {
 // can rename files in the package's folder could do between the check and the extraction.
 // Native only: Windows refuses to rename a file the runtime holds open, though it lets a running
 // program's own file be renamed, which is the case that matters for the stub.
-struct Swapper {
-  std::string path;
-  Bytes replacement;
-  bool swapped = false;
-};
-Swapper* swapper = nullptr;
+class SwappingFileSystem : public FileSystemWrapper {
+ public:
+  SwappingFileSystem(std::string path, Bytes replacement)
+      : FileSystemWrapper(FileSystem::Default()), path_(std::move(path)),
+        replacement_(std::move(replacement)) {}
 
-int SwappingOpen(const char* path, int flags) {
-  const int handle = internal::RuntimeDiskIo().open(path, flags);
-  if (handle != -1 && !swapper->swapped && swapper->path == path) {
-    swapper->swapped = true;
-    fs::rename(swapper->path, swapper->path + ".old");
-    std::ofstream(swapper->path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(swapper->replacement.data()),
-               static_cast<std::streamsize>(swapper->replacement.size()));
+  int OpenForReading(const char* path) override {
+    const int handle = FileSystemWrapper::OpenForReading(path);
+    if (handle != -1 && !swapped_ && path_ == path) {
+      swapped_ = true;
+      fs::rename(path_, path_ + ".old");
+      std::ofstream(path_, std::ios::binary)
+          .write(reinterpret_cast<const char*>(replacement_.data()),
+                 static_cast<std::streamsize>(replacement_.size()));
+    }
+    return handle;
   }
-  return handle;
-}
+  bool swapped() const { return swapped_; }
+
+ private:
+  std::string path_;
+  Bytes replacement_;
+  bool swapped_ = false;
+};
 
 TEST_F(FaultInjectionTest, AFileSwappedAfterTheCheckIsNeverExtracted) {
   // The replacement is the package with one byte of file0 changed: same length, same trailer,
@@ -309,22 +349,16 @@ TEST_F(FaultInjectionTest, AFileSwappedAfterTheCheckIsNeverExtracted) {
   auto at = std::search(tampered.begin(), tampered.end(), run.begin(), run.end());
   ASSERT_NE(tampered.end(), at);
   at[100] = 'Z';
-  Swapper swap{path, tampered};
-  swapper = &swap;
-  const internal::DiskIo swappingIo = {&SwappingOpen, internal::RuntimeDiskIo().read,
-                                       internal::RuntimeDiskIo().write};
-  internal::SetDiskIoForTesting(&swappingIo);
+  SwappingFileSystem swap(path, tampered);
   const std::string folder = dir.Path("swapped");
   fs::create_directory(folder);
   int32_t open, files = -2;
   {
-    SfxArchive archive(key);
+    SfxArchive archive(key, nullptr, &swap);
     open = archive.Open(path);
     if (open == 0) files = archive.ExtractFiles(folder);
   }
-  internal::SetDiskIoForTesting(nullptr);
-  swapper = nullptr;
-  ASSERT_TRUE(swap.swapped);
+  ASSERT_TRUE(swap.swapped());
   if (open == 0 && files == 0) {
     EXPECT_EQ(contents[0], ReadAll(JoinTargetPath(folder, "file0"))) << "unsigned bytes extracted";
   }

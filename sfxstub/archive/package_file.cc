@@ -3,11 +3,10 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace sfx {
-
-const char kPackageMagics[2][kPackageMagicSize + 1] = {"OLMsetupFPkgFile", "OLMsetupDPkgFile"};
 
 bool ReadPackageFile(FileStream* stream, uint8_t** content, uint32_t* length) {
   uint8_t magic[kPackageMagicSize];
@@ -20,24 +19,17 @@ bool ReadPackageFile(FileStream* stream, uint8_t** content, uint32_t* length) {
   uint32_t inflatedSize = stream->ReadU32();
   uint32_t storedSize = stream->ReadU32();
 
-  uint8_t* out = new (std::nothrow) uint8_t[inflatedSize == 0 ? 1 : inflatedSize];
+  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[inflatedSize == 0 ? 1 : inflatedSize]);
   if (!out) return false;
-  uint8_t* packed = stream->ReadBlock(storedSize);
-  if (!packed) {  // storedSize runs past the end of the stream, or no memory for the block
-    delete[] out;
-    return false;
-  }
+  // Empty when storedSize runs past the end of the stream, or there is no memory for the block.
+  Block packed = stream->ReadBlock(storedSize);
+  if (!packed) return false;
   uLongf produced = inflatedSize;
   // Z_OK only if the stream ends, with a correct Adler-32, within inflatedSize bytes. Anything
   // else (Z_BUF_ERROR: longer output or truncated input; Z_DATA_ERROR: corrupt data, bad
   // checksum or a preset dictionary; Z_MEM_ERROR) is a failure.
-  int rc = uncompress(out, &produced, packed, storedSize);
-  stream->ReleaseBlock(packed);
-  if (rc != Z_OK) {
-    delete[] out;
-    return false;
-  }
-  *content = out;
+  if (uncompress(out.get(), &produced, packed.get(), storedSize) != Z_OK) return false;
+  *content = out.release();
   *length = static_cast<uint32_t>(produced);
   return true;
 }

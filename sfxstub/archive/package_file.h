@@ -1,24 +1,14 @@
-// Package files: the stored form of one file.
-//   0   16  magic "OLMsetupFPkgFile"
-//   16   4  inflatedSize (u32 LE)
-//   20   4  storedSize (u32 LE)
-//   24   n  one zlib stream of storedSize bytes
-//   24+n 48 the object's own binary signature trailer (never read by the decoder)
+// The package file decoder (the layout is in package_format.h). The object's own signature
+// trailer after the zlib stream is never read here.
 #ifndef SFXSTUB_ARCHIVE_PACKAGE_FILE_H_
 #define SFXSTUB_ARCHIVE_PACKAGE_FILE_H_
 
 #include <cstdint>
 
-#include "sfxstub/archive/file_stream.h"
+#include "sfxstub/format/package_format.h"
+#include "sfxstub/io/file_stream.h"
 
 namespace sfx {
-
-constexpr uint32_t kPackageHeaderSize = 24;
-constexpr uint32_t kPackageMagicSize = 16;
-// The two package kinds, in table order: compressed (decoded here) and delta (only ever copied).
-extern const char kPackageMagics[2][kPackageMagicSize + 1];
-inline const char* CompressedPackageMagic() { return kPackageMagics[0]; }
-inline const char* DeltaPackageMagic() { return kPackageMagics[1]; }
 
 // Inflates the package file at the stream's position. On success `content` is a new buffer that
 // the caller releases with `delete[]`, and `length` the number of inflated bytes (at most

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/io/memory_stream.h"
 
 namespace sfx {
 namespace {

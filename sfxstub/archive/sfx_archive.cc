@@ -5,37 +5,22 @@
 #include <memory>
 #include <new>
 
-#include "sfxstub/archive/entry_name.h"
-#include "sfxstub/archive/join_path.h"
-#include "sfxstub/archive/lowlevel_io.h"
-#include "sfxstub/archive/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
+#include "sfxstub/io/entry_name.h"
+#include "sfxstub/io/memory_stream.h"
 #include "sfxstub/signing/signature_trailer.h"
 
 namespace sfx {
 
-const char kArchiveMagic[kArchiveMagicSize + 1] = "OLMsetupSelfExt2";
-
 namespace {
 
-// A chunk tag as the readers compare it: the four letters as one little-endian u32.
-constexpr uint32_t Tag(const char (&letters)[5]) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(letters[0])) |
-         static_cast<uint32_t>(static_cast<uint8_t>(letters[1])) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(letters[2])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(letters[3])) << 24;
-}
-constexpr uint32_t kTagMode = Tag("MODE");
-constexpr uint32_t kTagCmdl = Tag("CMDL");
-constexpr uint32_t kTagCmdp = Tag("CMDP");
-constexpr uint32_t kTagList = Tag("LIST");
-constexpr uint32_t kTagFile = Tag("FILE");
-constexpr uint32_t kTagName = Tag("NAME");
-constexpr uint32_t kTagPtrl = Tag("PTRL");
-
-constexpr uint32_t kChunkHeaderSize = 8;
-constexpr uint32_t kMainRangePayload = 8;
-constexpr uint32_t kFileRangePayload = 12;
+constexpr uint32_t kTagMode = TagValue(kModeTag);
+constexpr uint32_t kTagCmdl = TagValue(kCommandTemplateTag);
+constexpr uint32_t kTagCmdp = TagValue(kMainRangeTag);
+constexpr uint32_t kTagList = TagValue(kFileListTag);
+constexpr uint32_t kTagFile = TagValue(kFileTag);
+constexpr uint32_t kTagName = TagValue(kNameTag);
+constexpr uint32_t kTagPtrl = TagValue(kFileRangeTag);
 
 struct Chunk {
   uint32_t tag = 0;
@@ -73,75 +58,63 @@ bool SkipChunk(FileStream* stream, const Chunk& chunk) {
   return true;
 }
 
-// A block handed out by a stream, given back to the same stream when the holder goes.
-class StreamBlock {
- public:
-  StreamBlock(FileStream* stream, uint32_t count) : stream(stream), block(stream->ReadBlock(count)) {}
-  ~StreamBlock() {
-    if (block) stream->ReleaseBlock(block);
-  }
-  StreamBlock(const StreamBlock&) = delete;
-  StreamBlock& operator=(const StreamBlock&) = delete;
-  uint8_t* get() const { return block; }
-
- private:
-  FileStream* stream;
-  uint8_t* block;
-};
-
 // The chunk's payload as text (raw bytes, no terminator). False when the payload runs past its
 // container or the stream hands out no block.
 bool ReadText(FileStream* stream, const Chunk& chunk, std::string* text) {
   if (!chunk.fits) return false;
-  StreamBlock block(stream, chunk.length);
-  if (!block.get()) return false;
+  Block block = stream->ReadBlock(chunk.length);
+  if (!block) return false;
   text->assign(reinterpret_cast<const char*>(block.get()), chunk.length);
   return true;
 }
 
-// Runs `reader` on a memory stream over the chunk's payload.
+// Runs `reader` on a memory stream over the chunk's payload; false, without running it, when
+// the payload runs past its container or the stream hands out no block.
 template <typename Reader>
-int32_t ReadNested(FileStream* stream, const Chunk& chunk, Reader reader) {
-  if (!chunk.fits) return kErrorFileInvalid;
-  StreamBlock block(stream, chunk.length);
+bool ReadNested(FileStream* stream, const Chunk& chunk, Reader reader) {
+  if (!chunk.fits) return false;
+  Block block = stream->ReadBlock(chunk.length);
   MemoryStream nested;
-  if (!block.get() || !nested.Attach(block.get(), chunk.length)) return kErrorFileInvalid;
-  return reader(&nested);
+  if (!block || !nested.Attach(block.get(), chunk.length)) return false;
+  reader(&nested);
+  return true;
 }
 
 }  // namespace
 
-std::string JoinTargetPath(const std::string& folder, const std::string& name) {
-#if defined(_WIN32)
-  return JoinPath(folder, name);
-#else
-  if (folder.empty()) return name;
-  if (name.empty()) return folder;
-  if (folder.back() == kPathSeparator || name.front() == kPathSeparator) return folder + name;
-  return folder + kPathSeparator + name;
-#endif
-}
-
-SfxArchive::SfxArchive(const DsaPublicKey& key, ProgressSink* progress)
-    : key(key), progress(progress ? progress : &nullProgress) {}
+SfxArchive::SfxArchive(const DsaPublicKey& key, ProgressSink* progress, FileSystem* fileSystem)
+    : key_(key),
+      progress_(progress ? progress : &nullProgress_),
+      fileSystem_(fileSystem ? fileSystem : FileSystem::Default()),
+      file_(fileSystem_) {}
 
 SfxArchive::~SfxArchive() {
   // The program's own file is closed before the list and the strings go.
-  file.Close();
+  file_.Close();
+}
+
+int32_t SfxArchive::Refuse(int32_t code, Refusal reason) {
+  status_ = Status(code, reason);
+  return code;
+}
+
+int32_t SfxArchive::Succeed() {
+  status_ = Status();
+  return 0;
 }
 
 bool SfxArchive::InsideSignedContent(uint32_t offset, uint32_t size) const {
-  return offset <= signedLength && size <= signedLength - offset;
+  return offset <= signedLength_ && size <= signedLength_ - offset;
 }
 
 int32_t SfxArchive::Open(const std::string& path) {
   // A second Open starts afresh rather than adding to what the first one found.
-  file.Close();
-  opened = false;
-  signedLength = 0;
+  file_.Close();
+  opened_ = false;
+  signedLength_ = 0;
   mainOffset = mainSize = 0;
-  hasMainRange = false;
-  mode.clear();
+  hasMainRange_ = false;
+  mode_.clear();
   commandTemplate.clear();
   files.clear();
 
@@ -149,103 +122,136 @@ int32_t SfxArchive::Open(const std::string& path) {
   // trailer search and every later read go through one handle: opened again by name, the file
   // could be another one by then (renamed away and replaced), whose bytes nobody checked. A file
   // that can't be opened fails the check, as it always has (1006).
-  if (!file.OpenRead(path.c_str())) return kErrorFileInvalid;
-  if (!VerifySignedStream(&file, key)) return kErrorFileInvalid;
-  uint8_t signature[40];
+  if (!file_.OpenRead(path.c_str())) return Refuse(kErrorFileInvalid, Refusal::kCannotOpen);
+  if (!VerifySignedStream(&file_, key_)) return Refuse(kErrorFileInvalid, Refusal::kBadSignature);
+  uint8_t signature[kDsaSignatureSize];
   SignatureKind kind;
   uint32_t length = 0;
-  if (!FindSignatureTrailerInStream(&file, signature, &kind, &length)) return kErrorFileInvalid;
-  if (file.Size() < length || length < kArchiveTrailerSize) return kErrorFileInvalid;
-  signedLength = length;
+  if (!FindSignatureTrailerInStream(&file_, signature, &kind, &length)) {
+    return Refuse(kErrorFileInvalid, Refusal::kNoSignatureTrailer);
+  }
+  if (file_.Size() < length || length < kArchiveTrailerSize) {
+    return Refuse(kErrorFileInvalid, Refusal::kSignedLengthOutsideFile);
+  }
+  signedLength_ = length;
 
   const uint32_t trailerStart = length - kArchiveTrailerSize;
-  if (file.Seek(trailerStart, kSeekSet) != trailerStart) return kErrorFileInvalid;
-  const uint32_t catalogOffset = file.ReadU32();
+  if (file_.Seek(trailerStart, kSeekSet) != trailerStart) {
+    return Refuse(kErrorFileInvalid, Refusal::kArchiveTrailerUnreadable);
+  }
+  const uint32_t catalogOffset = file_.ReadU32();
   char magic[kArchiveMagicSize];
   uint32_t got = 0;
-  if (!file.Read(magic, kArchiveMagicSize, &got) || got != kArchiveMagicSize ||
+  if (!file_.Read(magic, kArchiveMagicSize, &got) || got != kArchiveMagicSize ||
       std::memcmp(magic, kArchiveMagic, kArchiveMagicSize) != 0) {
-    return kErrorFileInvalid;
+    return Refuse(kErrorFileInvalid, Refusal::kBadArchiveMagic);
   }
 
   // A catalog offset beyond the archive trailer would make the block size L - 20 - K wrap
   // around to nearly 4 GiB.
-  if (catalogOffset > trailerStart) return kErrorFileInvalid;
-  if (file.Seek(catalogOffset, kSeekSet) != catalogOffset) return kErrorFileInvalid;
+  if (catalogOffset > trailerStart) {
+    return Refuse(kErrorFileInvalid, Refusal::kCatalogOffsetPastTrailer);
+  }
+  if (file_.Seek(catalogOffset, kSeekSet) != catalogOffset) {
+    return Refuse(kErrorFileInvalid, Refusal::kCatalogUnreadable);
+  }
   const uint32_t blockSize = trailerStart - catalogOffset;
   uint8_t* catalog = nullptr;
   uint32_t catalogSize = 0;
   {
-    StreamBlock block(&file, blockSize);
+    Block block = file_.ReadBlock(blockSize);
     MemoryStream packed;
-    if (!block.get() || !packed.Attach(block.get(), blockSize)) return kErrorFileInvalid;
-    if (!ReadPackageFile(&packed, &catalog, &catalogSize)) return kErrorFileInvalid;
+    if (!block || !packed.Attach(block.get(), blockSize)) {
+      return Refuse(kErrorFileInvalid, Refusal::kCatalogUnreadable);
+    }
+    if (!ReadPackageFile(&packed, &catalog, &catalogSize)) {
+      return Refuse(kErrorFileInvalid, Refusal::kBadCatalogPackage);
+    }
   }
   std::unique_ptr<uint8_t[]> catalogOwner(catalog);
   MemoryStream catalogStream;
-  if (!catalogStream.Attach(catalog, catalogSize)) return kErrorFileInvalid;
+  if (!catalogStream.Attach(catalog, catalogSize)) {
+    return Refuse(kErrorFileInvalid, Refusal::kBadCatalogPackage);
+  }
   int32_t result = ReadCatalog(&catalogStream);
   if (result != 0) return result;
 
   // Every stored range must lie inside the signed content: bytes past it are not covered by the
   // signature, and a range past the end of the file would be filled up with zeros.
-  if (!InsideSignedContent(mainOffset, mainSize)) return kErrorFileInvalid;
-  for (const FileRecord& record : files) {
-    if (!InsideSignedContent(record.offset, record.size)) return kErrorFileInvalid;
+  if (!InsideSignedContent(mainOffset, mainSize)) {
+    return Refuse(kErrorFileInvalid, Refusal::kMainRangeOutsideSignedContent);
   }
-  opened = true;
-  return 0;
+  for (const FileRecord& record : files) {
+    if (!InsideSignedContent(record.offset, record.size)) {
+      return Refuse(kErrorFileInvalid, Refusal::kFileRangeOutsideSignedContent);
+    }
+  }
+  opened_ = true;
+  return Succeed();
 }
 
 int32_t SfxArchive::ReadCatalog(FileStream* stream) {
-  bool fileFailed = false;
+  // The first refused "FILE" (or "LIST"); the catalog goes on after it.
+  Status fileStatus;
   Chunk chunk;
   while (NextChunk(stream, &chunk)) {
     switch (chunk.tag) {
       case kTagMode:
-        if (!ReadText(stream, chunk, &mode)) return kErrorFileInvalid;
+        if (!ReadText(stream, chunk, &mode_)) return Refuse(kErrorFileInvalid, Refusal::kChunkPastContainer);
         break;
       case kTagCmdl:
-        if (!ReadText(stream, chunk, &commandTemplate)) return kErrorFileInvalid;
+        if (!ReadText(stream, chunk, &commandTemplate)) {
+          return Refuse(kErrorFileInvalid, Refusal::kChunkPastContainer);
+        }
         break;
       case kTagCmdp:
         // The length is judged first, before whether the payload fits.
-        if (chunk.length != kMainRangePayload) return kErrorBadMainRange;
-        if (!chunk.fits) return kErrorFileInvalid;
+        if (chunk.length != kMainRangePayload) return Refuse(kErrorBadMainRange, Refusal::kBadMainRangeLength);
+        if (!chunk.fits) return Refuse(kErrorFileInvalid, Refusal::kChunkPastContainer);
         mainOffset = stream->ReadU32();
         mainSize = stream->ReadU32();
-        hasMainRange = true;
+        hasMainRange_ = true;
         break;
-      case kTagList:
-        if (ReadNested(stream, chunk, [this](FileStream* s) { return ReadFileList(s); }) != 0)
-          fileFailed = true;
+      case kTagList: {
+        int32_t listResult = 0;
+        if (!ReadNested(stream, chunk, [&](FileStream* s) { listResult = ReadFileList(s); })) {
+          status_ = Status(kErrorFileInvalid, Refusal::kChunkPastContainer);
+          listResult = kErrorFileInvalid;
+        }
+        if (listResult != 0 && fileStatus.ok()) fileStatus = status_;
         break;
+      }
       default:
         break;
     }
     if (!SkipChunk(stream, chunk)) break;
   }
-  if (mode != "extract") return kErrorInvalidParameter;
-  if (fileFailed) return kErrorFileInvalid;
+  if (mode_ != kExtractMode) return Refuse(kErrorInvalidParameter, Refusal::kNotExtractMode);
+  if (!fileStatus.ok()) return Refuse(fileStatus.code(), fileStatus.reason());
   // Without a "CMDP" chunk there is no main program to extract; refusing the catalog here keeps
   // ExtractMainProgram from reading an unset range.
-  if (!hasMainRange) return kErrorFileInvalid;
-  return 0;
+  if (!hasMainRange_) return Refuse(kErrorFileInvalid, Refusal::kNoMainRange);
+  return Succeed();
 }
 
 int32_t SfxArchive::ReadFileList(FileStream* stream) {
-  int32_t result = 0;
+  // The first refused "FILE"; the list goes on with its next chunk (there is none after a
+  // "FILE" that runs past the list).
+  Status first;
   Chunk chunk;
   while (NextChunk(stream, &chunk)) {
-    if (chunk.tag == kTagFile &&
-        ReadNested(stream, chunk, [this](FileStream* s) { return ReadFileEntry(s); }) != 0) {
-      // Remembered; the list goes on with its next chunk (there is none after a "FILE" that
-      // runs past the list).
-      result = kErrorFileInvalid;
+    if (chunk.tag == kTagFile) {
+      int32_t entryResult = 0;
+      if (!ReadNested(stream, chunk, [&](FileStream* s) { entryResult = ReadFileEntry(s); })) {
+        status_ = Status(kErrorFileInvalid, Refusal::kChunkPastContainer);
+        entryResult = kErrorFileInvalid;
+      }
+      if (entryResult != 0 && first.ok()) first = Status(kErrorFileInvalid, status_.reason());
     }
     if (!SkipChunk(stream, chunk)) break;
   }
-  return result;
+  if (!first.ok()) return Refuse(first.code(), first.reason());
+  return Succeed();
 }
 
 int32_t SfxArchive::ReadFileEntry(FileStream* stream) {
@@ -255,10 +261,13 @@ int32_t SfxArchive::ReadFileEntry(FileStream* stream) {
   while (NextChunk(stream, &chunk)) {
     switch (chunk.tag) {
       case kTagName:
-        if (!ReadText(stream, chunk, &record.name)) return kErrorFileInvalid;
+        if (!ReadText(stream, chunk, &record.name)) {
+          return Refuse(kErrorFileInvalid, Refusal::kChunkPastContainer);
+        }
         break;
       case kTagPtrl:
-        if (chunk.length != kFileRangePayload || !chunk.fits) return kErrorFileInvalid;
+        if (chunk.length != kFileRangePayload) return Refuse(kErrorFileInvalid, Refusal::kBadFileRange);
+        if (!chunk.fits) return Refuse(kErrorFileInvalid, Refusal::kChunkPastContainer);
         record.offset = stream->ReadU32();
         record.size = stream->ReadU32();
         record.time = stream->ReadU32();
@@ -270,21 +279,28 @@ int32_t SfxArchive::ReadFileEntry(FileStream* stream) {
     if (!SkipChunk(stream, chunk)) break;
   }
   // A "FILE" without "PTRL" names nothing to copy; it is refused like a bad "PTRL".
-  if (!hasRange) return kErrorFileInvalid;
+  if (!hasRange) return Refuse(kErrorFileInvalid, Refusal::kFileWithoutRange);
   files.push_back(record);
-  return 0;
+  return Succeed();
 }
 
 int32_t SfxArchive::ExtractMainProgram(const std::string& targetPath) {
-  if (!opened || !InsideSignedContent(mainOffset, mainSize)) return kErrorFileInvalid;
-  if (mainSize > kMaxMainProgramSize) return kErrorNotEnoughMemory;
-  if (file.Seek(mainOffset, kSeekSet) != mainOffset) return kErrorFileInvalid;
+  if (!opened_) return Refuse(kErrorFileInvalid, Refusal::kNotOpened);
+  if (!InsideSignedContent(mainOffset, mainSize)) {
+    return Refuse(kErrorFileInvalid, Refusal::kMainRangeOutsideSignedContent);
+  }
+  if (mainSize > kMaxMainProgramSize) return Refuse(kErrorNotEnoughMemory, Refusal::kMainProgramTooLarge);
+  if (file_.Seek(mainOffset, kSeekSet) != mainOffset) {
+    return Refuse(kErrorFileInvalid, Refusal::kMainProgramUnreadable);
+  }
   uint8_t* content = nullptr;
   uint32_t length = 0;
   {
-    StreamBlock block(&file, mainSize);
+    Block block = file_.ReadBlock(mainSize);
     MemoryStream packed;
-    if (!block.get() || !packed.Attach(block.get(), mainSize)) return kErrorFileInvalid;
+    if (!block || !packed.Attach(block.get(), mainSize)) {
+      return Refuse(kErrorFileInvalid, Refusal::kMainProgramUnreadable);
+    }
     // The inflated size the header announces is allocated whole: above the bound it is refused
     // as too much memory, not as a damaged package.
     if (mainSize >= kPackageHeaderSize &&
@@ -292,91 +308,103 @@ int32_t SfxArchive::ExtractMainProgram(const std::string& targetPath) {
       const uint8_t* p = block.get() + kPackageMagicSize;
       const uint32_t inflatedSize = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
                                     static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-      if (inflatedSize > kMaxMainProgramSize) return kErrorNotEnoughMemory;
+      if (inflatedSize > kMaxMainProgramSize) {
+        return Refuse(kErrorNotEnoughMemory, Refusal::kMainProgramTooLarge);
+      }
     }
-    if (!ReadPackageFile(&packed, &content, &length)) return kErrorFileInvalid;
+    if (!ReadPackageFile(&packed, &content, &length)) {
+      return Refuse(kErrorFileInvalid, Refusal::kBadMainPackage);
+    }
   }
   std::unique_ptr<uint8_t[]> contentOwner(content);
 
-  DiskStream target;
-  if (!target.Create(targetPath.c_str())) return kErrorCannotMake;
+  DiskStream target(fileSystem_);
+  if (!target.Create(targetPath.c_str())) return Refuse(kErrorCannotMake, Refusal::kCannotCreateTarget);
   uint32_t written = 0;
   bool complete = target.Write(content, length, &written) && written == length;
   target.Close();
   if (!complete) {
-    _unlink(targetPath.c_str());
-    return kErrorCannotMake;
+    fileSystem_->Remove(targetPath.c_str());
+    return Refuse(kErrorCannotMake, Refusal::kCannotWriteTarget);
   }
-  return 0;
+  return Succeed();
 }
 
 int32_t SfxArchive::ExtractFiles(const std::string& folder) {
-  if (!opened) return kErrorFileInvalid;
+  if (!opened_) return Refuse(kErrorFileInvalid, Refusal::kNotOpened);
   // The sizes are summed in 64 bits: records may share ranges, so their sum can pass 4 GiB even
   // though each lies inside the file. The progress bar counts in int32, so a total above
-  // INT32_MAX is announced in units of 2^progressShift bytes.
+  // INT32_MAX is announced in units of 2^progressShift_ bytes.
   uint64_t total = 0;
   for (const FileRecord& record : files) total += record.size;
-  progressShift = 0;
-  while ((total >> progressShift) > static_cast<uint64_t>(INT32_MAX)) ++progressShift;
-  progressDone = 0;
-  progress->SetProgressRange(static_cast<int32_t>(total >> progressShift));
+  progressShift_ = 0;
+  while ((total >> progressShift_) > static_cast<uint64_t>(INT32_MAX)) ++progressShift_;
+  progressDone_ = 0;
+  progress_->SetProgressRange(static_cast<int32_t>(total >> progressShift_));
   for (const FileRecord& record : files) {
     int32_t result = ExtractFile(folder, record);
     if (result != 0) return result;
   }
-  return 0;
+  return Succeed();
 }
 
 void SfxArchive::ReportWritten(uint32_t size) {
   // Deltas are differences of the scaled running total, so they add up to the announced range.
-  uint64_t before = progressDone >> progressShift;
-  progressDone += size;
-  uint64_t delta = (progressDone >> progressShift) - before;
-  progress->AdvanceProgress(static_cast<int32_t>(delta > INT32_MAX ? INT32_MAX : delta));
+  uint64_t before = progressDone_ >> progressShift_;
+  progressDone_ += size;
+  uint64_t delta = (progressDone_ >> progressShift_) - before;
+  progress_->AdvanceProgress(static_cast<int32_t>(delta > INT32_MAX ? INT32_MAX : delta));
 }
 
 int32_t SfxArchive::ExtractFile(const std::string& folder, const FileRecord& record) {
-  if (!opened || !InsideSignedContent(record.offset, record.size)) return kErrorFileInvalid;
+  if (!opened_) return Refuse(kErrorFileInvalid, Refusal::kNotOpened);
+  if (!InsideSignedContent(record.offset, record.size)) {
+    return Refuse(kErrorFileInvalid, Refusal::kFileRangeOutsideSignedContent);
+  }
   // The name is joined to the folder as it is; one that would reach outside it (a parent, a
   // drive, a stream, a device) is refused before anything is created.
-  if (!StaysInFolder(record.name)) return kErrorInvalidParameter;
-  if (file.Seek(record.offset, kSeekSet) != record.offset) return kErrorFileInvalid;
+  if (!StaysInFolder(record.name)) return Refuse(kErrorInvalidParameter, Refusal::kNameLeavesFolder);
+  if (file_.Seek(record.offset, kSeekSet) != record.offset) {
+    return Refuse(kErrorFileInvalid, Refusal::kPackageReadFailed);
+  }
   // The object is copied through one buffer of at most kCopyChunkSize bytes, so a listed file
   // of any size needs no more memory than that; 8 only when this buffer can't be had.
   const uint32_t bufferSize = record.size < kCopyChunkSize ? record.size : kCopyChunkSize;
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize == 0 ? 1 : bufferSize]);
-  if (!buffer) return kErrorNotEnoughMemory;
+  if (!buffer) return Refuse(kErrorNotEnoughMemory, Refusal::kNoMemory);
 
   const std::string targetPath = JoinTargetPath(folder, record.name);
-  DiskStream target;
+  DiskStream target(fileSystem_);
   if (!target.Create(targetPath.c_str())) {
-    return target.LastError != 0 ? static_cast<int32_t>(target.LastError) : kErrorCannotMake;
+    return Refuse(target.LastError() != 0 ? static_cast<int32_t>(target.LastError()) : kErrorCannotMake,
+                  Refusal::kCannotCreateTarget);
   }
-  int32_t error = 0;
+  Status failure;
   uint32_t left = record.size;
   uint32_t lastPiece = 0;
-  while (left > 0 && error == 0) {
+  while (left > 0) {
     // A read may move fewer bytes than asked for; only a failed one or one of none (the file
     // became shorter than its signed range since Open) ends the copy.
     uint32_t got = 0;
     const uint32_t want = left < bufferSize ? left : bufferSize;
-    if (!file.Read(buffer.get(), want, &got)) {
-      error = file.LastError != 0 ? static_cast<int32_t>(file.LastError) : kErrorFileInvalid;
+    if (!file_.Read(buffer.get(), want, &got)) {
+      failure = Status(file_.LastError() != 0 ? static_cast<int32_t>(file_.LastError()) : kErrorFileInvalid,
+                       Refusal::kPackageReadFailed);
       break;
     }
     if (got == 0 || got > want) {
-      error = kErrorFileInvalid;
+      failure = Status(kErrorFileInvalid, Refusal::kPackageReadFailed);
       break;
     }
     uint32_t written = 0;
     bool wrote = target.Write(buffer.get(), got, &written);
     if (!wrote || written != got) {
-      // A failed write leaves its errno in LastError. A short write without an error is what a
+      // A failed write leaves its error in LastError. A short write without an error is what a
       // full disk looks like, and LastError is not fresh then (it may even be 0, which would
       // report the failure as success): such a write gives ERROR_DISK_FULL.
-      error = kErrorDiskFull;
-      if (!wrote && target.LastError != 0) error = static_cast<int32_t>(target.LastError);
+      int32_t error = kErrorDiskFull;
+      if (!wrote && target.LastError() != 0) error = static_cast<int32_t>(target.LastError());
+      failure = Status(error, Refusal::kCannotWriteTarget);
       break;
     }
     left -= got;
@@ -389,17 +417,17 @@ int32_t SfxArchive::ExtractFile(const std::string& folder, const FileRecord& rec
       lastPiece = got;
     }
   }
-  if (error != 0) {
+  if (!failure.ok()) {
     target.Close();
-    _unlink(targetPath.c_str());
-    return error;
+    fileSystem_->Remove(targetPath.c_str());
+    return Refuse(failure.code(), failure.reason());
   }
   // Both times from the record, through the open file rather than by its name again; a failure
   // here leaves the file as it is.
   target.SetTimes(record.time);
   target.Close();
   ReportWritten(lastPiece);
-  return 0;
+  return Succeed();
 }
 
 }  // namespace sfx

@@ -1,9 +1,6 @@
 // SfxArchive: the program's own file read as a self-extract archive.
 //
-// Layout (all integers u32 little-endian, offsets absolute from the start of the file):
-//   program image + its binary trailer | stored objects | catalog package file + trailer |
-//   archive trailer (u32 catalog offset, "OLMsetupSelfExt2") | closing DSA signature |
-//   optional certificate table.
+// Layout: package_format.h (offsets are absolute from the start of the file).
 // L, the signed length, is where the closing signature begins; the archive trailer is [L-20, L)
 // and the catalog block [catalog offset, L-20).
 //
@@ -16,7 +13,8 @@
 // A known chunk ("MODE", "CMDL", "CMDP" of 8 bytes, "LIST", "FILE", "NAME", "PTRL" of 12 bytes)
 // that runs past its container is refused with 1006.
 //
-// Open checks, in this order, and interprets nothing before the closing signature verifies:
+// Open checks, in this order, and interprets nothing before the closing signature verifies
+// (each refusal also leaves its own reason in LastStatus(), archive_status.h):
 //   open for reading and whole-file signature, through that one handle (1006), trailer (1006),
 //   L against the file (1006), archive magic (1006), catalog offset (1006), catalog package file (1006), then the
 //   catalog: a "CMDP" payload other than 8 bytes (-1), mode other than "extract" (87), a bad
@@ -45,9 +43,12 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/archive/disk_stream.h"
-#include "sfxstub/archive/file_stream.h"
+#include "sfxstub/archive/archive_status.h"
 #include "sfxstub/archive/progress_sink.h"
+#include "sfxstub/format/package_format.h"
+#include "sfxstub/io/disk_stream.h"
+#include "sfxstub/io/file_stream.h"
+#include "sfxstub/io/file_system.h"
 #include "sfxstub/signing/signature_verify.h"
 
 namespace sfx {
@@ -69,22 +70,6 @@ constexpr uint32_t kCopyChunkSize = 256u << 10;
 // refused with 8 rather than tried (a 32-bit process could not hold much more).
 constexpr uint32_t kMaxMainProgramSize = 256u << 20;
 
-constexpr uint32_t kArchiveTrailerSize = 20;
-constexpr uint32_t kArchiveMagicSize = 16;
-extern const char kArchiveMagic[kArchiveMagicSize + 1];  // "OLMsetupSelfExt2"
-
-// The separator between a folder and a name in an extraction target. The stub joins with the
-// Windows separator (JoinPath); the native sfxpack build joins with '/' so that it extracts
-// into real folders. This is the only place where the two builds differ.
-#if defined(_WIN32)
-constexpr char kPathSeparator = '\\';
-#else
-constexpr char kPathSeparator = '/';
-#endif
-// JoinPath with kPathSeparator: the name alone for an empty folder, the folder alone for an
-// empty name, otherwise one separator between them unless one is there already.
-std::string JoinTargetPath(const std::string& folder, const std::string& name);
-
 // One listed file.
 struct FileRecord {
   std::string name;     // name in the target folder, byte for byte from "NAME"
@@ -96,8 +81,11 @@ struct FileRecord {
 class SfxArchive {
  public:
   // `key` verifies the closing signature and must outlive the archive; `progress` (not owned,
-  // may be null) receives the listed files' progress.
-  explicit SfxArchive(const DsaPublicKey& key = SignerPublicKey, ProgressSink* progress = nullptr);
+  // may be null) receives the listed files' progress; every file is opened, created, written,
+  // removed and dated through `fileSystem` (not owned, must outlive the archive; null: the
+  // platform's).
+  explicit SfxArchive(const DsaPublicKey& key = SignerPublicKey, ProgressSink* progress = nullptr,
+                      FileSystem* fileSystem = nullptr);
   SfxArchive(const SfxArchive&) = delete;
   SfxArchive& operator=(const SfxArchive&) = delete;
   ~SfxArchive();
@@ -114,11 +102,15 @@ class SfxArchive {
   // Copies one listed object to JoinTargetPath(folder, record.name).
   int32_t ExtractFile(const std::string& folder, const FileRecord& record);
 
+  // The error number and the reason of the last Open, Read*, Extract* call (success after a
+  // successful one).
+  const Status& LastStatus() const { return status_; }
+
   // The signed length of the opened file (0 before a successful Open).
-  uint32_t SignedLength() const { return signedLength; }
+  uint32_t SignedLength() const { return signedLength_; }
   // The mode text of the last "MODE" chunk read ("extract" after a successful Open).
-  const std::string& Mode() const { return mode; }
-  bool HasMainRange() const { return hasMainRange; }
+  const std::string& Mode() const { return mode_; }
+  bool HasMainRange() const { return hasMainRange_; }
 
   uint32_t mainOffset = 0;
   uint32_t mainSize = 0;
@@ -128,21 +120,27 @@ class SfxArchive {
  private:
   // True when [offset, offset+size) lies inside the signed content, computed without wrapping.
   bool InsideSignedContent(uint32_t offset, uint32_t size) const;
+  // Records the refusal in LastStatus() and returns its error number.
+  int32_t Refuse(int32_t code, Refusal reason);
+  // Records success in LastStatus() and returns 0.
+  int32_t Succeed();
   // Advances the progress sink by one written file of `size` bytes, in the units ExtractFiles
   // announced.
   void ReportWritten(uint32_t size);
 
-  const DsaPublicKey& key;
-  ProgressSink* progress;
-  NullProgressSink nullProgress;
-  std::string mode;
-  bool hasMainRange = false;
-  bool opened = false;
-  uint32_t signedLength = 0;
-  unsigned progressShift = 0;
-  uint64_t progressDone = 0;
+  const DsaPublicKey& key_;
+  ProgressSink* progress_;
+  NullProgressSink nullProgress_;
+  FileSystem* fileSystem_;
+  Status status_;
+  std::string mode_;
+  bool hasMainRange_ = false;
+  bool opened_ = false;
+  uint32_t signedLength_ = 0;
+  unsigned progressShift_ = 0;
+  uint64_t progressDone_ = 0;
   // Declared last so that it is destroyed first.
-  DiskStream file;
+  DiskStream file_;
 };
 
 }  // namespace sfx

@@ -17,7 +17,7 @@
 #include <csignal>
 #endif
 
-#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
 #include "tests/common/minimal_pe.h"
 #include "tests/common/temp_dir.h"
@@ -39,11 +39,9 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-const sfxpack::DsaPrivateKey& TestKey() { return TestSignerKey(); }
-
 sfxpack::TrailerSigner Signer() {
   return [](const uint8_t* data, size_t length) {
-    return sfxpack::MakeBinaryTrailer(TestKey(), data, length);
+    return sfxpack::MakeBinaryTrailer(TestSignerKey(), data, length);
   };
 }
 
@@ -82,7 +80,7 @@ class SfxArchiveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(testing::Test::HasFailure());
-    key = TestKey().pub;
+    key = TestSignerKey().pub;
     out = dir.Path("out");
     std::filesystem::create_directory(out);
   }
@@ -122,14 +120,19 @@ class SfxArchiveTest : public ::testing::Test {
     AppendChunk(&c, "CMDP", range);
     return c;
   }
+  // Opens `path` with a fresh archive; `reason` receives which check refused it.
   int32_t OpenWith(const std::string& path) {
     SfxArchive archive(key);
-    return archive.Open(path);
+    const int32_t result = archive.Open(path);
+    EXPECT_EQ(result, archive.LastStatus().code());
+    reason = archive.LastStatus().reason();
+    return result;
   }
 
   TempDir dir;
   std::string out;
   DsaPublicKey key;
+  Refusal reason = Refusal::kNone;
 };
 
 TEST_F(SfxArchiveTest, RoundTripGivesTheInputsWithTheirTimes) {
@@ -234,6 +237,7 @@ TEST_F(SfxArchiveTest, SaltedPackageReadsAsTheUnsaltedOne) {
   Bytes spoilt = salted;
   spoilt[saltAt + 20] ^= 1;
   EXPECT_EQ(kErrorFileInvalid, OpenWith(dir.Write("spoilt.exe", spoilt)));
+  EXPECT_EQ(Refusal::kBadSignature, reason);
 }
 
 TEST_F(SfxArchiveTest, CatalogErrorsAsOpenReportsThem) {
@@ -253,38 +257,47 @@ TEST_F(SfxArchiveTest, CatalogErrorsAsOpenReportsThem) {
   };
 
   EXPECT_EQ(87, OpenWith(Craft({}, [](ObjectRange main, auto&) { return CatalogHead("Extract", main); })));
+  EXPECT_EQ(Refusal::kNotExtractMode, reason);
   EXPECT_EQ(87, OpenWith(Craft({}, [](ObjectRange main, auto&) {
     Bytes c = CatalogHead("x", main);
     return Bytes(c.begin() + 9, c.end());  // drops the one-byte "MODE" chunk
   })));
+  EXPECT_EQ(Refusal::kNotExtractMode, reason);
   EXPECT_EQ(-1, OpenWith(Craft({}, [](ObjectRange, auto&) {
     Bytes c;
     AppendTextChunk(&c, "MODE", "extract");
     AppendChunk(&c, "CMDP", Bytes(12, 0));
     return c;
   })));
+  EXPECT_EQ(Refusal::kBadMainRangeLength, reason);
   EXPECT_EQ(1006, OpenWith(Craft({content, content}, [&](ObjectRange main, auto& r) {
     return withFiles(CatalogHead("extract", main),
                      {entry("bad", {r[0].offset, r[0].size}), entry("good", {r[1].offset, r[1].size, 0})});
   })));
+  EXPECT_EQ(Refusal::kBadFileRange, reason);
   // Longer than 12 bytes is as wrong as shorter, even when the first 12 make sense.
   EXPECT_EQ(1006, OpenWith(Craft({content}, [&](ObjectRange main, auto& r) {
     return withFiles(CatalogHead("extract", main), {entry("long", {r[0].offset, r[0].size, 0, 0})});
   })));
+  EXPECT_EQ(Refusal::kBadFileRange, reason);
   // Ranges that leave the signed content, also by u32 wrap-around.
   EXPECT_EQ(1006, OpenWith(Craft({content}, [&](ObjectRange main, auto&) {
     return withFiles(CatalogHead("extract", main), {entry("wraps", {0xFFFFFF00u, 0x200, 0})});
   })));
+  EXPECT_EQ(Refusal::kFileRangeOutsideSignedContent, reason);
   EXPECT_EQ(1006, OpenWith(Craft({content}, [&](ObjectRange main, auto& r) {
     return withFiles(CatalogHead("extract", main), {entry("long", {r[0].offset, 0x10000, 0})});
   })));
+  EXPECT_EQ(Refusal::kFileRangeOutsideSignedContent, reason);
   EXPECT_EQ(1006, OpenWith(Craft({}, [&](ObjectRange main, auto&) {
     return CatalogHead("extract", {main.offset, 0xFFFFFFFFu});
   })));
+  EXPECT_EQ(Refusal::kMainRangeOutsideSignedContent, reason);
   // A sound catalog of the same shape opens, so the refusals above are the ranges' doing.
   EXPECT_EQ(0, OpenWith(Craft({content}, [&](ObjectRange main, auto& r) {
     return withFiles(CatalogHead("extract", main), {entry("fine", {r[0].offset, r[0].size, 0})});
   })));
+  EXPECT_EQ(Refusal::kNone, reason);
 }
 
 TEST_F(SfxArchiveTest, ArchiveTrailerAndCatalogErrors) {
@@ -297,6 +310,7 @@ TEST_F(SfxArchiveTest, ArchiveTrailerAndCatalogErrors) {
     b.AddArchiveTrailer(cat.offset, "OLMsetupSelfExt1");
     b.AddClosingSignature();
     EXPECT_EQ(1006, OpenWith(Save(b)));
+    EXPECT_EQ(Refusal::kBadArchiveMagic, reason);
   }
   {  // catalog stored raw rather than as a package file
     PackageBuilder b = Start();
@@ -306,12 +320,14 @@ TEST_F(SfxArchiveTest, ArchiveTrailerAndCatalogErrors) {
     b.AddArchiveTrailer(cat.offset);
     b.AddClosingSignature();
     EXPECT_EQ(1006, OpenWith(Save(b)));
+    EXPECT_EQ(Refusal::kBadCatalogPackage, reason);
   }
   {  // catalog offset beyond the archive trailer: L - 20 - K would wrap around
     PackageBuilder b = Start();
     b.AddArchiveTrailer(0xFFFFFFF0u);
     b.AddClosingSignature();
     EXPECT_EQ(1006, OpenWith(Save(b)));
+    EXPECT_EQ(Refusal::kCatalogOffsetPastTrailer, reason);
   }
   {  // a signed file too short to hold an archive trailer (L < 20)
     PackageBuilder b(Signer());
@@ -319,6 +335,7 @@ TEST_F(SfxArchiveTest, ArchiveTrailerAndCatalogErrors) {
     b.AddObject(tiny.data(), tiny.size(), nullptr);
     b.AddClosingSignature();
     EXPECT_EQ(1006, OpenWith(Save(b)));
+    EXPECT_EQ(Refusal::kSignedLengthOutsideFile, reason);
   }
   // Signed with another key; no file at all.
   PackageBuilder b = Start();
@@ -328,7 +345,9 @@ TEST_F(SfxArchiveTest, ArchiveTrailerAndCatalogErrors) {
   other.y[127] ^= 1;
   SfxArchive archive(other);
   EXPECT_EQ(1006, archive.Open(path));
+  EXPECT_EQ(Refusal::kBadSignature, archive.LastStatus().reason());
   EXPECT_EQ(1006, OpenWith(dir.Path("missing.exe")));
+  EXPECT_EQ(Refusal::kCannotOpen, reason);
 }
 
 TEST_F(SfxArchiveTest, MainProgramErrors) {
@@ -340,17 +359,21 @@ TEST_F(SfxArchiveTest, MainProgramErrors) {
   SfxArchive raw(key);
   ASSERT_EQ(0, raw.Open(Save(b, "raw.exe")));
   EXPECT_EQ(1006, raw.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
+  EXPECT_EQ(Refusal::kBadMainPackage, raw.LastStatus().reason());
   EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "setup.ovr")));
 
   SfxArchive good(key);
   ASSERT_EQ(0, good.Open(Craft({}, [](ObjectRange m, auto&) { return CatalogHead("extract", m); })));
   EXPECT_EQ(82, good.ExtractMainProgram(JoinTargetPath(JoinTargetPath(out, "no-such-folder"), "setup.ovr")));
+  EXPECT_EQ(Refusal::kCannotCreateTarget, good.LastStatus().reason());
 
   // Nothing is extracted from an archive that did not open.
   SfxArchive closed(key);
   EXPECT_EQ(1006, closed.Open(dir.Path("missing.exe")));
   EXPECT_EQ(1006, closed.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
+  EXPECT_EQ(Refusal::kNotOpened, closed.LastStatus().reason());
   EXPECT_EQ(1006, closed.ExtractFiles(out));
+  EXPECT_EQ(Refusal::kNotOpened, closed.LastStatus().reason());
   EXPECT_TRUE(std::filesystem::is_empty(out));
 }
 
@@ -497,6 +520,7 @@ TEST_F(SfxArchiveTest, NamesThatLeaveTheFolderAreRefused) {
       SfxArchive archive(key);
       ASSERT_EQ(0, archive.Open(path)) << bad;  // The catalog itself is fine.
       EXPECT_EQ(kErrorInvalidParameter, archive.ExtractFiles(folder)) << bad;
+      EXPECT_EQ(Refusal::kNameLeavesFolder, archive.LastStatus().reason()) << bad;
     }
     EXPECT_TRUE(std::filesystem::exists(JoinTargetPath(folder, "first.txt"))) << bad;
     EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(folder, "after.txt"))) << bad;
@@ -579,6 +603,7 @@ TEST_F(SfxArchiveTest, MainProgramAboveTheBoundIsNotEnoughMemory) {
     SfxArchive archive(key);
     ASSERT_EQ(0, archive.Open(withInflatedSize(inflated)));
     EXPECT_EQ(8, archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr"))) << inflated;
+    EXPECT_EQ(Refusal::kMainProgramTooLarge, archive.LastStatus().reason()) << inflated;
     EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "setup.ovr")));
   }
   // A claim larger than the content but within the bound is fine: the real content is written.
@@ -605,11 +630,14 @@ TEST_F(SfxArchiveTest, ShortWritesDeleteThePartialFile) {
   small.rlim_cur = 20;
   ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
   int32_t files = archive.ExtractFiles(out);
+  const Refusal filesReason = archive.LastStatus().reason();
   int32_t main = archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr"));
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(112, files);
+  EXPECT_EQ(Refusal::kCannotWriteTarget, filesReason);
   EXPECT_EQ(82, main);
+  EXPECT_EQ(Refusal::kCannotWriteTarget, archive.LastStatus().reason());
   EXPECT_TRUE(std::filesystem::exists(JoinTargetPath(out, "small")));
   EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "big")));
   EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "setup.ovr")));

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "sfxstub/archive/join_path.h"
-#include "sfxstub/host/win32_handle.h"
+#include "sfxstub/io/join_path.h"
+#include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "sfxstub/host/host_test_util.h"
-#include "sfxstub/host/win32_handle.h"
+#include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
 namespace {

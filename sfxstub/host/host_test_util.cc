@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "sfxstub/host/win32_handle.h"
+#include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
 namespace test {
@@ -96,7 +96,7 @@ void RemoveTree(const std::string& path) {
       if (name != "." && name != "..") names.push_back(name);
     } while (FindNextFileA(find.Get(), &data));
   }
-  find.Close();
+  find.Reset();
   for (const std::string& name : names) RemoveTree(path + "\\" + name);
   RemoveDirectoryA(path.c_str());
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/host/win32_handle.h"
+#include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
 
@@ -14,10 +14,14 @@ namespace {
 
 // Tries `attempt` up to kRetryAttempts times, pausing after each failure.
 template <typename Attempt>
-void Retry(Attempt attempt) {
+void Retry(RetryPause pause, Attempt attempt) {
   for (int i = 0; i < kRetryAttempts; ++i) {
     if (attempt()) return;
-    Sleep(kRetryPauseMs);
+    if (pause != nullptr) {
+      pause(kRetryPauseMs);
+    } else {
+      Sleep(kRetryPauseMs);
+    }
   }
 }
 
@@ -26,9 +30,7 @@ void Retry(Attempt attempt) {
 void AllowForeground(DWORD processId) {
   HMODULE user32 = GetModuleHandleA("User32.dll");
   if (user32 == nullptr) return;
-  using AllowSetForegroundWindowFn = BOOL(WINAPI*)(DWORD);
-  auto allow = reinterpret_cast<AllowSetForegroundWindowFn>(
-      reinterpret_cast<void*>(GetProcAddress(user32, "AllowSetForegroundWindow")));
+  auto allow = LookUpFunction<BOOL(WINAPI*)(DWORD)>(user32, "AllowSetForegroundWindow");
   if (allow != nullptr) allow(processId);
 }
 
@@ -44,15 +46,15 @@ int32_t Fail(DWORD error, ScopedHandle* process, ScopedHandle* thread) {
 
 // An existing target is replaced by deleting it first (which removes a link itself) and copying
 // to a name that must then be free: CopyFileA over an existing link would write through it.
-void CopyFileRetry(const char* source, const char* target) {
-  Retry([&] {
+void CopyFileRetry(const char* source, const char* target, RetryPause pause) {
+  Retry(pause, [&] {
     DeleteFileA(target);
     return CopyFileA(source, target, TRUE) != FALSE;
   });
 }
 
-void DeleteFileRetry(const char* path) {
-  Retry([&] { return DeleteFileA(path) != FALSE; });
+void DeleteFileRetry(const char* path, RetryPause pause) {
+  Retry(pause, [&] { return DeleteFileA(path) != FALSE; });
 }
 
 int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCode,

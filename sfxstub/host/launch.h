@@ -12,12 +12,16 @@ namespace sfx {
 constexpr int kRetryAttempts = 10;
 constexpr uint32_t kRetryPauseMs = 200;
 
+// How the retries pause: Sleep, unless a test passes its own (which can then act between the
+// attempts, and needs no real time).
+using RetryPause = void (*)(uint32_t milliseconds);
+
 // Copies with CopyFileA; an existing target is replaced (deleted, then copied to the free name),
 // never written through, so a link at the target's name can't send the copy elsewhere. The
 // outcome is not reported.
-void CopyFileRetry(const char* source, const char* target);
+void CopyFileRetry(const char* source, const char* target, RetryPause pause = nullptr);
 // Deletes with DeleteFileA. The outcome is not reported.
-void DeleteFileRetry(const char* path);
+void DeleteFileRetry(const char* path, RetryPause pause = nullptr);
 
 // The longest command line process creation takes, terminating zero included.
 constexpr uint32_t kMaxCommandLine = 32767;

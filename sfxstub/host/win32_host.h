@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sfxstub/host/win32_handle.h"
+#include "sfxstub/io/win32_handle.h"
 #include "sfxstub/host/working_folder.h"
 #include "sfxstub/main/host.h"
 #include "sfxstub/ui/window_progress_sink.h"

@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "sfxstub/host/win32_handle.h"
+#include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
 
@@ -114,12 +114,6 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t limit, std::string*
   return result;
 }
 
-// GetProcAddress's result as the function type it really has.
-template <typename Function>
-Function LookUp(HMODULE module, const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 }  // namespace
 
 int32_t CreateWorkingFolder(const char* prefix, std::string* folder, FolderIdentity* identity) {
@@ -171,9 +165,9 @@ int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const char* librar
 
   ScopedLibrary library(LoadLibraryA(libraryName));
   if (library.Get() == nullptr) return static_cast<int32_t>(GetLastError());
-  auto setSecurityInfo = LookUp<decltype(&::SetSecurityInfo)>(library.Get(), "SetSecurityInfo");
+  auto setSecurityInfo = LookUpFunction<decltype(&::SetSecurityInfo)>(library.Get(), "SetSecurityInfo");
   auto setEntriesInAcl =
-      LookUp<decltype(&::SetEntriesInAclA)>(library.Get(), "SetEntriesInAclA");
+      LookUpFunction<decltype(&::SetEntriesInAclA)>(library.Get(), "SetEntriesInAclA");
   if (setSecurityInfo == nullptr || setEntriesInAcl == nullptr) return ERROR_INVALID_ORDINAL;
 
   // The current account, from the process token.
@@ -240,11 +234,11 @@ int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const char* librar
   // A new list, not merged into the inherited one: a base folder such as C:\TEMP may pass on
   // write access for every user, which is just what must not reach this folder.
   ScopedLocal newAcl;
-  DWORD status = setEntriesInAcl(kGrants, entries, nullptr, newAcl.Receive<ACL>());
+  DWORD status = setEntriesInAcl(kGrants, entries, nullptr, reinterpret_cast<PACL*>(newAcl.Receive()));
   if (status != ERROR_SUCCESS) return static_cast<int32_t>(status);
   status = setSecurityInfo(folder, SE_FILE_OBJECT,
                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                           nullptr, nullptr, newAcl.As<ACL>(), nullptr);
+                           nullptr, nullptr, static_cast<PACL>(newAcl.Get()), nullptr);
   return static_cast<int32_t>(status);
 }
 

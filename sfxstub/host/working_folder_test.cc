@@ -8,7 +8,7 @@
 #include <string>
 
 #include "sfxstub/host/host_test_util.h"
-#include "sfxstub/host/win32_handle.h"
+#include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
 namespace {
@@ -191,7 +191,7 @@ AccessReport ReadAccess(const std::string& path) {
   PACL acl = nullptr;
   ScopedLocal descriptor;
   if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &acl, nullptr, descriptor.Receive<void>()) != ERROR_SUCCESS) {
+                            nullptr, &acl, nullptr, descriptor.Receive()) != ERROR_SUCCESS) {
     return report;
   }
   report.readable = true;

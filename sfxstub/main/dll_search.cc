@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "sfxstub/io/win32_handle.h"
+
 namespace sfx {
 
 bool LimitDllSearchToSystemFolder() {
@@ -9,9 +11,7 @@ bool LimitDllSearchToSystemFolder() {
   // Vista with update KB2533623.
   HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
   if (kernel32 == nullptr) return false;
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+  auto setDefault = LookUpFunction<BOOL(WINAPI*)(DWORD)>(kernel32, "SetDefaultDllDirectories");
   if (setDefault == nullptr) return false;
   const DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
   return setDefault(kSearchSystem32) != FALSE;

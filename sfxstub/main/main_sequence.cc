@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "sfxstub/archive/join_path.h"
+#include "sfxstub/io/join_path.h"
 #include "sfxstub/main/command_line.h"
 #include "sfxstub/main/command_tail.h"
 

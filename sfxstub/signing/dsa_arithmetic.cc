@@ -139,64 +139,64 @@ bool Montgomery::Init(const Number& modulus) {
   if (!modulus.IsOdd() || Compare(modulus, FromU32(3)) < 0 || modulus.used > kMaxModulusLimbs) {
     return false;
   }
-  m = modulus;
-  n = modulus.used;
+  m_ = modulus;
+  n_ = modulus.used;
   // Newton's iteration for m0^-1 mod 2^32: an odd m0 is its own inverse modulo 8, and each
   // step doubles the number of correct bits.
-  uint32_t x = m.limb[0];
-  for (int i = 0; i < 5; ++i) x *= 2 - m.limb[0] * x;
-  mInverse = 0u - x;
+  uint32_t x = m_.limb[0];
+  for (int i = 0; i < 5; ++i) x *= 2 - m_.limb[0] * x;
+  mInverse_ = 0u - x;
   // R mod m, then R^2 mod m.
   Number r;
-  r.limb[n] = 1;
-  r.used = n + 1;
+  r.limb[n_] = 1;
+  r.used = n_ + 1;
   Number rModM, r2;
-  if (!Remainder(r, m, &rModM) || !MultiplyMod(rModM, rModM, m, &r2)) return false;
-  std::memcpy(rSquared, r2.limb, sizeof(rSquared));
+  if (!Remainder(r, m_, &rModM) || !MultiplyMod(rModM, rModM, m_, &r2)) return false;
+  std::memcpy(rSquared_, r2.limb, sizeof(rSquared_));
   return true;
 }
 
 void Montgomery::Multiply(const uint32_t* a, const uint32_t* b, uint32_t* out) const {
   // Coarsely integrated operand scanning; t stays below 2m.
   uint32_t t[kMaxModulusLimbs + 2] = {};
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < n_; ++i) {
     uint64_t c = 0;
-    for (size_t j = 0; j < n; ++j) {
+    for (size_t j = 0; j < n_; ++j) {
       const uint64_t s = static_cast<uint64_t>(a[j]) * b[i] + t[j] + c;
       t[j] = static_cast<uint32_t>(s);
       c = s >> 32;
     }
-    uint64_t s = static_cast<uint64_t>(t[n]) + c;
-    t[n] = static_cast<uint32_t>(s);
-    t[n + 1] = static_cast<uint32_t>(s >> 32);
+    uint64_t s = static_cast<uint64_t>(t[n_]) + c;
+    t[n_] = static_cast<uint32_t>(s);
+    t[n_ + 1] = static_cast<uint32_t>(s >> 32);
 
-    const uint32_t q = t[0] * mInverse;
-    c = (static_cast<uint64_t>(q) * m.limb[0] + t[0]) >> 32;
-    for (size_t j = 1; j < n; ++j) {
-      s = static_cast<uint64_t>(q) * m.limb[j] + t[j] + c;
+    const uint32_t q = t[0] * mInverse_;
+    c = (static_cast<uint64_t>(q) * m_.limb[0] + t[0]) >> 32;
+    for (size_t j = 1; j < n_; ++j) {
+      s = static_cast<uint64_t>(q) * m_.limb[j] + t[j] + c;
       t[j - 1] = static_cast<uint32_t>(s);
       c = s >> 32;
     }
-    s = static_cast<uint64_t>(t[n]) + c;
-    t[n - 1] = static_cast<uint32_t>(s);
-    t[n] = t[n + 1] + static_cast<uint32_t>(s >> 32);
+    s = static_cast<uint64_t>(t[n_]) + c;
+    t[n_ - 1] = static_cast<uint32_t>(s);
+    t[n_] = t[n_ + 1] + static_cast<uint32_t>(s >> 32);
   }
   uint32_t mm[kMaxModulusLimbs + 1] = {};
-  std::memcpy(mm, m.limb, n * sizeof(uint32_t));
-  if (AtLeast(t, mm, n + 1)) SubtractInPlace(t, mm, n + 1);
-  std::memcpy(out, t, n * sizeof(uint32_t));
+  std::memcpy(mm, m_.limb, n_ * sizeof(uint32_t));
+  if (AtLeast(t, mm, n_ + 1)) SubtractInPlace(t, mm, n_ + 1);
+  std::memcpy(out, t, n_ * sizeof(uint32_t));
 }
 
 bool Montgomery::ToMontgomery(const Number& a, uint32_t* out) const {
   Number reduced;
-  if (!Remainder(a, m, &reduced)) return false;
-  Multiply(reduced.limb, rSquared, out);
+  if (!Remainder(a, m_, &reduced)) return false;
+  Multiply(reduced.limb, rSquared_, out);
   return true;
 }
 
 bool Montgomery::CascadeExponentiate(const Number& a, const Number& e1, const Number& b,
                                      const Number& e2, Number* out) const {
-  if (n == 0) return false;
+  if (n_ == 0) return false;
   uint32_t am[kMaxModulusLimbs], bm[kMaxModulusLimbs], abm[kMaxModulusLimbs];
   uint32_t acc[kMaxModulusLimbs];
   if (!ToMontgomery(a, am) || !ToMontgomery(b, bm) || !ToMontgomery(FromU32(1), acc)) return false;

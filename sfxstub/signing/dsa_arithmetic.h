@@ -60,10 +60,10 @@ class Montgomery {
   void Multiply(const uint32_t* a, const uint32_t* b, uint32_t* out) const;
   bool ToMontgomery(const Number& a, uint32_t* out) const;
 
-  Number m;
-  size_t n = 0;              // limbs of m
-  uint32_t mInverse = 0;     // -m^-1 mod 2^32
-  uint32_t rSquared[kMaxModulusLimbs] = {};  // R^2 mod m
+  Number m_;
+  size_t n_ = 0;              // limbs of m
+  uint32_t mInverse_ = 0;     // -m^-1 mod 2^32
+  uint32_t rSquared_[kMaxModulusLimbs] = {};  // R^2 mod m
 };
 
 }  // namespace dsa

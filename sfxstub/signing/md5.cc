@@ -30,12 +30,12 @@ const uint32_t kSine[64] = {
 Md5::Md5() { Reset(); }
 
 void Md5::Reset() {
-  state[0] = 0x67452301;
-  state[1] = 0xefcdab89;
-  state[2] = 0x98badcfe;
-  state[3] = 0x10325476;
-  bytes = 0;
-  buffered = 0;
+  state_[0] = 0x67452301;
+  state_[1] = 0xefcdab89;
+  state_[2] = 0x98badcfe;
+  state_[3] = 0x10325476;
+  bytes_ = 0;
+  buffered_ = 0;
 }
 
 // The 64 steps written out: the hash runs over every byte of a package, and a loop that picks
@@ -50,7 +50,7 @@ void Md5::Reset() {
 void Md5::Transform(const uint8_t block[64]) {
   uint32_t m[16];
   for (int i = 0; i < 16; ++i) m[i] = LoadLe(block + 4 * i);
-  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+  uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
   SFX_MD5_STEP(SFX_MD5_F, a, b, c, d, 0, 7, 0);    SFX_MD5_STEP(SFX_MD5_F, d, a, b, c, 1, 12, 1);
   SFX_MD5_STEP(SFX_MD5_F, c, d, a, b, 2, 17, 2);   SFX_MD5_STEP(SFX_MD5_F, b, c, d, a, 3, 22, 3);
   SFX_MD5_STEP(SFX_MD5_F, a, b, c, d, 4, 7, 4);    SFX_MD5_STEP(SFX_MD5_F, d, a, b, c, 5, 12, 5);
@@ -86,10 +86,10 @@ void Md5::Transform(const uint8_t block[64]) {
   SFX_MD5_STEP(SFX_MD5_I, c, d, a, b, 6, 15, 58);  SFX_MD5_STEP(SFX_MD5_I, b, c, d, a, 13, 21, 59);
   SFX_MD5_STEP(SFX_MD5_I, a, b, c, d, 4, 6, 60);   SFX_MD5_STEP(SFX_MD5_I, d, a, b, c, 11, 10, 61);
   SFX_MD5_STEP(SFX_MD5_I, c, d, a, b, 2, 15, 62);  SFX_MD5_STEP(SFX_MD5_I, b, c, d, a, 9, 21, 63);
-  state[0] += a;
-  state[1] += b;
-  state[2] += c;
-  state[3] += d;
+  state_[0] += a;
+  state_[1] += b;
+  state_[2] += c;
+  state_[3] += d;
 }
 
 #undef SFX_MD5_STEP
@@ -99,34 +99,34 @@ void Md5::Transform(const uint8_t block[64]) {
 #undef SFX_MD5_I
 
 void Md5::Update(const uint8_t* data, size_t length) {
-  bytes += length;
-  if (buffered > 0) {
-    const size_t take = length < 64 - buffered ? length : 64 - buffered;
-    std::memcpy(buffer + buffered, data, take);
-    buffered += take;
+  bytes_ += length;
+  if (buffered_ > 0) {
+    const size_t take = length < 64 - buffered_ ? length : 64 - buffered_;
+    std::memcpy(buffer_ + buffered_, data, take);
+    buffered_ += take;
     data += take;
     length -= take;
-    if (buffered < 64) return;
-    Transform(buffer);
-    buffered = 0;
+    if (buffered_ < 64) return;
+    Transform(buffer_);
+    buffered_ = 0;
   }
   for (; length >= 64; data += 64, length -= 64) Transform(data);
   if (length > 0) {
-    std::memcpy(buffer, data, length);
-    buffered = length;
+    std::memcpy(buffer_, data, length);
+    buffered_ = length;
   }
 }
 
 void Md5::Final(uint8_t out[16]) {
-  const uint64_t bits = bytes * 8;
+  const uint64_t bits = bytes_ * 8;
   static const uint8_t kPadding[64] = {0x80};
-  const size_t padding = buffered < 56 ? 56 - buffered : 120 - buffered;
+  const size_t padding = buffered_ < 56 ? 56 - buffered_ : 120 - buffered_;
   Update(kPadding, padding);
   uint8_t length[8];
   for (int i = 0; i < 8; ++i) length[i] = static_cast<uint8_t>(bits >> (8 * i));
   Update(length, 8);
   for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) out[4 * i + j] = static_cast<uint8_t>(state[i] >> (8 * j));
+    for (int j = 0; j < 4; ++j) out[4 * i + j] = static_cast<uint8_t>(state_[i] >> (8 * j));
   }
   Reset();
 }

@@ -21,10 +21,10 @@ class Md5 {
   void Reset();
   void Transform(const uint8_t block[64]);
 
-  uint32_t state[4];
-  uint64_t bytes;  // total added, for the length in the padding
-  uint8_t buffer[64];
-  size_t buffered;
+  uint32_t state_[4];
+  uint64_t bytes_;  // total added, for the length in the padding
+  uint8_t buffer_[64];
+  size_t buffered_;
 };
 
 }  // namespace sfx

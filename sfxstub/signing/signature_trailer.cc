@@ -3,17 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "sfxstub/archive/disk_stream.h"
+#include "sfxstub/io/disk_stream.h"
 
 namespace sfx {
 
-const char kBinaryDsaMagic[9] = "OLMSignd";
-const char kTextDsaMagic[9] = "OLMSignA";
-const char kTextMd5Magic[9] = "OLM_MD5a";
-
 namespace {
 
-constexpr uint32_t kMagicSize = 8;
+constexpr uint32_t kMagicSize = kTrailerMagicSize;
 // A PE file: "MZ" at 0, the PE header's offset at 0x3C, "PE\0\0" there. Offsets below are
 // from the PE header; the optional header follows its 24 bytes.
 constexpr uint32_t kPeHeaderOffsetField = 0x3C;

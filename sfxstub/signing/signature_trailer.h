@@ -18,23 +18,12 @@
 
 #include <cstdint>
 
-#include "sfxstub/archive/file_stream.h"
+#include "sfxstub/format/package_format.h"
+#include "sfxstub/io/file_stream.h"
 
 namespace sfx {
 
 enum class SignatureKind : int { TextDsa = 0, BinaryDsa = 1, TextMd5 = 2 };
-
-constexpr uint32_t kDsaSignatureSize = 40;  // r || s, 20 bytes each
-constexpr uint32_t kMd5DigestSize = 16;
-constexpr uint32_t kBinaryTrailerSize = 48;
-constexpr uint32_t kTextDsaTrailerSize = 96;
-constexpr uint32_t kTextMd5TrailerSize = 48;
-// How many bytes may follow the closing magic of a text trailer.
-constexpr uint32_t kMaxBytesAfterTextTrailer = 99;
-
-extern const char kBinaryDsaMagic[9];  // "OLMSignd"
-extern const char kTextDsaMagic[9];    // "OLMSignA"
-extern const char kTextMd5Magic[9];    // "OLM_MD5a"
 
 // Opens the file read-only and tries the finders in the fixed order binary DSA, text DSA, text
 // MD5; the first that succeeds decides. `signature` is a 40-byte buffer: a DSA kind fills all

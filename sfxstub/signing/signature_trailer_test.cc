@@ -4,8 +4,9 @@
 
 #include <cstring>
 
-#include "sfxstub/archive/memory_stream.h"
-#include "sfxstub/signing/signing_test_util.h"
+#include "sfxstub/io/memory_stream.h"
+#include "tests/common/signing_samples.h"
+#include "tests/common/temp_dir.h"
 #include "tools/sfxpack/dsa_signer.h"
 
 namespace sfx {
@@ -288,7 +289,7 @@ TEST(TrailerSearchTest, ShortAndEmptyFilesHaveNoTrailer) {
 
 TEST(TrailerSearchTest, FileApiFindsAndClosesAndRefusesMissingFiles) {
   const Bytes sig = Signature(7);
-  test::ScratchFile file(Concat(Pattern(300), BinaryTrailer(sig)));
+  TempFile file(Concat(Pattern(300), BinaryTrailer(sig)));
   uint8_t out[40];
   SignatureKind kind = SignatureKind::TextMd5;
   uint32_t length = 0;

@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "sfxstub/archive/disk_stream.h"
+#include "sfxstub/io/disk_stream.h"
 #include "sfxstub/signing/dsa_arithmetic.h"
 #include "sfxstub/signing/md5.h"
 #include "sfxstub/signing/signature_trailer.h"

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "sfxstub/archive/file_stream.h"
+#include "sfxstub/io/file_stream.h"
 
 namespace sfx {
 

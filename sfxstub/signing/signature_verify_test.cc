@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "sfxstub/signing/signature_trailer.h"
-#include "sfxstub/signing/signing_test_util.h"
+#include "tests/common/signing_samples.h"
+#include "tests/common/test_signer.h"
+#include "tests/common/temp_dir.h"
 #include "tools/sfxpack/dsa_signer.h"
 
 namespace sfx {
@@ -13,7 +15,6 @@ namespace {
 
 using test::Bytes;
 using test::Concat;
-using test::TestKey;
 using test::ToBytes;
 
 std::string HexOf(const uint8_t* d, size_t n) {
@@ -33,16 +34,16 @@ Bytes Sample(size_t n) {
 }
 
 Bytes BinarySigned(const Bytes& data) {
-  return Concat(data, sfxpack::MakeBinaryTrailer(TestKey(), data.data(), data.size()));
+  return Concat(data, sfxpack::MakeBinaryTrailer(TestSignerKey(), data.data(), data.size()));
 }
 
 Bytes TextSigned(const Bytes& data) {
-  return Concat(data, sfxpack::MakeTextDsaTrailer(TestKey(), data.data(), data.size()));
+  return Concat(data, sfxpack::MakeTextDsaTrailer(TestSignerKey(), data.data(), data.size()));
 }
 
 // The 40-byte big-endian number q + delta (delta small), or q - delta.
 Bytes QPlus(int delta) {
-  Bytes s(TestKey().pub.q, TestKey().pub.q + 20);
+  Bytes s(TestSignerKey().pub.q, TestSignerKey().pub.q + 20);
   int carry = delta;
   for (int i = 19; i >= 0 && carry != 0; --i) {
     int v = s[i] + carry;
@@ -83,8 +84,8 @@ TEST(VerifyDsaSignatureTest, AcceptsTheSignerAndRefusesAnyChangedByte) {
   uint8_t digest[16];
   Md5Digest(digest, reinterpret_cast<const uint8_t*>("package"), 7);
   uint8_t sig[40];
-  sfxpack::SignDigest(TestKey(), digest, sig);
-  ASSERT_TRUE(VerifyDsaSignature(digest, sig, 40, TestKey().pub));
+  sfxpack::SignDigest(TestSignerKey(), digest, sig);
+  ASSERT_TRUE(VerifyDsaSignature(digest, sig, 40, TestSignerKey().pub));
   // The built-in key is the public half of the test signer's key.
   EXPECT_TRUE(VerifyDsaSignature(digest, sig, 40));
 
@@ -92,56 +93,56 @@ TEST(VerifyDsaSignatureTest, AcceptsTheSignerAndRefusesAnyChangedByte) {
     uint8_t changed[40];
     std::memcpy(changed, sig, 40);
     changed[i] ^= 0x01;
-    EXPECT_FALSE(VerifyDsaSignature(digest, changed, 40, TestKey().pub)) << "byte " << i;
+    EXPECT_FALSE(VerifyDsaSignature(digest, changed, 40, TestSignerKey().pub)) << "byte " << i;
   }
   for (int i = 0; i < 16; ++i) {
     uint8_t other[16];
     std::memcpy(other, digest, 16);
     other[i] ^= 0x80;
-    EXPECT_FALSE(VerifyDsaSignature(other, sig, 40, TestKey().pub)) << "digest byte " << i;
+    EXPECT_FALSE(VerifyDsaSignature(other, sig, 40, TestSignerKey().pub)) << "digest byte " << i;
   }
-  EXPECT_FALSE(VerifyDsaSignature(digest, sig, 39, TestKey().pub));
-  EXPECT_FALSE(VerifyDsaSignature(digest, sig, 41, TestKey().pub));
-  EXPECT_FALSE(VerifyDsaSignature(digest, sig, 0, TestKey().pub));
+  EXPECT_FALSE(VerifyDsaSignature(digest, sig, 39, TestSignerKey().pub));
+  EXPECT_FALSE(VerifyDsaSignature(digest, sig, 41, TestSignerKey().pub));
+  EXPECT_FALSE(VerifyDsaSignature(digest, sig, 0, TestSignerKey().pub));
 }
 
 TEST(VerifyDsaSignatureTest, RefusesROrSOutOfRange) {
   uint8_t digest[16];
   Md5Digest(digest, nullptr, 0);
   uint8_t good[40];
-  sfxpack::SignDigest(TestKey(), digest, good);
+  sfxpack::SignDigest(TestSignerKey(), digest, good);
   const Bytes zero(20, 0);
   for (const Bytes& bad : {zero, QPlus(0), QPlus(1), Bytes(20, 0xFF)}) {
     uint8_t sig[40];
     std::memcpy(sig, good, 40);
     std::memcpy(sig, bad.data(), 20);  // r
-    EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, TestKey().pub));
+    EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, TestSignerKey().pub));
     std::memcpy(sig, good, 40);
     std::memcpy(sig + 20, bad.data(), 20);  // s
-    EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, TestKey().pub));
+    EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, TestSignerKey().pub));
   }
 }
 
 TEST(VerifyDsaSignatureTest, MalformedKeysAnswerNoWithoutThrowing) {
   uint8_t digest[16] = {1};
   uint8_t sig[40];
-  sfxpack::SignDigest(TestKey(), digest, sig);
-  DsaPublicKey evenP = TestKey().pub;
+  sfxpack::SignDigest(TestSignerKey(), digest, sig);
+  DsaPublicKey evenP = TestSignerKey().pub;
   evenP.p[127] &= 0xFE;
   EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, evenP));
-  DsaPublicKey zeroQ = TestKey().pub;
+  DsaPublicKey zeroQ = TestSignerKey().pub;
   std::memset(zeroQ.q, 0, 20);
   EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, zeroQ));
   // A q that is not prime (here q = 2^159 * 2 - 2, even): s may have no inverse. r = 1 with a
   // non-invertible s must not pass as v = 1.
-  DsaPublicKey compositeQ = TestKey().pub;
+  DsaPublicKey compositeQ = TestSignerKey().pub;
   std::memset(compositeQ.q, 0xFF, 20);
   compositeQ.q[19] = 0xFE;
   uint8_t one[40] = {};
   one[19] = 1;
   one[39] = 2;  // gcd(2, q) = 2
   EXPECT_FALSE(VerifyDsaSignature(digest, one, 40, compositeQ));
-  DsaPublicKey otherY = TestKey().pub;
+  DsaPublicKey otherY = TestSignerKey().pub;
   otherY.y[100] ^= 4;
   EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, otherY));
 }
@@ -149,28 +150,28 @@ TEST(VerifyDsaSignatureTest, MalformedKeysAnswerNoWithoutThrowing) {
 TEST(VerifySignedFileTest, BinaryKindCoversEveryByteBeforeTheTrailer) {
   const Bytes data = Sample(64);
   const Bytes signedFile = BinarySigned(data);
-  test::ScratchFile file(signedFile);
-  ASSERT_TRUE(VerifySignedFile(file.path(), TestKey().pub));
+  TempFile file(signedFile);
+  ASSERT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub));
   EXPECT_TRUE(VerifySignedFile(file.path()));  // built-in key
   for (size_t i = 0; i < signedFile.size() - 8; ++i) {  // data, r and s
     Bytes changed = signedFile;
     changed[i] ^= 0x20;
     file.Rewrite(changed);
-    EXPECT_FALSE(VerifySignedFile(file.path(), TestKey().pub)) << "byte " << i;
+    EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub)) << "byte " << i;
   }
 }
 
 TEST(VerifySignedFileTest, SignedLengthZeroAndLargeFiles) {
-  test::ScratchFile onlyTrailer(BinarySigned(Bytes()));
-  EXPECT_TRUE(VerifySignedFile(onlyTrailer.path(), TestKey().pub));
-  test::ScratchFile onlyTextTrailer(TextSigned(Bytes()));
-  EXPECT_TRUE(VerifySignedFile(onlyTextTrailer.path(), TestKey().pub));
+  TempFile onlyTrailer(BinarySigned(Bytes()));
+  EXPECT_TRUE(VerifySignedFile(onlyTrailer.path(), TestSignerKey().pub));
+  TempFile onlyTextTrailer(TextSigned(Bytes()));
+  EXPECT_TRUE(VerifySignedFile(onlyTextTrailer.path(), TestSignerKey().pub));
   // Larger than one hashing piece, both kinds.
   const Bytes big = Sample(200 * 1024 + 17);
-  test::ScratchFile binary(BinarySigned(big));
-  EXPECT_TRUE(VerifySignedFile(binary.path(), TestKey().pub));
-  test::ScratchFile text(TextSigned(big));
-  EXPECT_TRUE(VerifySignedFile(text.path(), TestKey().pub));
+  TempFile binary(BinarySigned(big));
+  EXPECT_TRUE(VerifySignedFile(binary.path(), TestSignerKey().pub));
+  TempFile text(TextSigned(big));
+  EXPECT_TRUE(VerifySignedFile(text.path(), TestSignerKey().pub));
 }
 
 // The covered bytes are hashed piece by piece: lengths at the piece size and one byte either
@@ -180,14 +181,14 @@ TEST(VerifySignedFileTest, SignedLengthsAroundTheHashChunk) {
   for (size_t length : {c - 1, c, c + 1, 2 * c}) {
     SCOPED_TRACE(length);
     const Bytes signedFile = BinarySigned(Sample(length));
-    test::ScratchFile file(signedFile);
-    EXPECT_TRUE(VerifySignedFile(file.path(), TestKey().pub));
+    TempFile file(signedFile);
+    EXPECT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub));
     for (size_t at : {c - 1, c, length - 1}) {
       if (at >= length) continue;
       Bytes changed = signedFile;
       changed[at] ^= 1;
       file.Rewrite(changed);
-      EXPECT_FALSE(VerifySignedFile(file.path(), TestKey().pub)) << "byte " << at;
+      EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub)) << "byte " << at;
     }
   }
 }
@@ -201,9 +202,9 @@ TEST(VerifySignedFileTest, TextKindFilteredBytesStraddlePieces) {
     const std::string line = "Key" + std::to_string(lines.size()) + "=Value\r\n";
     lines.insert(lines.end(), line.begin(), line.end());
   }
-  const Bytes trailer = sfxpack::MakeTextDsaTrailer(TestKey(), lines.data(), lines.size());
-  test::ScratchFile file(Concat(lines, trailer));
-  ASSERT_TRUE(VerifySignedFile(file.path(), TestKey().pub));
+  const Bytes trailer = sfxpack::MakeTextDsaTrailer(TestSignerKey(), lines.data(), lines.size());
+  TempFile file(Concat(lines, trailer));
+  ASSERT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub));
 
   // Filler that the filter drops, put just before the boundary, shifts the printable bytes
   // across it; the verdict stays.
@@ -212,7 +213,7 @@ TEST(VerifySignedFileTest, TextKindFilteredBytesStraddlePieces) {
     shifted.insert(shifted.begin() + (c - 3), filler, 0x0A);
     shifted.insert(shifted.begin() + (c - 3), 0xC3);
     file.Rewrite(Concat(shifted, trailer));
-    EXPECT_TRUE(VerifySignedFile(file.path(), TestKey().pub)) << filler;
+    EXPECT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub)) << filler;
   }
   // A printable change right at the boundary, on either side, is seen.
   for (size_t at : {c - 1, c}) {
@@ -220,36 +221,36 @@ TEST(VerifySignedFileTest, TextKindFilteredBytesStraddlePieces) {
     if (changed[at] < 0x20) continue;
     changed[at] = changed[at] == 'A' ? 'B' : 'A';
     file.Rewrite(Concat(changed, trailer));
-    EXPECT_FALSE(VerifySignedFile(file.path(), TestKey().pub)) << "byte " << at;
+    EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub)) << "byte " << at;
   }
 }
 
 TEST(VerifySignedFileTest, BytesAfterTheTrailerDoNotCount) {
   for (uint32_t padding : {0u, 5u, 7u}) {
     uint32_t length = 0;
-    test::ScratchFile pe(test::MakeSignedPe(0x240, padding, &length));
-    EXPECT_TRUE(VerifySignedFile(pe.path(), TestKey().pub)) << padding;
+    TempFile pe(test::MakeSignedPe(0x240, padding, &length));
+    EXPECT_TRUE(VerifySignedFile(pe.path(), TestSignerKey().pub)) << padding;
   }
   const Bytes text = TextSigned(ToBytes("setup.ini line\r\n"));
-  test::ScratchFile tail99(Concat(text, Bytes(99, 'z')));
-  EXPECT_TRUE(VerifySignedFile(tail99.path(), TestKey().pub));
-  test::ScratchFile tail100(Concat(text, Bytes(100, 'z')));
-  EXPECT_FALSE(VerifySignedFile(tail100.path(), TestKey().pub));  // no trailer found
+  TempFile tail99(Concat(text, Bytes(99, 'z')));
+  EXPECT_TRUE(VerifySignedFile(tail99.path(), TestSignerKey().pub));
+  TempFile tail100(Concat(text, Bytes(100, 'z')));
+  EXPECT_FALSE(VerifySignedFile(tail100.path(), TestSignerKey().pub));  // no trailer found
 }
 
 TEST(VerifySignedFileTest, TextKindIgnoresLineBreaksTabsAndHighBytesOnly) {
   const Bytes lines = ToBytes("[Setup]\r\nName=Example\r\nPath=C:\\Program Files\r\n");
-  const Bytes trailer = sfxpack::MakeTextDsaTrailer(TestKey(), lines.data(), lines.size());
-  test::ScratchFile file(Concat(lines, trailer));
-  ASSERT_TRUE(VerifySignedFile(file.path(), TestKey().pub));
+  const Bytes trailer = sfxpack::MakeTextDsaTrailer(TestSignerKey(), lines.data(), lines.size());
+  TempFile file(Concat(lines, trailer));
+  ASSERT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub));
 
   // Removing or adding CR, LF, tab, other controls or high bytes keeps the verdict.
   Bytes unix = ToBytes("[Setup]\nName=Example\nPath=C:\\Program Files\n");
   file.Rewrite(Concat(unix, trailer));
-  EXPECT_TRUE(VerifySignedFile(file.path(), TestKey().pub));
+  EXPECT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub));
   Bytes noisy = ToBytes("\xef\xbb\xbf[Setup]\t\r\nName=Example\x01\r\nPath=C:\\Program Files\xa0\r\n\r\n");
   file.Rewrite(Concat(noisy, trailer));
-  EXPECT_TRUE(VerifySignedFile(file.path(), TestKey().pub));
+  EXPECT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub));
 
   // Any printable change does not.
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -257,32 +258,32 @@ TEST(VerifySignedFileTest, TextKindIgnoresLineBreaksTabsAndHighBytesOnly) {
     Bytes changed = lines;
     changed[i] = changed[i] == 'A' ? 'B' : 'A';
     file.Rewrite(Concat(changed, trailer));
-    EXPECT_FALSE(VerifySignedFile(file.path(), TestKey().pub)) << "byte " << i;
+    EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub)) << "byte " << i;
   }
   Bytes spaced = lines;
   spaced.insert(spaced.begin() + 3, ' ');
   file.Rewrite(Concat(spaced, trailer));
-  EXPECT_FALSE(VerifySignedFile(file.path(), TestKey().pub));
+  EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub));
 }
 
 TEST(VerifySignedFileTest, RefusesMd5TrailersMissingFilesAndUnsignedFiles) {
   const Bytes data = ToBytes("readme text\n");
   const Bytes md5 = Concat(data, sfxpack::MakeTextMd5Trailer(data.data(), data.size()));
-  test::ScratchFile file(md5);
+  TempFile file(md5);
   SignatureKind kind;
   ASSERT_TRUE(FindSignatureTrailer(file.path(), nullptr, &kind, nullptr));
   EXPECT_EQ(SignatureKind::TextMd5, kind);
-  EXPECT_FALSE(VerifySignedFile(file.path(), TestKey().pub));
+  EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub));
 
   // A text DSA trailer whose hex payload is not hexadecimal is found but does not verify.
   Bytes badHex = TextSigned(data);
   badHex[data.size() + 8] = 'x';
   file.Rewrite(badHex);
-  EXPECT_FALSE(VerifySignedFile(file.path(), TestKey().pub));
+  EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub));
 
   file.Rewrite(Sample(500));
-  EXPECT_FALSE(VerifySignedFile(file.path(), TestKey().pub));
-  EXPECT_FALSE(VerifySignedFile((std::string(file.path()) + ".missing").c_str(), TestKey().pub));
+  EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub));
+  EXPECT_FALSE(VerifySignedFile((std::string(file.path()) + ".missing").c_str(), TestSignerKey().pub));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <new>
 
+#include "sfxstub/io/win32_handle.h"
 #include "sfxstub/ui/progress_bar.h"
 
 namespace sfx {
@@ -24,22 +25,6 @@ constexpr uint32_t kMarqueePeriodMs = 100;
 // Removes WS_BORDER | WS_DLGFRAME (the caption), WS_SYSMENU, WS_MINIMIZEBOX and WS_MAXIMIZEBOX;
 // keeps WS_THICKFRAME.
 constexpr DWORD kFrameStyleMask = 0xFF34FFFF;
-
-class UniqueHandle {
- public:
-  UniqueHandle() = default;
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { Reset(nullptr); }
-  void Reset(HANDLE h) {
-    if (handle_) CloseHandle(handle_);
-    handle_ = h;
-  }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 // The process-wide state. Everything the two threads share is a single atomic word. The layout
 // and the wanted bar are stored before CreateThread, so the UI thread sees them.
@@ -63,9 +48,9 @@ struct ProgressUi {
   std::atomic<void (*)()> beforeLoop{nullptr};
   // Main thread only. `ready` is set by the UI thread once it has its message queue; it is
   // closed only after that thread has ended.
-  UniqueHandle thread;
+  ScopedHandle thread;
   DWORD threadId = 0;
-  UniqueHandle ready;
+  ScopedHandle ready;
 };
 
 ProgressUi g_ui;
@@ -186,7 +171,7 @@ int StartProgressThread(int animationId, const char* title, int animationMargin,
   g_ui.barWidth.store(barWidth);
   g_ui.barHeight.store(barHeight);
   g_ui.state.store(-1);
-  if (g_ui.thread.get()) return 0;  // one window per process
+  if (g_ui.thread.Get()) return 0;  // one window per process
 
   // A WM_QUIT posted before the UI thread has a message queue would be lost, and the stop would
   // then have to kill the thread. So wait (bounded) until it has its window and queue, or died.
@@ -196,8 +181,8 @@ int StartProgressThread(int animationId, const char* title, int animationMargin,
   if (!thread) return 0;  // not reported: the progress calls find no window and do nothing
   g_ui.thread.Reset(thread);
   g_ui.threadId = id;
-  if (g_ui.ready.get()) {
-    HANDLE waitFor[2] = {g_ui.ready.get(), thread};
+  if (g_ui.ready.Get()) {
+    HANDLE waitFor[2] = {g_ui.ready.Get(), thread};
     WaitForMultipleObjects(2, waitFor, FALSE, kReadyWaitMs);
   }
   return 0;
@@ -222,7 +207,7 @@ void StopProgressThread() {
   // Another thread's window cannot be destroyed from here; this only matters if the caller is
   // the UI thread itself. The window goes away with its thread.
   if (HWND window = g_ui.window.load()) DestroyWindow(window);
-  HANDLE thread = g_ui.thread.get();
+  HANDLE thread = g_ui.thread.Get();
   if (!thread) return;
   PostThreadMessageA(g_ui.threadId, WM_QUIT, 0, 0);
   if (WaitForSingleObject(thread, kStopWaitMs) != WAIT_OBJECT_0) {
@@ -235,9 +220,9 @@ void StopProgressThread() {
     // of a run, cost nothing; the pointer is only forgotten, so nothing can call it.
     g_ui.bar.store(nullptr);
   }
-  g_ui.thread.Reset(nullptr);
+  g_ui.thread.Reset();
   g_ui.threadId = 0;
-  g_ui.ready.Reset(nullptr);
+  g_ui.ready.Reset();
 }
 
 DWORD WINAPI ProgressThreadProc(LPVOID) {
@@ -259,7 +244,7 @@ DWORD WINAPI ProgressThreadProc(LPVOID) {
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
   }
-  if (HANDLE ready = g_ui.ready.get()) SetEvent(ready);
+  if (HANDLE ready = g_ui.ready.Get()) SetEvent(ready);
   if (auto hook = g_ui.beforeLoop.load()) hook();
 
   // GetMessageA answers -1 on an error; that must end the loop too, not spin it.

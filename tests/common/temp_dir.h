@@ -1,4 +1,5 @@
-// A scratch folder for one test, removed with everything in it when the test ends.
+// The tests' one scratch-folder helper: TempDir, a folder for one test, removed with everything
+// in it when the test ends; TempFile, a single file in a folder of its own.
 #ifndef SFXSTUB_TESTS_COMMON_TEMP_DIR_H_
 #define SFXSTUB_TESTS_COMMON_TEMP_DIR_H_
 
@@ -41,6 +42,7 @@ class TempDir {
   std::string Path(const std::string& name) const {
     return (std::filesystem::path(path_) / name).string();
   }
+  std::string operator/(const std::string& name) const { return Path(name); }
   std::string Write(const std::string& name, const std::string& content) const {
     return Write(name, std::vector<uint8_t>(content.begin(), content.end()));
   }
@@ -56,6 +58,18 @@ class TempDir {
   }
 
  private:
+  std::string path_;
+};
+
+// One file, alone in a TempDir of its own; `Rewrite` replaces its contents.
+class TempFile {
+ public:
+  explicit TempFile(const std::vector<uint8_t>& contents) : path_(dir_.Write("file.bin", contents)) {}
+  const char* path() const { return path_.c_str(); }
+  void Rewrite(const std::vector<uint8_t>& contents) const { dir_.Write("file.bin", contents); }
+
+ private:
+  TempDir dir_;  // made before path_
   std::string path_;
 };
 

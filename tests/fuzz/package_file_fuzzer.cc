@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
 
 namespace {

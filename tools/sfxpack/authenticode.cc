@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/io/memory_stream.h"
 #include "sfxstub/signing/signature_trailer.h"
 #include "sfxstub/signing/signature_verify.h"
 #include "tools/sfxpack/dsa_signer.h"

@@ -2,6 +2,7 @@
 // every listed file, copied unchanged, with their times. --decode then inflates each extracted
 // package file to its content.
 #include <sys/stat.h>
+#include <utime.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -10,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/archive/lowlevel_io.h"
-#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/signing/signature_verify.h"
@@ -51,10 +51,10 @@ bool DecodeInPlace(const std::string& path, uint32_t time, std::string* error) {
   bool written = WriteFileAtomically(path, content, length, error);
   delete[] content;
   if (!written) return false;
-  struct _utimbuf times;
+  struct utimbuf times;
   times.actime = static_cast<time_t>(time);
   times.modtime = static_cast<time_t>(time);
-  _utime(path.c_str(), &times);
+  utime(path.c_str(), &times);
   return true;
 }
 
@@ -94,8 +94,8 @@ int RunExtract(int argc, char** argv) {
   sfx::SfxArchive archive(key);
   int32_t result = archive.Open(path);
   if (result != 0) {
-    return Fail(path + " is not a valid package signed with this key (error " +
-                    std::to_string(result) + ")", 1);
+    return Fail(path + " is not a valid package signed with this key (" +
+                    archive.LastStatus().ToString() + ")", 1);
   }
   // The stub writes names as they stand into its own fresh folder; on this machine a signed but
   // careless package must not write outside the target folder.
@@ -107,9 +107,9 @@ int RunExtract(int argc, char** argv) {
     return Fail("cannot create " + folder + ": " + std::strerror(errno), 2);
   }
   result = archive.ExtractMainProgram(sfx::JoinTargetPath(folder, "setup.ovr"));
-  if (result != 0) return Fail("cannot extract the main program (error " + std::to_string(result) + ")", 1);
+  if (result != 0) return Fail("cannot extract the main program (" + archive.LastStatus().ToString() + ")", 1);
   result = archive.ExtractFiles(folder);
-  if (result != 0) return Fail("cannot extract the listed files (error " + std::to_string(result) + ")", 1);
+  if (result != 0) return Fail("cannot extract the listed files (" + archive.LastStatus().ToString() + ")", 1);
 
   if (decode) {
     // The last record of a name is what stands on disk.

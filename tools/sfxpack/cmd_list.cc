@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/signing/signature_verify.h"
@@ -95,8 +95,10 @@ int RunList(int argc, char** argv) {
   // The reader looked at the file again; it must be the one read above.
   if (result == 0 && bytes.size() < archive.SignedLength()) result = sfx::kErrorFileInvalid;
   if (result != 0) {
-    std::fprintf(stderr, "sfxpack: %s is not a valid package (error %d)\n", path.c_str(),
-                 static_cast<int>(result));
+    const std::string why = result == archive.LastStatus().code()
+                                ? archive.LastStatus().ToString()
+                                : "error " + std::to_string(result) + ": the package changed while it was read";
+    std::fprintf(stderr, "sfxpack: %s is not a valid package (%s)\n", path.c_str(), why.c_str());
     return 1;
   }
   std::printf("stub: %s\n", DescribeStubKind(GetStubKind(bytes.data(), bytes.size())));

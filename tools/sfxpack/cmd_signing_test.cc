@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "sfxstub/signing/signature_verify.h"
+#include "tests/common/temp_dir.h"
 #include "tools/sfxpack/signing_test_support.h"
 
 namespace sfxpack {
@@ -12,7 +13,6 @@ namespace {
 
 using test::FileExists;
 using test::ReadBytes;
-using test::ScratchDir;
 using test::Shell;
 
 const std::string kTestPrivate = std::string("'") + SFXSTUB_TEST_PRIVATE_KEY + "'";
@@ -22,7 +22,7 @@ int Sfxpack(const std::string& args, std::string* output = nullptr) {
 }
 
 TEST(SfxpackSigningTest, KeygenWritesAPairOpenSslReadsAndKeepsExistingFiles) {
-  ScratchDir dir;
+  sfx::TempDir dir;
   std::string out;
   ASSERT_EQ(0, Sfxpack("keygen " + dir / "k", &out)) << out;
   EXPECT_EQ(0, Shell("openssl pkey -in " + dir / "k.pem" + " -noout"));
@@ -49,7 +49,7 @@ TEST(SfxpackSigningTest, KeygenWritesAPairOpenSslReadsAndKeepsExistingFiles) {
 }
 
 TEST(SfxpackSigningTest, SignAndVerifyEachKind) {
-  ScratchDir dir;
+  sfx::TempDir dir;
   std::string out;
   test::WriteBytes(dir / "in.txt", {'a', '\r', '\n', 'b', '\n'});
   const auto original = ReadBytes(dir / "in.txt");
@@ -87,7 +87,7 @@ TEST(SfxpackSigningTest, SignAndVerifyEachKind) {
 }
 
 TEST(SfxpackSigningTest, BadInputIsRefusedAndNothingIsWritten) {
-  ScratchDir dir;
+  sfx::TempDir dir;
   std::string out;
   ASSERT_EQ(0, Shell("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out " + dir / "rsa.pem"));
   ASSERT_EQ(0, Shell("openssl pkey -in " + kTestPrivate + " -pubout -out " + dir / "pub.pem"));
@@ -159,7 +159,7 @@ TEST(SfxpackSigningKnownLimit, LooseFileSignatureHoldsForTheMd5CollisionTwin) {
   sfx::Md5Digest(b, twin.data(), 128);
   ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "not an MD5 collision";
 
-  ScratchDir dir;
+  sfx::TempDir dir;
   std::string out;
   test::WriteBytes(dir / "harmless", harmless);
   test::WriteBytes(dir / "twin", twin);

@@ -8,12 +8,12 @@
 
 #include <cstring>
 
+#include "tests/common/temp_dir.h"
 #include "tools/sfxpack/signing_test_support.h"
 
 namespace sfxpack {
 namespace {
 
-using test::ScratchDir;
 using test::Shell;
 
 const std::string kTestPrivate = SFXSTUB_TEST_PRIVATE_KEY;
@@ -33,7 +33,7 @@ TEST(DsaKeyTest, ReadsEveryFormOpenSslWrites) {
   EXPECT_EQ(0x80, expected.p[0] & 0x80);  // full 1024 bits, big-endian
   EXPECT_EQ(0x80, expected.q[0] & 0x80);
 
-  ScratchDir dir;
+  sfx::TempDir dir;
   const std::string in = "'" + kTestPrivate + "'";
   ASSERT_EQ(0, Shell("openssl pkey -in " + in + " -outform DER -out " + dir / "p8.der"));
   ASSERT_EQ(0, Shell("openssl pkey -in " + in + " -traditional -out " + dir / "trad.pem"));
@@ -59,7 +59,7 @@ TEST(DsaKeyTest, WrittenPemRoundTripsAndOpenSslReadsIt) {
   DsaPrivateKey key;
   std::string error;
   ASSERT_TRUE(LoadDsaPrivateKey(kTestPrivate, &key, &error)) << error;
-  ScratchDir dir;
+  sfx::TempDir dir;
   const std::string priv = PrivateKeyToPem(key), pub = PublicKeyToPem(key.pub);
   test::WriteBytes(dir / "k.pem", std::vector<uint8_t>(priv.begin(), priv.end()));
   test::WriteBytes(dir / "k.pub.pem", std::vector<uint8_t>(pub.begin(), pub.end()));
@@ -101,7 +101,7 @@ std::vector<uint8_t> OddSizedPublicKey(unsigned pBits, unsigned qBits) {
 }
 
 TEST(DsaKeyTest, RefusesKeysTheStubCannotUse) {
-  ScratchDir dir;
+  sfx::TempDir dir;
   ASSERT_EQ(0, Shell("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out " + dir / "rsa.pem"));
   ASSERT_EQ(0, Shell("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out " + dir / "ec.pem"));
   ASSERT_EQ(0, Shell("openssl genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:2048 "

@@ -82,7 +82,9 @@ void AppendHex(std::vector<uint8_t>* out, const uint8_t* bytes, size_t n) {
   }
 }
 
-void AppendMagic(std::vector<uint8_t>* out, const char* magic) { out->insert(out->end(), magic, magic + 8); }
+void AppendMagic(std::vector<uint8_t>* out, const char* magic) {
+  out->insert(out->end(), magic, magic + sfx::kTrailerMagicSize);
+}
 
 }  // namespace
 

@@ -10,12 +10,12 @@
 
 #include "sfxstub/signing/signature_trailer.h"
 #include "sfxstub/signing/signature_verify.h"
+#include "tests/common/temp_dir.h"
 #include "tools/sfxpack/signing_test_support.h"
 
 namespace sfxpack {
 namespace {
 
-using test::ScratchDir;
 using test::Shell;
 
 const std::string kTestPrivate = SFXSTUB_TEST_PRIVATE_KEY;
@@ -60,7 +60,7 @@ std::vector<uint8_t> Digest(const std::string& text) {
 }
 
 // Our signature verifies with OpenSSL over the raw 16-byte digest; a changed one does not.
-void ExpectOpenSslAccepts(const ScratchDir& dir, const std::string& privatePem, const DsaPrivateKey& key) {
+void ExpectOpenSslAccepts(const sfx::TempDir& dir, const std::string& privatePem, const DsaPrivateKey& key) {
   const std::vector<uint8_t> digest = Digest("cross-check " + privatePem);
   uint8_t signature[40];
   SignDigest(key, digest.data(), signature);
@@ -78,12 +78,12 @@ void ExpectOpenSslAccepts(const ScratchDir& dir, const std::string& privatePem, 
 }
 
 TEST(DsaSignerTest, OpenSslVerifiesOurSignatures) {
-  ScratchDir dir;
+  sfx::TempDir dir;
   ExpectOpenSslAccepts(dir, "'" + kTestPrivate + "'", LoadKey(kTestPrivate));
 }
 
 TEST(DsaSignerTest, WeVerifyOpenSslSignatures) {
-  ScratchDir dir;
+  sfx::TempDir dir;
   const DsaPrivateKey key = LoadKey(kTestPrivate);
   for (const char* text : {"one", "two", "three"}) {
     const std::vector<uint8_t> digest = Digest(text);
@@ -98,7 +98,7 @@ TEST(DsaSignerTest, WeVerifyOpenSslSignatures) {
 }
 
 TEST(DsaSignerTest, KeysMadeByOpenSslSignAndVerify) {
-  ScratchDir dir;
+  sfx::TempDir dir;
   ASSERT_EQ(0, Shell("openssl genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 "
                      "-pkeyopt dsa_paramgen_q_bits:160 -out " + dir / "params.pem"));
   ASSERT_EQ(0, Shell("openssl genpkey -paramfile " + dir / "params.pem" + " -out " + dir / "key.pem"));

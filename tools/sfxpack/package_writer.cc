@@ -6,6 +6,8 @@
 #include <set>
 #include <utility>
 
+#include "sfxstub/format/package_format.h"
+
 namespace sfxpack {
 
 // Chosen to differ from every magic of the format ("OLMsetup...", "OLMSign...", "OLM_MD5a"), so
@@ -14,9 +16,7 @@ const char kSaltMagic[kSaltMagicSize + 1] = "sfxpack.salt.v1.";
 
 namespace {
 
-constexpr char kCompressedMagic[] = "OLMsetupFPkgFile";
-constexpr size_t kMagicSize = 16;
-constexpr size_t kTrailerSize = 48;
+constexpr size_t kTrailerSize = sfx::kBinaryTrailerSize;
 
 uint32_t LoadU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -54,7 +54,7 @@ bool MakePackageFileBody(const uint8_t* content, size_t size, std::vector<uint8_
     *error = "compressed file too large for a package (4 GiB or more)";
     return false;
   }
-  std::vector<uint8_t> body(kCompressedMagic, kCompressedMagic + kMagicSize);
+  std::vector<uint8_t> body(sfx::CompressedPackageMagic(), sfx::CompressedPackageMagic() + sfx::kPackageMagicSize);
   AppendU32(&body, static_cast<uint32_t>(size));
   AppendU32(&body, static_cast<uint32_t>(storedSize));
   body.insert(body.end(), packed.begin(), packed.begin() + static_cast<ptrdiff_t>(storedSize));
@@ -76,24 +76,24 @@ void AppendChunk(std::vector<uint8_t>* out, const char* tag, const void* payload
 std::vector<uint8_t> MakeCatalog(const std::string& mode, const std::string& commandTemplate,
                                  ObjectRange main, const std::vector<CatalogEntry>& files) {
   std::vector<uint8_t> catalog;
-  AppendTextChunk(&catalog, "MODE", mode);
-  AppendTextChunk(&catalog, "CMDL", commandTemplate);
+  AppendTextChunk(&catalog, sfx::kModeTag, mode);
+  AppendTextChunk(&catalog, sfx::kCommandTemplateTag, commandTemplate);
   std::vector<uint8_t> range;
   AppendU32(&range, main.offset);
   AppendU32(&range, main.size);
-  AppendChunk(&catalog, "CMDP", range);
+  AppendChunk(&catalog, sfx::kMainRangeTag, range);
   std::vector<uint8_t> list;
   for (const CatalogEntry& file : files) {
     std::vector<uint8_t> entry;
-    AppendTextChunk(&entry, "NAME", file.name);
+    AppendTextChunk(&entry, sfx::kNameTag, file.name);
     std::vector<uint8_t> pointer;
     AppendU32(&pointer, file.range.offset);
     AppendU32(&pointer, file.range.size);
     AppendU32(&pointer, file.time);
-    AppendChunk(&entry, "PTRL", pointer);
-    AppendChunk(&list, "FILE", entry);
+    AppendChunk(&entry, sfx::kFileRangeTag, pointer);
+    AppendChunk(&list, sfx::kFileTag, entry);
   }
-  AppendChunk(&catalog, "LIST", list);
+  AppendChunk(&catalog, sfx::kFileListTag, list);
   return catalog;
 }
 
@@ -158,7 +158,7 @@ bool PackageBuilder::AddRawFile(const uint8_t* content, size_t size, ObjectRange
 bool PackageBuilder::AddArchiveTrailer(uint32_t catalogOffset, const char* magic) {
   std::vector<uint8_t> trailer;
   AppendU32(&trailer, catalogOffset);
-  trailer.insert(trailer.end(), magic, magic + kMagicSize);
+  trailer.insert(trailer.end(), magic, magic + sfx::kArchiveMagicSize);
   return Append(trailer.data(), trailer.size(), false, nullptr);
 }
 

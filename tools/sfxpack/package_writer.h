@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/format/package_format.h"
+
 namespace sfxpack {
 
 // Makes the 48-byte binary trailer ("OLMSignd") that signs data[0, length).
@@ -89,7 +91,7 @@ class PackageBuilder {
   // `content` unchanged followed by its own trailer.
   bool AddRawFile(const uint8_t* content, size_t size, ObjectRange* range);
   // The 20-byte archive trailer: the catalog offset, then `magic` (16 bytes).
-  bool AddArchiveTrailer(uint32_t catalogOffset, const char* magic = "OLMsetupSelfExt2");
+  bool AddArchiveTrailer(uint32_t catalogOffset, const char* magic = sfx::kArchiveMagic);
   // The closing signature over every byte so far.
   bool AddClosingSignature();
   // The usual end: `catalog` as a package file, the archive trailer, the closing signature.

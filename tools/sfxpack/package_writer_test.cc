@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/signing/signature_verify.h"

@@ -1,4 +1,5 @@
-// Scratch folders and shell helpers for the sfxpack signing tests (native only). Header-only:
+// Shell and file helpers for the sfxpack signing tests (native only; scratch folders are
+// tests/common/temp_dir.h's). Header-only:
 // every .cc here but main.cc and the *_test.cc files goes into sfxpack_lib.
 #ifndef SFXSTUB_TOOLS_SFXPACK_SIGNING_TEST_SUPPORT_H_
 #define SFXSTUB_TOOLS_SFXPACK_SIGNING_TEST_SUPPORT_H_
@@ -20,30 +21,6 @@ namespace test {
 
 // Runs a shell command; returns its exit status (or -1), both output streams in `output`.
 inline int Shell(const std::string& command, std::string* output = nullptr);
-
-// A fresh folder under the test temporary folder, removed with everything in it at the end.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-inline ScratchDir::ScratchDir() {
-  std::string base = ::testing::TempDir() + "sfxpack_signing_XXXXXX";
-  std::vector<char> name(base.begin(), base.end());
-  name.push_back('\0');
-  if (!::mkdtemp(name.data())) ADD_FAILURE() << "cannot make a scratch folder";
-  path_ = name.data();
-}
-
-inline ScratchDir::~ScratchDir() { Shell("rm -rf '" + path_ + "'"); }
 
 inline int Shell(const std::string& command, std::string* output) {
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");

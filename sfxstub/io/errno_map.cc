@@ -1,4 +1,4 @@
-#include "sfxstub/archive/errno_map.h"
+#include "sfxstub/io/errno_map.h"
 
 #include <cerrno>
 

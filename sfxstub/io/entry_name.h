@@ -18,8 +18,8 @@
 // breaks a rule still makes some piece break it (its last piece keeps its trailing '.' or ' ',
 // a ':' lands in some piece, and ".." or a device name holds no '\'), so the check can only err
 // towards refusing.
-#ifndef SFXSTUB_ARCHIVE_ENTRY_NAME_H_
-#define SFXSTUB_ARCHIVE_ENTRY_NAME_H_
+#ifndef SFXSTUB_IO_ENTRY_NAME_H_
+#define SFXSTUB_IO_ENTRY_NAME_H_
 
 #include <string>
 
@@ -29,4 +29,4 @@ bool StaysInFolder(const std::string& name);
 
 }  // namespace sfx
 
-#endif  // SFXSTUB_ARCHIVE_ENTRY_NAME_H_
+#endif  // SFXSTUB_IO_ENTRY_NAME_H_

@@ -1,4 +1,4 @@
-#include "sfxstub/archive/entry_name.h"
+#include "sfxstub/io/entry_name.h"
 
 #include <cctype>
 #include <cstring>

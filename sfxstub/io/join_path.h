@@ -1,8 +1,8 @@
 // JoinPath(folder, name): the name alone if the folder is empty; otherwise the folder, a
 // backslash unless the folder already ends with one or the name begins with one, then the name.
 // An empty name gives the folder alone.
-#ifndef SFXSTUB_ARCHIVE_JOIN_PATH_H_
-#define SFXSTUB_ARCHIVE_JOIN_PATH_H_
+#ifndef SFXSTUB_IO_JOIN_PATH_H_
+#define SFXSTUB_IO_JOIN_PATH_H_
 
 #include <string>
 
@@ -12,4 +12,4 @@ std::string JoinPath(const std::string& folder, const std::string& name);
 
 }  // namespace sfx
 
-#endif  // SFXSTUB_ARCHIVE_JOIN_PATH_H_
+#endif  // SFXSTUB_IO_JOIN_PATH_H_

@@ -1,4 +1,4 @@
-#include "sfxstub/archive/join_path.h"
+#include "sfxstub/io/join_path.h"
 
 namespace sfx {
 

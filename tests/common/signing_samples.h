@@ -1,38 +1,22 @@
-// Helpers shared by the signing tests: the test signer's key, scratch files and signed samples.
-#ifndef SFXSTUB_SIGNING_SIGNING_TEST_UTIL_H_
-#define SFXSTUB_SIGNING_SIGNING_TEST_UTIL_H_
+// Byte strings and signed samples for the signing tests. (Scratch files and the test signer's
+// key: temp_dir.h and test_signer.h beside this file.)
+#ifndef SFXSTUB_TESTS_COMMON_SIGNING_SAMPLES_H_
+#define SFXSTUB_TESTS_COMMON_SIGNING_SAMPLES_H_
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "tools/sfxpack/dsa_key.h"
 
 namespace sfx {
 namespace test {
 
 using Bytes = std::vector<uint8_t>;
 
-// The private key of the test signer (SFXSTUB_TEST_PRIVATE_KEY), loaded once.
-const sfxpack::DsaPrivateKey& TestKey();
-
 Bytes ToBytes(const std::string& text);
 Bytes Concat(Bytes a, const Bytes& b);
-
-// A file in the test's temporary folder, removed again when the holder goes.
-class ScratchFile {
- public:
-  explicit ScratchFile(const Bytes& contents);
-  ~ScratchFile();
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-
-  const char* path() const { return path_.c_str(); }
-  void Rewrite(const Bytes& contents) const;
-
- private:
-  std::string path_;
-};
+// `n` bytes as lower-case hexadecimal.
+std::string Hex(const uint8_t* bytes, size_t n);
 
 // Which optional header a made-up PE file carries. `Unmarked` is a PE32 layout whose magic
 // field holds neither 0x10B nor 0x20B (the finder takes it as PE32).
@@ -51,4 +35,4 @@ Bytes MakeSignedPe(uint32_t objectSize, uint32_t padding, uint32_t* signedLength
 }  // namespace test
 }  // namespace sfx
 
-#endif  // SFXSTUB_SIGNING_SIGNING_TEST_UTIL_H_
+#endif  // SFXSTUB_TESTS_COMMON_SIGNING_SAMPLES_H_

@@ -1,12 +1,8 @@
-#include "sfxstub/archive/file_stream.h"
+#include "sfxstub/io/file_stream.h"
 
 namespace sfx {
 
 FileStream::~FileStream() = default;
-
-bool FileStream::Read(void*, uint32_t, uint32_t*) { return false; }
-
-uint32_t FileStream::Size() { return size; }
 
 // Each byte is read on its own and the result of Read is not looked at: the byte stays 0 when
 // nothing could be read, which the chunk readers rely on at the end of a memory stream.

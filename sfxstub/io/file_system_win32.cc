@@ -1,22 +1,24 @@
-#include "sfxstub/archive/package_open.h"
-
-#include <cerrno>
-
-#include "sfxstub/archive/lowlevel_io.h"
-
-#if defined(_WIN32)
+// The Windows file system: the C runtime's low-level calls, and the package opened with
+// CreateFileA sharing with readers only (file_system.h says why).
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <sys/utime.h>
 #include <windows.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
-#endif
+
+#include "sfxstub/io/file_system.h"
+#include "sfxstub/io/join_path.h"
+#include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
-
-#if defined(_WIN32)
 
 namespace {
 
@@ -66,29 +68,8 @@ int Fail(DWORD error) {
   return -1;
 }
 
-// A kernel handle closed with CloseHandle unless handed on.
-class OwnedHandle {
- public:
-  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-  ~OwnedHandle() {
-    if (Valid()) CloseHandle(handle_);
-  }
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE Get() const { return handle_; }
-  HANDLE Release() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-
- private:
-  HANDLE handle_;
-};
-
 // A runtime file handle over `handle`, which it then owns (closed with it, also on failure).
-int WrapHandle(OwnedHandle* handle) {
+int WrapHandle(ScopedHandle* handle) {
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle->Get()), _O_RDONLY | _O_BINARY);
   if (fd == -1) return Fail(ERROR_TOO_MANY_OPEN_FILES);
   handle->Release();
@@ -179,32 +160,60 @@ void SetAlwaysCopyForTesting(bool always) { alwaysCopy.store(always); }
 
 }  // namespace internal
 
-int OpenPackageForReading(const char* path) {
+namespace {
+
+// The package as OpenForReading describes it.
+int OpenPackage(const char* path) {
   // Readers only: writers are locked out while this handle lives, and an open writer makes the
   // open fail. No inheritance (null security attributes): the setup program has no use for it.
-  OwnedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  ScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return Fail(GetLastError());
   if (!alwaysCopy.load() && !internal::IsRemotePath(path)) return WrapHandle(&file);
 
   // A server need not honour the sharing: read its bytes once, into a copy only we can reach.
   DWORD error = 0;
-  OwnedHandle copy(CreatePrivateFile(&error));
+  ScopedHandle copy(CreatePrivateFile(&error));
   if (!copy.Valid()) return Fail(error);
   error = CopyAll(file.Get(), copy.Get());
   if (error != 0) return Fail(error);
   return WrapHandle(&copy);
 }
 
-#else  // !_WIN32
 
-namespace internal {
-bool IsRemotePath(const std::string&) { return false; }
-void SetAlwaysCopyForTesting(bool) {}
-}  // namespace internal
+class Win32FileSystem : public FileSystem {
+ public:
+  int OpenForReading(const char* path) override { return OpenPackage(path); }
+  int Create(const char* path) override {
+    return _open(path, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+  }
+  int64_t Read(int file, void* buffer, uint32_t count) override { return _read(file, buffer, count); }
+  int64_t Write(int file, const void* buffer, uint32_t count) override {
+    return _write(file, buffer, count);
+  }
+  int64_t Seek(int file, int64_t offset, int origin) override { return _lseeki64(file, offset, origin); }
+  int SetTimes(int file, uint32_t time) override {
+    // The 64-bit variant: the runtime's 32-bit time_t would refuse every time after 2038.
+    struct __utimbuf64 times;
+    times.actime = static_cast<__time64_t>(time);
+    times.modtime = static_cast<__time64_t>(time);
+    return _futime64(file, &times);
+  }
+  void Close(int file) override { _close(file); }
+  int Remove(const char* path) override { return _unlink(path); }
+};
 
-int OpenPackageForReading(const char* path) { return _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT); }
+}  // namespace
 
-#endif
+FileSystem* FileSystem::Default() {
+  static Win32FileSystem fileSystem;
+  return &fileSystem;
+}
+
+const char kPathSeparator = '\\';
+
+std::string JoinTargetPath(const std::string& folder, const std::string& name) {
+  return JoinPath(folder, name);
+}
 
 }  // namespace sfx

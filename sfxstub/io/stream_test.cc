@@ -5,10 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/archive/disk_stream.h"
-#include "sfxstub/archive/memory_stream.h"
-#include "sfxstub/archive/lowlevel_io.h"
-#include "sfxstub/archive/package_open.h"
+#include "sfxstub/io/disk_stream.h"
+#include "sfxstub/io/memory_stream.h"
+#include "sfxstub/io/file_system.h"
 #include "tests/common/temp_dir.h"
 
 #if defined(_WIN32)
@@ -28,7 +27,7 @@ TEST(DiskStreamTest, OpenTwiceKeepsFirstFileAndReportsInvalidHandle) {
   ASSERT_TRUE(s.OpenRead(a.c_str()));
   EXPECT_EQ(s.Size(), 5u);
   EXPECT_FALSE(s.OpenRead(b.c_str()));
-  EXPECT_EQ(s.LastError, 6u);
+  EXPECT_EQ(s.LastError(), 6u);
   EXPECT_TRUE(s.IsOpen());
   char buf[8] = {};
   uint32_t done = 0;
@@ -41,11 +40,11 @@ TEST(DiskStreamTest, ClosedAndMissingFilesReportWin32Numbers) {
   DiskStream s;
   char c;
   EXPECT_FALSE(s.Read(&c, 1, nullptr));
-  EXPECT_EQ(s.LastError, 6u);
+  EXPECT_EQ(s.LastError(), 6u);
   EXPECT_FALSE(s.Write(&c, 1, nullptr));
-  EXPECT_EQ(s.LastError, 6u);
+  EXPECT_EQ(s.LastError(), 6u);
   EXPECT_FALSE(s.OpenRead(dir.Path("missing.bin").c_str()));
-  EXPECT_EQ(s.LastError, 2u);
+  EXPECT_EQ(s.LastError(), 2u);
   EXPECT_FALSE(s.IsOpen());
   // The stream is usable again after a failed open.
   std::string a = dir.Write("a.bin", "x");
@@ -91,14 +90,10 @@ TEST(DiskStreamTest, ReadBlockPastEndIsZeroFilled) {
   DiskStream s;
   ASSERT_TRUE(s.OpenRead(a.c_str()));
   s.Seek(6, kSeekSet);
-  uint8_t* block = s.ReadBlock(10);
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(std::memcmp(block, "6789\0\0\0\0\0\0", 10), 0);
-  s.ReleaseBlock(block);
-  uint8_t* empty = s.ReadBlock(0);
-  EXPECT_NE(empty, nullptr);
-  s.ReleaseBlock(empty);
-  s.ReleaseBlock(nullptr);
+  Block block = s.ReadBlock(10);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(std::memcmp(block.get(), "6789\0\0\0\0\0\0", 10), 0);
+  EXPECT_TRUE(s.ReadBlock(0));
 }
 
 TEST(DiskStreamTest, SizeFollowsWritesAndKeepsPosition) {
@@ -124,7 +119,9 @@ TEST(DiskStreamTest, SizeFollowsWritesAndKeepsPosition) {
   EXPECT_EQ(s.Size(), 0u);
 }
 
-TEST(MemoryStreamTest, ReadsClampAtEndAndFailPastIt) {
+// The end of the data is no failure, for a memory stream as for a disk stream: a read there
+// moves nothing and says so. Only a detached stream fails, and leaves `done` as it was.
+TEST(MemoryStreamTest, ReadsClampAtEndAndMoveNothingPastIt) {
   uint8_t data[16];
   for (int i = 0; i < 16; ++i) data[i] = static_cast<uint8_t>(i);
   MemoryStream m;
@@ -136,6 +133,15 @@ TEST(MemoryStreamTest, ReadsClampAtEndAndFailPastIt) {
   EXPECT_EQ(done, 4u);
   EXPECT_EQ(out[0], 12);
   done = 77;
+  EXPECT_TRUE(m.Read(out, 1, &done));
+  EXPECT_EQ(done, 0u);
+  m.Seek(40, kSeekSet);
+  done = 77;
+  EXPECT_TRUE(m.Read(out, 1, &done));
+  EXPECT_EQ(done, 0u);
+  EXPECT_EQ(m.Position(), 40u);
+  m.Close();
+  done = 77;
   EXPECT_FALSE(m.Read(out, 1, &done));
   EXPECT_EQ(done, 77u);  // untouched on failure
 }
@@ -145,20 +151,23 @@ TEST(MemoryStreamTest, ReadBlockNeverReachesPastTheBlock) {
   MemoryStream m;
   ASSERT_TRUE(m.Attach(data, 16));
   m.Seek(12, kSeekSet);
-  EXPECT_EQ(m.ReadBlock(5), nullptr);
+  EXPECT_FALSE(m.ReadBlock(5));
   EXPECT_EQ(m.Position(), 12u);
-  EXPECT_EQ(m.ReadBlock(4), data + 12);
+  EXPECT_EQ(m.ReadBlock(4).get(), data + 12);
   EXPECT_EQ(m.Position(), 16u);
-  EXPECT_NE(m.ReadBlock(0), nullptr);  // an empty block at the very end
+  EXPECT_TRUE(m.ReadBlock(0));  // an empty block at the very end
   // Counts near 2^32 must not wrap around the position + count comparison.
   m.Seek(12, kSeekSet);
-  EXPECT_EQ(m.ReadBlock(0xFFFFFFFFu), nullptr);
-  EXPECT_EQ(m.ReadBlock(0xFFFFFFF5u), nullptr);
+  EXPECT_FALSE(m.ReadBlock(0xFFFFFFFFu));
+  EXPECT_FALSE(m.ReadBlock(0xFFFFFFF5u));
   EXPECT_EQ(m.Position(), 12u);
-  m.Seek(40, kSeekSet);  // beyond the end: no block, no read
-  EXPECT_EQ(m.ReadBlock(0), nullptr);
-  uint8_t b;
-  EXPECT_FALSE(m.Read(&b, 1, nullptr));
+  m.Seek(40, kSeekSet);  // beyond the end: no block, no bytes
+  EXPECT_FALSE(m.ReadBlock(0));
+  uint8_t b = 5;
+  uint32_t done = 77;
+  EXPECT_TRUE(m.Read(&b, 1, &done));
+  EXPECT_EQ(0u, done);
+  EXPECT_EQ(5, b);
 }
 
 TEST(MemoryStreamTest, HugeCountsReadAndWriteOnlyWhatIsLeft) {
@@ -184,7 +193,7 @@ TEST(MemoryStreamTest, AttachRulesAndCloseKeepsSize) {
   EXPECT_FALSE(m.Attach(nullptr, 4));
   uint8_t x;
   EXPECT_FALSE(m.Read(&x, 1, nullptr));  // detached
-  EXPECT_EQ(m.ReadBlock(0), nullptr);
+  EXPECT_FALSE(m.ReadBlock(0));
   ASSERT_TRUE(m.Attach(a, 4));
   EXPECT_FALSE(m.Attach(b, 2));
   m.Close();
@@ -219,7 +228,7 @@ TEST(DiskStreamTest, CreateReplacesAndNeverWritesThroughALink) {
   ASSERT_EQ(0, stat(path.c_str(), &st));
   EXPECT_EQ(1000000000, static_cast<long long>(st.st_mtime));
   EXPECT_FALSE(s.SetTimes(1));  // closed
-  EXPECT_EQ(s.LastError, 6u);
+  EXPECT_EQ(s.LastError(), 6u);
 #if !defined(_WIN32)
   // Only the native build can make a link here (Wine makes none from Windows code).
   const std::string target = dir.Write("elsewhere.txt", "keep");
@@ -266,7 +275,7 @@ TEST(PackageOpenTest, ReadersOnlyWhileOpenAndNoOpenUnderAWriter) {
   ASSERT_NE(INVALID_HANDLE_VALUE, writer);
   DiskStream s;
   EXPECT_FALSE(s.OpenRead(path.c_str()));
-  EXPECT_EQ(s.LastError, 5u);  // the runtime's EACCES for a sharing violation
+  EXPECT_EQ(s.LastError(), 5u);  // the runtime's EACCES for a sharing violation
   EXPECT_FALSE(s.IsOpen());
   CloseHandle(writer);
   EXPECT_TRUE(s.OpenRead(path.c_str()));
@@ -307,10 +316,9 @@ TEST(PackageOpenTest, RemotePackageIsReadFromAPrivateCopy) {
   DWORD put = 0;
   ASSERT_TRUE(WriteFile(writer, "CHANGED", 7, &put, nullptr));
   CloseHandle(writer);
-  uint8_t* block = s.ReadBlock(600000);
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(block), 600000), bytes);
-  s.ReleaseBlock(block);
+  Block block = s.ReadBlock(600000);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(block.get()), 600000), bytes);
   // The copy: one more file in TEMP, which no one else can open, not even to read.
   const std::vector<std::string> copies = PrivateCopies();
   ASSERT_EQ(copiesBefore + 1, copies.size());

@@ -1,4 +1,4 @@
-#include "sfxstub/signing/signing_test_util.h"
+#include "tests/common/signing_samples.h"
 #include "tests/common/test_signer.h"
 
 #include <gtest/gtest.h>
@@ -25,30 +25,21 @@ void PutU32(Bytes* b, uint32_t at, uint32_t v) {
 
 }  // namespace
 
-const sfxpack::DsaPrivateKey& TestKey() { return TestSignerKey(); }
-
 Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+std::string Hex(const uint8_t* bytes, size_t n) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    s += kDigits[bytes[i] >> 4];
+    s += kDigits[bytes[i] & 15];
+  }
+  return s;
+}
 
 Bytes Concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-ScratchFile::ScratchFile(const Bytes& contents) {
-  static int counter = 0;
-  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  path_ = ::testing::TempDir() + "sfx_signing_" + (info ? info->name() : "x") + "_" +
-          std::to_string(++counter) + ".bin";
-  Rewrite(contents);
-}
-
-ScratchFile::~ScratchFile() { std::remove(path_.c_str()); }
-
-void ScratchFile::Rewrite(const Bytes& contents) const {
-  std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
-  out.close();
-  EXPECT_TRUE(out) << "cannot write " << path_;
 }
 
 Bytes MakePe(uint32_t objectSize, uint32_t certificateOffset, uint32_t directories,
@@ -77,7 +68,7 @@ Bytes MakePe(uint32_t objectSize, uint32_t certificateOffset, uint32_t directori
 
 Bytes MakeSignedPe(uint32_t objectSize, uint32_t padding, uint32_t* signedLength, PeKind kind) {
   Bytes pe = MakePe(objectSize, objectSize + 48 + padding, 16, 0, kind);
-  pe = Concat(pe, sfxpack::MakeBinaryTrailer(TestKey(), pe.data(), pe.size()));
+  pe = Concat(pe, sfxpack::MakeBinaryTrailer(TestSignerKey(), pe.data(), pe.size()));
   pe.resize(pe.size() + padding, 0);
   for (uint8_t i = 0; i < 40; ++i) pe.push_back(static_cast<uint8_t>(0xA0 + i));  // certificates
   *signedLength = objectSize;
