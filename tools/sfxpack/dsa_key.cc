@@ -9,6 +9,7 @@
 #include <cryptopp/queue.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -234,15 +235,45 @@ void ToPublic(const DsaNumbers& n, sfx::DsaPublicKey* key) {
   n.y.Encode(key->y, sizeof(key->y));
 }
 
+// Key files are a few kilobytes; anything much larger is not a key (a package given by mistake),
+// and anything but a regular file (a folder, a device like /dev/zero that never ends) is refused
+// before it is read: the standard library throws on reading a folder.
+constexpr uintmax_t kMaxKeyFileSize = 1 << 20;
+
 bool ReadKeyFile(const std::string& path, std::vector<uint8_t>* contents, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot read key file " + path;
-    return false;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  std::string why;
+  if (ec) {
+    why = ec.message();
+  } else if (fs::is_directory(status)) {
+    why = "it is a folder";
+  } else if (!fs::is_regular_file(status)) {
+    why = "not a regular file";
+  } else {
+    const uintmax_t size = fs::file_size(path, ec);
+    if (ec) {
+      why = ec.message();
+    } else if (size > kMaxKeyFileSize) {
+      why = "too large for a key file (" + std::to_string(size) + " bytes)";
+    }
   }
-  contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *error = "cannot read key file " + path;
+  if (why.empty()) {
+    try {
+      std::ifstream in(path, std::ios::binary);
+      if (!in) {
+        why = "cannot open it";
+      } else {
+        contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad()) why = "read error";
+      }
+    } catch (const std::exception& e) {
+      why = e.what();
+    }
+  }
+  if (!why.empty()) {
+    *error = "cannot read key file " + path + ": " + why;
     return false;
   }
   return true;
