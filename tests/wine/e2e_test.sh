@@ -36,7 +36,7 @@ W_SRC=$(winpath "$work/pkg dir")
 pack() {
   local main=$1 template=$2; shift 2
   "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$SIGNER_KEY" --main "$main" "$@" \
-    --cmdline "$template" -o "$pkg" || fail "sfxpack pack failed"
+    --cmdline "$template" --force -o "$pkg" || fail "sfxpack pack failed"
 }
 
 # expect_salt yes|no: what `sfxpack list` says about the package's salt block.
@@ -193,7 +193,7 @@ case "$scenario" in
       -subj /CN=sfxstub-test -days 2 2>/dev/null || fail "openssl could not make a certificate"
     pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
     "$SFXPACK" authenticode --cert "$work/ac-cert.pem" --key "$work/ac-key.pem" \
-      --signer-key "$SIGNER_KEY" "$pkg" -o "$pkg.signed" >/dev/null || fail "sfxpack authenticode failed"
+      --signer-key "$SIGNER_KEY" "$pkg" --force -o "$pkg.signed" >/dev/null || fail "sfxpack authenticode failed"
     mv "$pkg.signed" "$pkg"
     expect_salt yes
     run '/verysilent' '7'
