@@ -349,6 +349,12 @@ TEST_F(SfxpackCli, PackRefusesWhatTheStubWouldRefuse) {
   EXPECT_EQ(0, run.status) << run.output;
   EXPECT_TRUE(Has(run, "ANSI code page")) << run.output;
   EXPECT_TRUE(Has(run, "repository's TEST key")) << run.output;
+
+  // Only the stub's own end-to-end tests make such packages, and must ask for them.
+  run = Sfxpack(Pack(dir.Path("refused.exe"), {"--file", "a?b=" + text, "--skip-stub-checks"}));
+  EXPECT_EQ(0, run.status) << run.output;
+  run = Sfxpack(Pack(dir.Path("separator.exe"), {"--file", "a/b=" + text, "--skip-stub-checks"}));
+  EXPECT_EQ(2, run.status) << run.output;
 }
 
 // What the shared reader does with names pack refuses: it refuses to extract them.
