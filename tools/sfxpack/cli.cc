@@ -248,6 +248,16 @@ bool InputFile::ReadAt(uint64_t offset, void* data, size_t size, std::string* er
   return true;
 }
 
+bool ReadPassphrase(const std::string& path, std::string* passphrase, std::string* error) {
+  InputFile file;
+  if (!file.Open("--key-pass-file", path, 64 << 10, error)) return false;
+  std::string text(static_cast<size_t>(file.size()), '\0');
+  if (!file.ReadAt(0, &text[0], text.size(), error)) return false;
+  const size_t end = text.find_first_of("\r\n");
+  *passphrase = text.substr(0, end);
+  return true;
+}
+
 // ---- Outputs -----------------------------------------------------------------------------
 
 bool CheckOutput(const std::string& option, const std::string& path,

@@ -110,6 +110,10 @@ class InputFile {
   int64_t mtime = 0;
 };
 
+// The passphrase in the first line of `path` (given through --key-pass-file), without its line
+// end, as `openssl -passin file:` reads it.
+bool ReadPassphrase(const std::string& path, std::string* passphrase, std::string* error);
+
 // ---- Outputs -----------------------------------------------------------------------------
 
 // Refuses an output that is the same file as one of `inputs` (always), and an existing output

@@ -461,6 +461,29 @@ TEST_F(SfxpackCli, CommandLineConventions) {
   EXPECT_FALSE(std::filesystem::exists(dir.Path("mykey.pem.pem")));
 }
 
+// An encrypted PKCS#8 key is read with the passphrase in a file, and signs exactly as the plain
+// key does.
+TEST_F(SfxpackCli, EncryptedKeysAreReadWithAPassphraseFile) {
+  const std::string pass = dir.Write("pass.txt", std::string("correct horse\n"));
+  const std::string encrypted = dir.Path("enc.pem");
+  ASSERT_EQ(0, test::Shell("openssl pkcs8 -topk8 -v2 aes256 -in " + Quote(kPrivateKey) + " -out " +
+                           Quote(encrypted) + " -passout file:" + Quote(pass)));
+  const std::string plain = MakePackage("plain.exe");
+  std::vector<std::string> args = With(Pack(dir.Path("enc.exe"), {"--file", "readme.txt=" + text}),
+                                       "--key", encrypted);
+  Outcome run = Sfxpack(args);
+  EXPECT_EQ(2, run.status) << run.output;
+  EXPECT_TRUE(Has(run, "give its passphrase with --key-pass-file")) << run.output;
+  args.insert(args.end(), {"--key-pass-file", dir.Write("wrong.txt", std::string("wrong\n"))});
+  run = Sfxpack(args);
+  EXPECT_EQ(2, run.status) << run.output;
+  EXPECT_TRUE(Has(run, "wrong passphrase")) << run.output;
+  args.back() = pass;
+  run = Sfxpack(args);
+  ASSERT_EQ(0, run.status) << run.output;
+  EXPECT_EQ(sfx::TempDir::Read(plain), sfx::TempDir::Read(dir.Path("enc.exe")));
+}
+
 // The JSON outputs carry the documented fields.
 TEST_F(SfxpackCli, JsonOutputs) {
   const std::string package = MakePackage("p.exe");

@@ -43,6 +43,7 @@ const char kPackHelp[] =
     "  --skip-stub-checks     for testing the stub only: make the package even if the stub will\n"
     "                         refuse it (names Windows refuses, a main program that is no PE\n"
     "                         image, a template that is too long)\n"
+    "  --key-pass-file FILE   the passphrase of an encrypted --key (PKCS#8), in FILE's first line\n"
     "  -q, --quiet            no progress line\n"
     "  -h, --help             this help\n";
 
@@ -56,7 +57,7 @@ const std::vector<OptionSpec> kPackOptions = {
     {"--force", OptionSpec::kFlag},       {"--allow-duplicates", OptionSpec::kFlag},
     {"--allow-reserved-names", OptionSpec::kFlag}, {"--allow-other-key", OptionSpec::kFlag},
     {"--no-salt", OptionSpec::kFlag},     {"-q", OptionSpec::kFlag},
-    {"--quiet", OptionSpec::kFlag},       {"--skip-stub-checks", OptionSpec::kFlag},
+    {"--quiet", OptionSpec::kFlag},       {"--key-pass-file", OptionSpec::kValue},       {"--skip-stub-checks", OptionSpec::kFlag},
 };
 
 int UsageError(const std::string& why) {
@@ -143,7 +144,13 @@ int RunPack(int argc, char** argv) {
   InputFile keyFile, stub, mainProgram;
   if (!keyFile.Open("--key", options.Get("--key"), 1 << 20, &error)) return Fail(kExitError, error);
   DsaPrivateKey key;
-  if (!LoadDsaPrivateKey(options.Get("--key"), &key, &error)) return Fail(kExitError, error);
+  std::string passText;
+  const std::string* passphrase = nullptr;
+  if (options.Has("--key-pass-file")) {
+    if (!ReadPassphrase(options.Get("--key-pass-file"), &passText, &error)) return Fail(kExitError, error);
+    passphrase = &passText;
+  }
+  if (!LoadDsaPrivateKey(options.Get("--key"), &key, &error, passphrase)) return Fail(kExitError, error);
   if (!stub.Open("--stub", options.Get("--stub"), kMaxPackageSize, &error)) return Fail(kExitError, error);
   if (!mainProgram.Open("--main", options.Get("--main"), sfx::kMaxMainProgramSize, &error)) {
     return Fail(kExitError, error + " (the stub holds the main program in memory and refuses one over "

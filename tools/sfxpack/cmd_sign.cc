@@ -26,6 +26,7 @@ const char kSignHelp[] =
     "  -o, --output OUT       write the signed file there (never FILE itself; existing only with\n"
     "                         --force); without it FILE is replaced, keeping its mode\n"
     "  --force                replace an existing OUT\n"
+    "  --key-pass-file FILE   the passphrase of an encrypted --key (PKCS#8), in FILE's first line\n"
     "  -q, --quiet            no progress line\n"
     "  -h, --help             this help\n";
 
@@ -35,7 +36,7 @@ const std::vector<OptionSpec> kSignOptions = {
     {"--key", OptionSpec::kValue},    {"--kind", OptionSpec::kValue},
     {"-o", OptionSpec::kValue},       {"--output", OptionSpec::kValue},
     {"--force", OptionSpec::kFlag},   {"-q", OptionSpec::kFlag},
-    {"--quiet", OptionSpec::kFlag},
+    {"--quiet", OptionSpec::kFlag},       {"--key-pass-file", OptionSpec::kValue},
 };
 
 constexpr size_t kPieceSize = 1 << 20;
@@ -81,7 +82,13 @@ int RunSign(int argc, char** argv) {
   DsaPrivateKey key;
   if (kind != "md5") {
     if (!keyFile.Open("--key", options.Get("--key"), 1 << 20, &error)) return Fail(kExitError, error);
-    if (!LoadDsaPrivateKey(options.Get("--key"), &key, &error)) return Fail(kExitError, error);
+    std::string passText;
+    const std::string* passphrase = nullptr;
+    if (options.Has("--key-pass-file")) {
+      if (!ReadPassphrase(options.Get("--key-pass-file"), &passText, &error)) return Fail(kExitError, error);
+      passphrase = &passText;
+    }
+    if (!LoadDsaPrivateKey(options.Get("--key"), &key, &error, passphrase)) return Fail(kExitError, error);
   }
   const uint32_t trailerSize =
       kind == "text" ? sfx::kTextDsaTrailerSize : sfx::kBinaryTrailerSize;  // md5: 48 as well

@@ -145,28 +145,33 @@ int RunVerify(int argc, char** argv) {
       report.verdict = "md5-only";
       report.reason = std::string("an MD5 trailer is not a signature (the digest ") +
                       (match ? "matches" : "does NOT match") + ")";
-    } else if (!sfx::VerifySignedFile(path.c_str(), key)) {
-      report.verdict = "mismatch";
-      report.reason = "signature does not match: signed with another key, or changed after signing";
     } else {
-      report.verdict = "valid";
-      // A package ends its signed part with the archive magic; any other signed file is not
-      // read further.
+      // A package ends its signed part with the archive magic. Taken as a hint only (it is not
+      // checked yet), so that a package is hashed once, by the reader, and any other signed
+      // file once, by the signature check.
       char magic[sfx::kArchiveMagicSize];
-      report.package = report.signedLength >= sfx::kArchiveTrailerSize &&
-                       file.ReadAt(report.signedLength - sfx::kArchiveMagicSize, magic, sizeof magic, &error) &&
-                       std::memcmp(magic, sfx::kArchiveMagic, sizeof magic) == 0;
-      if (report.package) {
-        sfx::SfxArchive archive(key);
-        report.archiveError = archive.Open(path);
-        if (report.archiveError != 0) {
-          report.verdict = "package-refused";
-          report.reason = "the signature is good, but the stub refuses the archive: " +
-                          DescribeArchiveError(report.archiveError);
-        } else {
-          uint32_t saltAt = 0;
-          report.salted = PackageHasSalt(path, archive, &saltAt) ? 1 : 0;
-        }
+      const bool looksLikePackage =
+          report.signedLength >= sfx::kArchiveTrailerSize &&
+          file.ReadAt(report.signedLength - sfx::kArchiveMagicSize, magic, sizeof magic, &error) &&
+          std::memcmp(magic, sfx::kArchiveMagic, sizeof magic) == 0;
+      sfx::SfxArchive archive(key);
+      const int32_t opened = looksLikePackage ? archive.Open(path) : -2;
+      if (opened == 0) {
+        report.verdict = "valid";
+        report.package = true;
+        uint32_t saltAt = 0;
+        report.salted = PackageHasSalt(path, archive, &saltAt) ? 1 : 0;
+      } else if (!sfx::VerifySignedFile(path.c_str(), key)) {
+        report.verdict = "mismatch";
+        report.reason = "signature does not match: signed with another key, or changed after signing";
+      } else if (looksLikePackage) {
+        report.verdict = "package-refused";
+        report.package = true;
+        report.archiveError = opened;
+        report.reason = "the signature is good, but the stub refuses the archive: " +
+                        DescribeArchiveError(opened);
+      } else {
+        report.verdict = "valid";
       }
     }
   }
