@@ -242,6 +242,22 @@ case "$scenario" in
     expect_runs 0
     [ -z "$(ls -A "$work/tmp")" ] || fail "a working folder was created for a corrupt package"
     ;;
+  other-key)
+    # Signed with a key the stub does not carry: sfxpack refuses to pack it (it finds the stub's
+    # built-in key and sees the difference), and the stub refuses the package made anyway.
+    "$SFXPACK" keygen "$work/other" >/dev/null || fail "sfxpack keygen failed"
+    if "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$work/other.pem" --main "$SFXPROBE_EXE" \
+        --cmdline '%CMDLINE%' --force -o "$pkg" 2>"$work/out-pack.txt"; then
+      fail "sfxpack packed with a key the stub does not carry"
+    fi
+    grep -q "is not the key built into --stub" "$work/out-pack.txt" || fail "no reason given: $(cat "$work/out-pack.txt")"
+    "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$work/other.pem" --main "$SFXPROBE_EXE" \
+      --cmdline '%CMDLINE%' --allow-other-key --force -o "$pkg" 2>/dev/null || fail "sfxpack pack failed"
+    run '/verysilent'
+    expect_exit 0x000003EE
+    expect_report "$(report_text 1006 "$phase0_text")"
+    expect_runs 0
+    ;;
   bad-main-program)
     # sfxpack refuses such a package unless asked: the stub's own refusal is what is tested.
     printf 'this is not a program\r\n' >"$work/in/notexe.txt"
