@@ -21,7 +21,6 @@
 #include "tests/common/test_signer.h"
 #include "tools/sfxpack/dsa_signer.h"
 #include "tools/sfxpack/package_writer.h"
-#include "tools/sfxpack/signing_test_support.h"
 
 namespace sfxpack {
 namespace {
@@ -30,6 +29,19 @@ using Bytes = std::vector<uint8_t>;
 
 const std::string kPrivateKey = SFXSTUB_TEST_PRIVATE_KEY;
 const std::string kPublicKey = std::string(SFXSTUB_SOURCE_DIR) + "/keys/test-signer/signer-public.pem";
+
+// Runs a shell command; its exit status (or -1), with stdout and stderr in `output`.
+int Shell(const std::string& command, std::string* output = nullptr) {
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return -1;
+  std::string text;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  const int status = ::pclose(pipe);
+  if (output) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 struct Outcome {
   int status;
@@ -47,7 +59,7 @@ Outcome Sfxpack(const std::vector<std::string>& args, const std::string& prefix 
   std::string command = prefix + Quote(SFXPACK_EXE);
   for (const std::string& a : args) command += " " + Quote(a);
   Outcome run{-1, ""};
-  run.status = test::Shell(command, &run.output);
+  run.status = Shell(command, &run.output);
   return run;
 }
 
@@ -491,7 +503,7 @@ TEST_F(SfxpackCli, CommandLineConventions) {
 TEST_F(SfxpackCli, EncryptedKeysAreReadWithAPassphraseFile) {
   const std::string pass = dir.Write("pass.txt", std::string("correct horse\n"));
   const std::string encrypted = dir.Path("enc.pem");
-  ASSERT_EQ(0, test::Shell("openssl pkcs8 -topk8 -v2 aes256 -in " + Quote(kPrivateKey) + " -out " +
+  ASSERT_EQ(0, Shell("openssl pkcs8 -topk8 -v2 aes256 -in " + Quote(kPrivateKey) + " -out " +
                            Quote(encrypted) + " -passout file:" + Quote(pass)));
   const std::string plain = MakePackage("plain.exe");
   std::vector<std::string> args = With(Pack(dir.Path("enc.exe"), {"--file", "readme.txt=" + text}),
@@ -507,6 +519,25 @@ TEST_F(SfxpackCli, EncryptedKeysAreReadWithAPassphraseFile) {
   run = Sfxpack(args);
   ASSERT_EQ(0, run.status) << run.output;
   EXPECT_EQ(sfx::TempDir::Read(plain), sfx::TempDir::Read(dir.Path("enc.exe")));
+}
+
+// Long work shows a progress line on a terminal's stderr, never when asked to be quiet, and
+// never when stderr is not a terminal.
+TEST_F(SfxpackCli, ProgressOnlyOnATerminal) {
+  if (Shell("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+  const std::string input = dir.Write("input.bin", std::string(8 << 20, 'p'));
+  auto sign = [&](const std::string& flags, bool terminal) {
+    const std::string out = dir.Path("signed" + std::to_string(std::rand()));
+    std::string command = Quote(SFXPACK_EXE) + " sign --kind md5 " + flags + " " + Quote(input) +
+                          " -o " + Quote(out);
+    if (terminal) command = "script -qec " + Quote(command) + " /dev/null";
+    std::string output;
+    EXPECT_EQ(0, Shell(command, &output)) << output;
+    return output;
+  };
+  EXPECT_NE(std::string::npos, sign("", true).find("sign: 100% of 8.0 MiB"));
+  EXPECT_EQ(std::string::npos, sign("--quiet", true).find("% of"));
+  EXPECT_EQ(std::string::npos, sign("", false).find("% of"));
 }
 
 // The JSON outputs carry the documented fields.
