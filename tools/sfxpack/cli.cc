@@ -14,11 +14,11 @@ namespace sfxpack {
 
 // ---- Options -----------------------------------------------------------------------------
 
-bool Options::Parse(int argc, char** argv, const std::vector<OptionSpec>& specs,
+bool Options::Parse(int argc, char** argv, const std::vector<OptionDecl>& decls,
                     std::string* error) {
-  auto find = [&specs](const std::string& name) -> const OptionSpec* {
-    for (const OptionSpec& spec : specs) {
-      if (name == spec.name) return &spec;
+  auto find = [&decls](const std::string& name) -> const OptionDecl* {
+    for (const OptionDecl& decl : decls) {
+      if (name == decl.name) return &decl;
     }
     return nullptr;
   };
@@ -42,19 +42,19 @@ bool Options::Parse(int argc, char** argv, const std::vector<OptionSpec>& specs,
       value = arg.substr(eq + 1);
       inlineValue = true;
     }
-    const OptionSpec* spec = find(name);
-    if (!spec && (name == "-h" || name == "--help")) {
+    const OptionDecl* decl = find(name);
+    if (!decl && (name == "-h" || name == "--help")) {
       helpAsked = true;
       continue;
     }
-    if (!spec) {
+    if (!decl) {
       std::vector<std::string> names;
-      for (const OptionSpec& s : specs) names.push_back(s.name);
+      for (const OptionDecl& s : decls) names.push_back(s.name);
       const std::string near = DidYouMean(name, names);
       *error = "unknown option '" + name + "'" + (near.empty() ? "" : " (did you mean " + near + "?)");
       return false;
     }
-    if (spec->kind == OptionSpec::kFlag) {
+    if (decl->kind == OptionDecl::kFlag) {
       if (inlineValue) {
         *error = name + " takes no value";
         return false;
@@ -67,7 +67,7 @@ bool Options::Parse(int argc, char** argv, const std::vector<OptionSpec>& specs,
       value = argv[++i];
     }
     std::vector<std::string>& slot = values[name];
-    if (spec->kind != OptionSpec::kList && !slot.empty()) {
+    if (decl->kind != OptionDecl::kList && !slot.empty()) {
       *error = name + " is given more than once";
       return false;
     }

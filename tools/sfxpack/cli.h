@@ -23,7 +23,7 @@ constexpr int kExitError = 2;
 
 // ---- Options -----------------------------------------------------------------------------
 
-struct OptionSpec {
+struct OptionDecl {
   enum Kind { kFlag, kValue, kList };
   const char* name;  // as typed: "--key", "-o", or a single-dash long name ("-certs")
   Kind kind;
@@ -36,7 +36,7 @@ class Options {
  public:
   // False with `error` set for an unknown option, a missing value, a value given to a flag, or a
   // repeated single-value option.
-  bool Parse(int argc, char** argv, const std::vector<OptionSpec>& specs, std::string* error);
+  bool Parse(int argc, char** argv, const std::vector<OptionDecl>& decls, std::string* error);
 
   bool help() const { return helpAsked; }
   bool Has(const std::string& name) const { return values.count(name) != 0; }

@@ -62,25 +62,25 @@ const char* Theirs(const std::string& name) {
   return nullptr;
 }
 
-std::vector<OptionSpec> AuthenticodeOptions() {
-  std::vector<OptionSpec> specs = {
-      {"--signer-key", OptionSpec::kValue}, {"-o", OptionSpec::kValue},
-      {"--output", OptionSpec::kValue},     {"--osslsigncode", OptionSpec::kValue},
-      {"--force", OptionSpec::kFlag},
+std::vector<OptionDecl> AuthenticodeOptions() {
+  std::vector<OptionDecl> decls = {
+      {"--signer-key", OptionDecl::kValue}, {"-o", OptionDecl::kValue},
+      {"--output", OptionDecl::kValue},     {"--osslsigncode", OptionDecl::kValue},
+      {"--force", OptionDecl::kFlag},
   };
   for (const PassThrough& option : kValueOptions) {
-    const OptionSpec::Kind kind = option.repeatable ? OptionSpec::kList : OptionSpec::kValue;
-    specs.push_back({option.ours, kind});
+    const OptionDecl::Kind kind = option.repeatable ? OptionDecl::kList : OptionDecl::kValue;
+    decls.push_back({option.ours, kind});
     // osslsigncode's "-h" is the hash; here "-h" asks for help.
     if (std::string(option.theirs) != option.ours && std::string(option.theirs) != "-h") {
-      specs.push_back({option.theirs, kind});
+      decls.push_back({option.theirs, kind});
     }
   }
   for (const PassThrough& option : kFlagOptions) {
-    specs.push_back({option.ours, OptionSpec::kFlag});
-    if (std::string(option.theirs) != option.ours) specs.push_back({option.theirs, OptionSpec::kFlag});
+    decls.push_back({option.ours, OptionDecl::kFlag});
+    if (std::string(option.theirs) != option.ours) decls.push_back({option.theirs, OptionDecl::kFlag});
   }
-  return specs;
+  return decls;
 }
 
 int Refuse(const std::string& why) {

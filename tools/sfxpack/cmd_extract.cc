@@ -38,9 +38,9 @@ const char kExtractHelp[] =
 
 namespace {
 
-const std::vector<OptionSpec> kExtractOptions = {
-    {"--key", OptionSpec::kValue}, {"--to", OptionSpec::kValue}, {"--decode", OptionSpec::kFlag},
-    {"--force", OptionSpec::kFlag}, {"-q", OptionSpec::kFlag},    {"--quiet", OptionSpec::kFlag},
+const std::vector<OptionDecl> kExtractOptions = {
+    {"--key", OptionDecl::kValue}, {"--to", OptionDecl::kValue}, {"--decode", OptionDecl::kFlag},
+    {"--force", OptionDecl::kFlag}, {"-q", OptionDecl::kFlag},    {"--quiet", OptionDecl::kFlag},
 };
 
 constexpr size_t kPieceSize = 1 << 20;

@@ -79,7 +79,7 @@ bool WriteKeyFile(const std::string& path, const std::string& text, mode_t mode,
 int RunKeygen(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv, {{"--force", OptionSpec::kFlag}}, &error)) {
+  if (!options.Parse(argc, argv, {{"--force", OptionDecl::kFlag}}, &error)) {
     std::fprintf(stderr, "sfxpack: keygen: %s\n%s", error.c_str(), kKeygenHelp);
     return kExitError;
   }

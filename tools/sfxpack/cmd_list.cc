@@ -32,9 +32,9 @@ const char kListHelp[] =
 
 namespace {
 
-const std::vector<OptionSpec> kListOptions = {
-    {"--key", OptionSpec::kValue},
-    {"--json", OptionSpec::kFlag},
+const std::vector<OptionDecl> kListOptions = {
+    {"--key", OptionDecl::kValue},
+    {"--json", OptionDecl::kFlag},
 };
 
 int UsageError(const std::string& why) {

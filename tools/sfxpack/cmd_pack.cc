@@ -49,15 +49,15 @@ const char kPackHelp[] =
 
 namespace {
 
-const std::vector<OptionSpec> kPackOptions = {
-    {"--stub", OptionSpec::kValue},       {"--key", OptionSpec::kValue},
-    {"--main", OptionSpec::kValue},       {"--cmdline", OptionSpec::kValue},
-    {"--file", OptionSpec::kList},        {"--raw", OptionSpec::kList},
-    {"-o", OptionSpec::kValue},           {"--output", OptionSpec::kValue},
-    {"--force", OptionSpec::kFlag},       {"--allow-duplicates", OptionSpec::kFlag},
-    {"--allow-reserved-names", OptionSpec::kFlag}, {"--allow-other-key", OptionSpec::kFlag},
-    {"--no-salt", OptionSpec::kFlag},     {"-q", OptionSpec::kFlag},
-    {"--quiet", OptionSpec::kFlag},       {"--key-pass-file", OptionSpec::kValue},       {"--skip-stub-checks", OptionSpec::kFlag},
+const std::vector<OptionDecl> kPackOptions = {
+    {"--stub", OptionDecl::kValue},       {"--key", OptionDecl::kValue},
+    {"--main", OptionDecl::kValue},       {"--cmdline", OptionDecl::kValue},
+    {"--file", OptionDecl::kList},        {"--raw", OptionDecl::kList},
+    {"-o", OptionDecl::kValue},           {"--output", OptionDecl::kValue},
+    {"--force", OptionDecl::kFlag},       {"--allow-duplicates", OptionDecl::kFlag},
+    {"--allow-reserved-names", OptionDecl::kFlag}, {"--allow-other-key", OptionDecl::kFlag},
+    {"--no-salt", OptionDecl::kFlag},     {"-q", OptionDecl::kFlag},
+    {"--quiet", OptionDecl::kFlag},       {"--key-pass-file", OptionDecl::kValue},       {"--skip-stub-checks", OptionDecl::kFlag},
 };
 
 int UsageError(const std::string& why) {

@@ -32,11 +32,11 @@ const char kSignHelp[] =
 
 namespace {
 
-const std::vector<OptionSpec> kSignOptions = {
-    {"--key", OptionSpec::kValue},    {"--kind", OptionSpec::kValue},
-    {"-o", OptionSpec::kValue},       {"--output", OptionSpec::kValue},
-    {"--force", OptionSpec::kFlag},   {"-q", OptionSpec::kFlag},
-    {"--quiet", OptionSpec::kFlag},       {"--key-pass-file", OptionSpec::kValue},
+const std::vector<OptionDecl> kSignOptions = {
+    {"--key", OptionDecl::kValue},    {"--kind", OptionDecl::kValue},
+    {"-o", OptionDecl::kValue},       {"--output", OptionDecl::kValue},
+    {"--force", OptionDecl::kFlag},   {"-q", OptionDecl::kFlag},
+    {"--quiet", OptionDecl::kFlag},       {"--key-pass-file", OptionDecl::kValue},
 };
 
 constexpr size_t kPieceSize = 1 << 20;

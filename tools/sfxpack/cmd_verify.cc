@@ -32,9 +32,9 @@ const char kVerifyHelp[] =
 
 namespace {
 
-const std::vector<OptionSpec> kVerifyOptions = {
-    {"--key", OptionSpec::kValue},
-    {"--json", OptionSpec::kFlag},
+const std::vector<OptionDecl> kVerifyOptions = {
+    {"--key", OptionDecl::kValue},
+    {"--json", OptionDecl::kFlag},
 };
 
 int UsageError(const std::string& why) {
