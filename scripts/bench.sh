@@ -108,10 +108,10 @@ make_package() {
   local w
   for w in "${widths[@]}"; do
     "$SFXPACK" pack --stub "$(stub "$w")" --key "$KEY" --main "$dir/in/main.exe" "${args[@]}" \
-      --cmdline '%CMDLINE%' -o "$dir/package$w.exe" >/dev/null
+      --cmdline '%CMDLINE%' --force -o "$dir/package$w.exe" >/dev/null
   done
   # The stored objects as the extraction writes them: the limit copies exactly these.
-  "$SFXPACK" extract "$dir/package${widths[0]}.exe" --key "$KEY" --to "$dir/stored" >/dev/null
+  "$SFXPACK" extract "$dir/package${widths[0]}.exe" --key "$KEY" --force --to "$dir/stored" >/dev/null
   rm -rf "$dir/in"
 }
 

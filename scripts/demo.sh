@@ -62,7 +62,7 @@ say "Packing build/demo/demo-setup.exe"
 template='/sfx /sfxstorage "%TMPPATH%" %CMDLINE%'
 "$SFXPACK" pack --stub "$STUB" --key "$KEY" --main "$SETUP" \
   --raw "readme.txt=$demo/payload/readme.txt" --raw "setup.ini=$demo/payload/setup.ini" \
-  --file "data.bin=$demo/payload/data.bin" --cmdline "$template" -o "$demo/demo-setup.exe"
+  --file "data.bin=$demo/payload/data.bin" --cmdline "$template" --force -o "$demo/demo-setup.exe"
 echo "command-line template: $template"
 "$SFXPACK" list "$demo/demo-setup.exe" || true
 
@@ -108,7 +108,7 @@ if [ "$with_window" = 1 ]; then
   mkdir -p "$demo/screenshots"
   head -c 60000000 /dev/urandom >"$demo/payload/big.bin"
   "$SFXPACK" pack --stub "$STUB" --key "$KEY" --main "$SETUP" \
-    --raw "big.bin=$demo/payload/big.bin" --cmdline "$template" -o "$demo/window-setup.exe"
+    --raw "big.bin=$demo/payload/big.bin" --cmdline "$template" --force -o "$demo/window-setup.exe"
   xvfb-run -a -s "-screen 0 800x600x24" bash -c '
     "$WINE" "$1" "$2" "\"$2\"" >"$3/run.txt" &
     pid=$!

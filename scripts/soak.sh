@@ -59,7 +59,7 @@ done
 
 step "packing"
 "$SFXPACK" pack --stub "$STUB" --key "$KEY" --main "$PROBE" "${args[@]}" \
-  --raw "big.dat=$soak/in/big.dat" --cmdline '%CMDLINE%' -o "$soak/package.exe" >/dev/null
+  --raw "big.dat=$soak/in/big.dat" --cmdline '%CMDLINE%' --force -o "$soak/package.exe" >/dev/null
 rm -rf "$soak/in"
 pkg_size=$(stat -c %s "$soak/package.exe")
 step "package: $pkg_size bytes ($((pkg_size / 1024 / 1024)) MiB)"

@@ -36,7 +36,7 @@ W_SRC=$(winpath "$work/pkg dir")
 pack() {
   local main=$1 template=$2; shift 2
   "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$SIGNER_KEY" --main "$main" "$@" \
-    --cmdline "$template" -o "$pkg" || fail "sfxpack pack failed"
+    --cmdline "$template" --force -o "$pkg" || fail "sfxpack pack failed"
 }
 
 # expect_salt yes|no: what `sfxpack list` says about the package's salt block.
@@ -193,7 +193,7 @@ case "$scenario" in
       -subj /CN=sfxstub-test -days 2 2>/dev/null || fail "openssl could not make a certificate"
     pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
     "$SFXPACK" authenticode --cert "$work/ac-cert.pem" --key "$work/ac-key.pem" \
-      --signer-key "$SIGNER_KEY" "$pkg" -o "$pkg.signed" >/dev/null || fail "sfxpack authenticode failed"
+      --signer-key "$SIGNER_KEY" "$pkg" --force -o "$pkg.signed" >/dev/null || fail "sfxpack authenticode failed"
     mv "$pkg.signed" "$pkg"
     expect_salt yes
     run '/verysilent' '7'
@@ -242,9 +242,26 @@ case "$scenario" in
     expect_runs 0
     [ -z "$(ls -A "$work/tmp")" ] || fail "a working folder was created for a corrupt package"
     ;;
+  other-key)
+    # Signed with a key the stub does not carry: sfxpack refuses to pack it (it finds the stub's
+    # built-in key and sees the difference), and the stub refuses the package made anyway.
+    "$SFXPACK" keygen "$work/other" >/dev/null || fail "sfxpack keygen failed"
+    if "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$work/other.pem" --main "$SFXPROBE_EXE" \
+        --cmdline '%CMDLINE%' --force -o "$pkg" 2>"$work/out-pack.txt"; then
+      fail "sfxpack packed with a key the stub does not carry"
+    fi
+    grep -q "is not the key built into --stub" "$work/out-pack.txt" || fail "no reason given: $(cat "$work/out-pack.txt")"
+    "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$work/other.pem" --main "$SFXPROBE_EXE" \
+      --cmdline '%CMDLINE%' --allow-other-key --force -o "$pkg" 2>/dev/null || fail "sfxpack pack failed"
+    run '/verysilent'
+    expect_exit 0x000003EE
+    expect_report "$(report_text 1006 "$phase0_text")"
+    expect_runs 0
+    ;;
   bad-main-program)
+    # sfxpack refuses such a package unless asked: the stub's own refusal is what is tested.
     printf 'this is not a program\r\n' >"$work/in/notexe.txt"
-    pack "$work/in/notexe.txt" '%CMDLINE%' "${FILES[@]}"
+    pack "$work/in/notexe.txt" '%CMDLINE%' "${FILES[@]}" --skip-stub-checks
     run ''
     expect_exit 0x000000C1  # ERROR_BAD_EXE_FORMAT from process creation
     expect_report "$(report_text 193 spawning)"
@@ -253,7 +270,7 @@ case "$scenario" in
     ;;
   unwritable-file)
     pack "$SFXPROBE_EXE" '%CMDLINE%' --file "readme.txt=$work/in/readme.txt" \
-      --raw 'bad?name.txt='"$work/in/data.bin" --raw "later.txt=$work/in/readme.txt"
+      --raw 'bad?name.txt='"$work/in/data.bin" --raw "later.txt=$work/in/readme.txt" --skip-stub-checks
     run '/verysilent'
     expect_exit 0x00000057  # the runtime's EINVAL for an invalid name, as ERROR_INVALID_PARAMETER
     expect_report "$(report_text 87 'extracting files')"

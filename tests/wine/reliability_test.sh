@@ -32,7 +32,7 @@ winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 pack() {  # OUTPUT [sfxpack options...]
   local out=$1; shift
   "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$SIGNER_KEY" --main "$SFXPROBE_EXE" \
-    --cmdline '%CMDLINE%' "$@" -o "$out" >/dev/null || fail "sfxpack pack failed"
+    --cmdline '%CMDLINE%' "$@" --force -o "$out" >/dev/null || fail "sfxpack pack failed"
 }
 
 # run PACKAGE TEMPFOLDER TAG [--set NAME=VALUE...]: runs the package quietly; sfxrun's output

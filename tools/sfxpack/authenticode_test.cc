@@ -366,7 +366,7 @@ class AuthenticodeCommand : public ::testing::Test {
     readme = dir.Write("readme.txt", std::string("read me\r\n"));
     ShellRun pack = Sfxpack("pack --stub " + Q(stub) + " --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) +
                        " --main " + Q(main) + " --file readme.txt=" + Q(readme) +
-                       " --cmdline /x -o " + Q(dir.Path("pkg.exe")));
+                       " --cmdline /x --allow-other-key -o " + Q(dir.Path("pkg.exe")));
     ASSERT_EQ(pack.status, 0) << pack.output;
     package = dir.Path("pkg.exe");
     std::filesystem::create_directory(dir.Path("tmp"));
@@ -477,7 +477,7 @@ TEST_F(AuthenticodeCommand, FailuresLeaveNoOutputAndNoScratchFiles) {
   // osslsigncode's own complaint reaches the user; an existing output stays as it was.
   ShellRun badCert = Sfxpack("authenticode --cert " + Q(dir.Path("missing.pem")) + " --key " +
                         Q(certs->Path("key.pem")) + " --signer-key " + Q(SFXSTUB_TEST_PRIVATE_KEY) +
-                        " " + Q(package) + " -o " + Q(old));
+                        " " + Q(package) + " --force -o " + Q(old));
   EXPECT_EQ(badCert.status, 2);
   EXPECT_NE(badCert.output.find("osslsigncode failed"), std::string::npos) << badCert.output;
   EXPECT_EQ(sfx::TempDir::Read(old), Bytes({'p', 'r', 'e', 'v', 'i', 'o', 'u', 's'}));
@@ -489,7 +489,7 @@ TEST_F(AuthenticodeCommand, FailuresLeaveNoOutputAndNoScratchFiles) {
   EXPECT_FALSE(std::filesystem::exists(out));
   EXPECT_TRUE(TmpIsEmpty());
   for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-    EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
+    EXPECT_EQ(entry.path().string().find(".sfxpack-"), std::string::npos) << entry.path();
 }
 
 }  // namespace

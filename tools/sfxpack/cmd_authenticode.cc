@@ -7,43 +7,80 @@
 
 #include "tools/sfxpack/authenticode.h"
 #include "tools/sfxpack/authenticode_osslsigncode.h"
+#include "tools/sfxpack/cli.h"
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/file_util.h"
 
 namespace sfxpack {
-namespace {
 
-constexpr const char* kAuthenticodeUsage =
+const char kAuthenticodeHelp[] =
     "usage: sfxpack authenticode (--cert CERT --key KEY | --pkcs12 P12) [--pass PASS | --readpass FILE]\n"
-    "           [-n NAME] [-i URL] [-h ALG] [-t URL ...] [-ts URL ...] [-p PROXY] [--ac CROSSCERT]\n"
+    "           [-n NAME] [-i URL] [--hash ALG] [-t URL ...] [-ts URL ...] [-p PROXY] [--ac CROSSCERT]\n"
     "           [--tsa-certs CERT --tsa-key KEY [--tsa-time T]] [--time T] [--comm] [--noverifypeer]\n"
-    "           [--osslsigncode PATH] --signer-key DSAKEY PACKAGE -o OUT\n";
+    "           [--osslsigncode PATH] --signer-key DSAKEY PACKAGE -o OUT [--force]\n"
+    "Adds an Authenticode signature (made by osslsigncode) to a finished package and makes its\n"
+    "closing DSA signature again over the header that signature changes. The options but\n"
+    "--signer-key, -o, --force and --osslsigncode pass through to \"osslsigncode sign\" (its own\n"
+    "spellings, such as -certs, are accepted too; its -h is --hash here).\n"
+    "  --signer-key DSAKEY    the DSA private key the package is signed with\n"
+    "  -o, --output OUT       the signed package (never PACKAGE; existing only with --force)\n"
+    "  --force                replace an existing OUT\n"
+    "  -h, --help             this help\n";
+
+namespace {
 
 // Options that pass through to "osslsigncode sign" with a value: our spelling, osslsigncode's.
 // osslsigncode's own spelling is accepted as well.
 struct PassThrough {
   const char* ours;
   const char* theirs;
+  bool repeatable;
 };
 const PassThrough kValueOptions[] = {
-    {"--cert", "-certs"},         {"--key", "-key"},         {"--pkcs12", "-pkcs12"},
-    {"--pass", "-pass"},          {"--readpass", "-readpass"}, {"-n", "-n"},
-    {"-i", "-i"},                 {"-h", "-h"},              {"-t", "-t"},
-    {"-ts", "-ts"},               {"-p", "-p"},              {"--ac", "-ac"},
-    {"--tsa-certs", "-TSA-certs"}, {"--tsa-key", "-TSA-key"}, {"--tsa-time", "-TSA-time"},
-    {"--time", "-time"},
+    {"--cert", "-certs", false},         {"--key", "-key", false},
+    {"--pkcs12", "-pkcs12", false},      {"--pass", "-pass", false},
+    {"--readpass", "-readpass", false},  {"-n", "-n", false},
+    {"-i", "-i", false},                 {"--hash", "-h", false},
+    {"-t", "-t", true},                  {"-ts", "-ts", true},
+    {"-p", "-p", false},                 {"--ac", "-ac", false},
+    {"--tsa-certs", "-TSA-certs", false}, {"--tsa-key", "-TSA-key", false},
+    {"--tsa-time", "-TSA-time", false},  {"--time", "-time", false},
 };
 const PassThrough kFlagOptions[] = {
-    {"--comm", "-comm"},
-    {"--noverifypeer", "-noverifypeer"},
+    {"--comm", "-comm", false},
+    {"--noverifypeer", "-noverifypeer", false},
 };
 
-const char* Lookup(const PassThrough* table, size_t count, const std::string& arg) {
-  for (size_t i = 0; i < count; ++i) {
-    if (arg == table[i].ours || arg == table[i].theirs) return table[i].theirs;
+const char* Theirs(const std::string& name) {
+  for (const PassThrough& option : kValueOptions) {
+    if (name == option.ours || name == option.theirs) return option.theirs;
+  }
+  for (const PassThrough& option : kFlagOptions) {
+    if (name == option.ours || name == option.theirs) return option.theirs;
   }
   return nullptr;
+}
+
+std::vector<OptionDecl> AuthenticodeOptions() {
+  std::vector<OptionDecl> decls = {
+      {"--signer-key", OptionDecl::kValue}, {"-o", OptionDecl::kValue},
+      {"--output", OptionDecl::kValue},     {"--osslsigncode", OptionDecl::kValue},
+      {"--force", OptionDecl::kFlag},
+  };
+  for (const PassThrough& option : kValueOptions) {
+    const OptionDecl::Kind kind = option.repeatable ? OptionDecl::kList : OptionDecl::kValue;
+    decls.push_back({option.ours, kind});
+    // osslsigncode's "-h" is the hash; here "-h" asks for help.
+    if (std::string(option.theirs) != option.ours && std::string(option.theirs) != "-h") {
+      decls.push_back({option.theirs, kind});
+    }
+  }
+  for (const PassThrough& option : kFlagOptions) {
+    decls.push_back({option.ours, OptionDecl::kFlag});
+    if (std::string(option.theirs) != option.ours) decls.push_back({option.theirs, OptionDecl::kFlag});
+  }
+  return decls;
 }
 
 int Refuse(const std::string& why) {
@@ -52,7 +89,8 @@ int Refuse(const std::string& why) {
 }
 
 int UsageError(const std::string& why) {
-  std::fprintf(stderr, "sfxpack: authenticode: %s\n%s", why.c_str(), kAuthenticodeUsage);
+  std::fprintf(stderr, "sfxpack: authenticode: %s\n(sfxpack authenticode --help tells more)\n",
+               why.c_str());
   return 2;
 }
 
@@ -66,34 +104,47 @@ bool Has(const std::vector<std::string>& options, const char* name) {
 }  // namespace
 
 int RunAuthenticode(int argc, char** argv) {
+  Options options;
+  std::string error;
+  if (!options.Parse(argc, argv, AuthenticodeOptions(), &error)) return UsageError(error);
+  if (options.help()) {
+    std::fputs(kAuthenticodeHelp, stdout);
+    return 0;
+  }
   OsslsigncodeOptions tool;
   std::vector<std::string> valued;  // name, value pairs, to check what was given
   std::string signerKeyPath, input, output;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (const char* theirs = Lookup(kValueOptions, sizeof kValueOptions / sizeof *kValueOptions, arg)) {
-      if (!hasValue) return UsageError(arg + " needs a value");
-      const std::string value = argv[++i];
+  for (const auto& option : options.ordered()) {
+    const std::string& arg = option.first;
+    if (arg == "--signer-key") {
+      signerKeyPath = option.second;
+    } else if (arg == "-o" || arg == "--output") {
+      if (!output.empty()) return UsageError("-o and --output both given");
+      output = option.second;
+    } else if (arg == "--osslsigncode") {
+      tool.program = option.second;
+    } else if (arg == "--force") {
+    } else if (const char* theirs = Theirs(arg)) {
+      bool flag = false;
+      for (const PassThrough& f : kFlagOptions) flag = flag || std::string(theirs) == f.theirs;
+      if (flag) {
+        tool.signOptions.push_back(theirs);
+        continue;
+      }
+      // Both spellings of one option count as one.
+      if (Has(valued, theirs) && std::string(theirs) != "-t" && std::string(theirs) != "-ts") {
+        return UsageError(arg + " is given more than once");
+      }
       // osslsigncode runs more than once, and standard input can be read only once.
-      if (std::string(theirs) == "-readpass" && value == "-")
+      if (std::string(theirs) == "-readpass" && option.second == "-")
         return UsageError("--readpass needs a file: the password is read on every signing run");
-      tool.signOptions.insert(tool.signOptions.end(), {theirs, value});
-      valued.insert(valued.end(), {theirs, value});
-    } else if (const char* flag = Lookup(kFlagOptions, sizeof kFlagOptions / sizeof *kFlagOptions, arg)) {
-      tool.signOptions.push_back(flag);
-    } else if (arg == "--signer-key" || arg == "-o" || arg == "--osslsigncode") {
-      if (!hasValue) return UsageError(arg + " needs a value");
-      (arg == "--signer-key" ? signerKeyPath : arg == "-o" ? output : tool.program) = argv[++i];
-    } else if (!arg.empty() && arg[0] == '-') {
-      return UsageError("unknown option '" + arg + "'");
-    } else if (input.empty()) {
-      input = arg;
-    } else {
-      return UsageError("more than one package");
+      tool.signOptions.insert(tool.signOptions.end(), {theirs, option.second});
+      valued.insert(valued.end(), {theirs, option.second});
     }
   }
-  if (input.empty()) return UsageError("a package is needed");
+  if (options.positional().size() > 1) return UsageError("more than one package");
+  if (options.positional().empty()) return UsageError("a package is needed");
+  input = options.positional().front();
   if (output.empty()) return UsageError("-o OUT is required");
   if (signerKeyPath.empty()) {
     return UsageError(
@@ -106,11 +157,16 @@ int RunAuthenticode(int argc, char** argv) {
                       "or as --pkcs12 P12 (not both)");
   }
 
-  std::string error;
+  InputFile keyFile, packageFile;
+  if (!keyFile.Open("--signer-key", signerKeyPath, 1 << 20, &error)) return Refuse(error);
   DsaPrivateKey key;
   if (!LoadDsaPrivateKey(signerKeyPath, &key, &error)) return Refuse(error);
-  std::vector<uint8_t> package;
-  if (!ReadWholeFile(input, &package, &error)) return Refuse(error);
+  if (!packageFile.Open("PACKAGE", input, 0xFFFFFFFFull, &error)) return Refuse(error);
+  if (!CheckOutput("-o", output, {&keyFile, &packageFile}, options.Has("--force"), &error)) {
+    return Refuse(error);
+  }
+  std::vector<uint8_t> package(static_cast<size_t>(packageFile.size()));
+  if (!packageFile.ReadAt(0, package.data(), package.size(), &error)) return Refuse(error);
   PrivateTempDir work;
   if (!work.Create(&error)) return Refuse(error);
 
@@ -120,7 +176,12 @@ int RunAuthenticode(int argc, char** argv) {
                                &result, &report, &error)) {
     return Refuse(input + ": " + error);
   }
-  if (!WriteFileAtomically(output, result, &error)) return Refuse(error);
+  InstallCleanupHandlers();
+  OutputFile out;
+  if (!out.Create(output, 0644, &error) || !out.Write(result.data(), result.size(), &error) ||
+      !out.Commit(options.Has("--force"), &error)) {
+    return Refuse(error);
+  }
   std::printf("%s: closing signature at %u, certificate table of %u bytes at %u (%d signing runs)\n",
               output.c_str(), report.signedLength, report.tableSize, report.tableOffset,
               report.signerRuns);

@@ -11,13 +11,21 @@
 #include <string>
 #include <vector>
 
+#include "tools/sfxpack/cli.h"
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/dsa_key.h"
 
 namespace sfxpack {
+
+const char kKeygenHelp[] =
+    "usage: sfxpack keygen OUT[.pem] [--force]\n"
+    "Makes a fresh 1024/160 DSA key pair: OUT.pem (the private key, readable by its owner only)\n"
+    "and OUT.pub.pem (the public key, for the stub's build and for verify/list/extract).\n"
+    "  --force                replace existing key files\n"
+    "  -h, --help             this help\n";
+
 namespace {
 
-constexpr const char* kKeygenUsage = "usage: sfxpack keygen OUT [--force]\n";
 
 int Refuse(const std::string& why) {
   std::fprintf(stderr, "sfxpack: %s\n", why.c_str());
@@ -69,26 +77,32 @@ bool WriteKeyFile(const std::string& path, const std::string& text, mode_t mode,
 }  // namespace
 
 int RunKeygen(int argc, char** argv) {
-  std::string out;
-  bool force = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--force") {
-      force = true;
-    } else if (!arg.empty() && arg[0] == '-') {
-      std::fprintf(stderr, "sfxpack: unknown option '%s'\n%s", arg.c_str(), kKeygenUsage);
-      return 2;
-    } else if (out.empty()) {
-      out = arg;
-    } else {
-      std::fprintf(stderr, "sfxpack: more than one output name\n%s", kKeygenUsage);
-      return 2;
-    }
+  Options options;
+  std::string error;
+  if (!options.Parse(argc, argv, {{"--force", OptionDecl::kFlag}}, &error)) {
+    std::fprintf(stderr, "sfxpack: keygen: %s\n%s", error.c_str(), kKeygenHelp);
+    return kExitError;
   }
-  if (out.empty()) {
-    std::fprintf(stderr, "sfxpack: keygen needs an output name\n%s", kKeygenUsage);
-    return 2;
+  if (options.help()) {
+    std::fputs(kKeygenHelp, stdout);
+    return kExitGood;
   }
+  if (options.positional().size() != 1) {
+    std::fprintf(stderr, "sfxpack: keygen: %s\n%s",
+                 options.positional().empty() ? "an output name is needed" : "more than one output name",
+                 kKeygenHelp);
+    return kExitError;
+  }
+  const bool force = options.Has("--force");
+  // "mykey" and "mykey.pem" both name the pair mykey.pem, mykey.pub.pem.
+  std::string out = options.positional().front();
+  auto strip = [&out](const char* suffix) {
+    const size_t n = std::strlen(suffix);
+    if (out.size() <= n || out.compare(out.size() - n, n, suffix) != 0) return false;
+    out.resize(out.size() - n);
+    return true;
+  };
+  if (strip(".pem")) strip(".pub");
   const std::string privatePath = out + ".pem";
   const std::string publicPath = out + ".pub.pem";
   if (!force) {
@@ -98,7 +112,6 @@ int RunKeygen(int argc, char** argv) {
   }
 
   DsaPrivateKey key;
-  std::string error;
   if (!GenerateDsaKey(&key, &error)) return Refuse(error);
   if (!WriteKeyFile(privatePath, PrivateKeyToPem(key), 0600, force, &error)) return Refuse(error);
   if (!WriteKeyFile(publicPath, PublicKeyToPem(key.pub), 0644, force, &error)) {

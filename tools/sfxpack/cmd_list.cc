@@ -1,26 +1,46 @@
 // sfxpack list: the signature verdict, whether the package is salted, and its catalog, read
-// through the same archive reader as the stub.
+// through the same archive reader as the stub. The package is read in pieces where needed,
+// never whole.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/signing/signature_verify.h"
+#include "tools/sfxpack/cli.h"
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/dsa_key.h"
-#include "tools/sfxpack/file_util.h"
+#include "tools/sfxpack/package_inflate.h"
 #include "tools/sfxpack/package_salt.h"
 #include "tools/sfxpack/package_writer.h"
 
 namespace sfxpack {
+
+const char kListHelp[] =
+    "usage: sfxpack list [--key PUB] [--json] PACKAGE\n"
+    "Checks the package as the stub does and lists its catalog: the stub's kind, the salt, the\n"
+    "command template, the main program and every listed file (name, stored size, time, kind).\n"
+    "Control characters in names are shown escaped (\\n, \\t, \\xNN).\n"
+    "Exit 0: a good package; 1: the stub would refuse it (the reason is printed); 2: it can't be\n"
+    "read, or a usage error.\n"
+    "  --key PUB              the key to check with; default: the key built into this build's stub\n"
+    "  --json                 print one JSON object instead of text (see the README)\n"
+    "  -h, --help             this help\n";
+
 namespace {
 
-constexpr const char* kListUsage = "usage: sfxpack list [--key PUB] PACKAGE\n";
+const std::vector<OptionDecl> kListOptions = {
+    {"--key", OptionDecl::kValue},
+    {"--json", OptionDecl::kFlag},
+};
+
+int UsageError(const std::string& why) {
+  std::fprintf(stderr, "sfxpack: list: %s\n(sfxpack list --help tells more)\n", why.c_str());
+  return kExitError;
+}
 
 std::string IsoTime(uint32_t seconds) {
   std::time_t t = static_cast<std::time_t>(seconds);
@@ -33,97 +53,130 @@ std::string IsoTime(uint32_t seconds) {
 }
 
 // What kind of object is stored at [offset, offset+size) (the reader has checked the range).
-const char* ObjectKind(const std::vector<uint8_t>& package, uint32_t offset, uint32_t size) {
-  if (size >= sfx::kPackageMagicSize) {
-    const uint8_t* start = package.data() + offset;
-    if (!std::memcmp(start, sfx::CompressedPackageMagic(), sfx::kPackageMagicSize)) return "package";
-    if (!std::memcmp(start, sfx::DeltaPackageMagic(), sfx::kPackageMagicSize)) return "delta";
+const char* ObjectKind(const InputFile& file, uint32_t offset, uint32_t size) {
+  uint8_t magic[sfx::kPackageMagicSize];
+  std::string ignored;
+  if (size >= sizeof magic && file.ReadAt(offset, magic, sizeof magic, &ignored)) {
+    if (!std::memcmp(magic, sfx::CompressedPackageMagic(), sizeof magic)) return "package";
+    if (!std::memcmp(magic, sfx::DeltaPackageMagic(), sizeof magic)) return "delta";
   }
   return "raw";
-}
-
-// The inflated length of the package file at the range, or -1 when it does not decode.
-long long InflatedSize(std::vector<uint8_t>& package, uint32_t offset, uint32_t size) {
-  sfx::MemoryStream stream;
-  if (!stream.Attach(package.data() + offset, size)) return -1;
-  uint8_t* content = nullptr;
-  uint32_t length = 0;
-  if (!sfx::ReadPackageFile(&stream, &content, &length)) return -1;
-  delete[] content;
-  return length;
 }
 
 }  // namespace
 
 int RunList(int argc, char** argv) {
-  std::string keyPath, path;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(kListUsage, stdout);
-      return 0;
-    } else if (arg == "--key" && i + 1 < argc) {
-      keyPath = argv[++i];
-    } else if (arg.empty() || arg[0] == '-' || !path.empty()) {
-      std::fprintf(stderr, "sfxpack: list: unexpected argument '%s'\n%s", arg.c_str(), kListUsage);
-      return 2;
-    } else {
-      path = arg;
-    }
-  }
-  if (path.empty()) {
-    std::fprintf(stderr, "sfxpack: list: no package given\n%s", kListUsage);
-    return 2;
-  }
-  sfx::DsaPublicKey key = sfx::SignerPublicKey;
+  Options options;
   std::string error;
-  if (!keyPath.empty() && !LoadDsaPublicKey(keyPath, &key, &error)) {
-    std::fprintf(stderr, "sfxpack: %s\n", error.c_str());
-    return 2;
+  if (!options.Parse(argc, argv, kListOptions, &error)) return UsageError(error);
+  if (options.help()) {
+    std::fputs(kListHelp, stdout);
+    return kExitGood;
   }
-  std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(path, &bytes, &error)) {
-    std::fprintf(stderr, "sfxpack: %s\n", error.c_str());
-    return 2;
-  }
+  if (options.positional().empty()) return UsageError("no package given");
+  if (options.positional().size() > 1) return UsageError("more than one package");
+  const bool json = options.Has("--json");
+  const std::string path = options.positional().front();
 
-  bool signatureGood = sfx::VerifySignedFile(path.c_str(), key);
-  std::printf("signature: %s\n", signatureGood ? "good" : "BAD (not signed with this key)");
-  if (!signatureGood) return 1;
+  sfx::DsaPublicKey key = sfx::SignerPublicKey;
+  if (options.Has("--key")) {
+    InputFile keyFile;
+    if (!keyFile.Open("--key", options.Get("--key"), 1 << 20, &error)) return Fail(kExitError, error);
+    if (!LoadDsaPublicKey(options.Get("--key"), &key, &error)) return Fail(kExitError, error);
+  }
+  InputFile file;
+  if (!file.Open("PACKAGE", path, 0xFFFFFFFFull, &error)) return Fail(kExitError, error);
+
   sfx::SfxArchive archive(key);
   int32_t result = archive.Open(path);
-  // The reader looked at the file again; it must be the one read above.
-  if (result == 0 && bytes.size() < archive.SignedLength()) result = sfx::kErrorFileInvalid;
+  // The reader opened the file again; it must be the one opened above.
+  if (result == 0 && file.size() < archive.SignedLength()) result = sfx::kErrorFileInvalid;
   if (result != 0) {
-    const std::string why = result == archive.LastStatus().code()
-                                ? archive.LastStatus().ToString()
-                                : "error " + std::to_string(result) + ": the package changed while it was read";
-    std::fprintf(stderr, "sfxpack: %s is not a valid package (%s)\n", path.c_str(), why.c_str());
-    return 1;
+    const bool signatureGood = sfx::VerifySignedFile(path.c_str(), key);
+    const std::string why = signatureGood
+                                ? "the signature is good, but the stub refuses the archive: " +
+                                      DescribeArchiveError(result, archive.LastStatus())
+                                : "BAD (no signature, or one that does not match: not a package, "
+                                  "truncated, signed with another key, or changed after signing)";
+    if (json) {
+      std::printf("{\"file\":%s,\"signature\":%s,\"error\":{\"code\":%d,\"text\":%s}}\n",
+                  JsonString(path).c_str(), signatureGood ? "\"good\"" : "\"bad\"",
+                  static_cast<int>(result), JsonString(DescribeArchiveError(result, archive.LastStatus())).c_str());
+    } else {
+      std::printf("signature: %s\n", signatureGood ? "good" : why.c_str());
+    }
+    return Fail(kExitBad, path + " is not a valid package: " +
+                              (signatureGood ? why : DescribeArchiveError(result, archive.LastStatus())));
   }
-  std::printf("stub: %s\n", DescribeStubKind(GetStubKind(bytes.data(), bytes.size())));
+
   uint32_t saltAt = 0;
-  if (FindSaltBlock(bytes.data(), bytes.size(), FirstStoredObject(archive), &saltAt)) {
-    std::printf("salt: yes, %zu bytes at offset %u\n", kSaltSize,
-                saltAt + static_cast<uint32_t>(kSaltMagicSize));
+  const bool salted = PackageHasSalt(path, archive, &saltAt);
+  uint8_t head[0x400] = {};
+  const size_t headSize = static_cast<size_t>(std::min<uint64_t>(sizeof head, file.size()));
+  if (!file.ReadAt(0, head, headSize, &error)) return Fail(kExitError, error);
+  // The PE header may stand further in than the first kilobyte; then the kind is read there.
+  StubKind stubKind = GetStubKind(head, headSize);
+  if (stubKind == StubKind::Unknown && headSize >= 0x40) {
+    const uint32_t at = static_cast<uint32_t>(head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 |
+                                              static_cast<uint32_t>(head[0x3F]) << 24);
+    uint8_t pe[26];
+    std::vector<uint8_t> probe(head, head + headSize);
+    if (at + sizeof pe <= file.size() && file.ReadAt(at, pe, sizeof pe, &error)) {
+      probe.resize(std::max<size_t>(probe.size(), at + sizeof pe));
+      std::memcpy(probe.data() + at, pe, sizeof pe);
+      stubKind = GetStubKind(probe.data(), probe.size());
+    }
+  }
+  uint64_t inflated = 0;
+  std::string mainError;
+  const bool mainGood = InflateObject(
+      file, archive.mainOffset, archive.mainSize, [](const uint8_t*, size_t) { return true; },
+      &inflated, &mainError);
+
+  if (json) {
+    std::printf("{\"file\":%s,\"signature\":\"good\",\"stub\":%s,\"salt\":%s,\"mode\":%s,"
+                "\"command_template\":%s,\"main_program\":{\"offset\":%u,\"size\":%u,"
+                "\"inflated_size\":%s},\"files\":[",
+                JsonString(path).c_str(), JsonString(DescribeStubKind(stubKind)).c_str(),
+                salted ? ("{\"offset\":" + std::to_string(saltAt + kSaltMagicSize) +
+                          ",\"size\":" + std::to_string(kSaltSize) + "}").c_str()
+                       : "null",
+                JsonString(archive.Mode()).c_str(), JsonString(archive.commandTemplate).c_str(),
+                archive.mainOffset, archive.mainSize,
+                mainGood ? std::to_string(inflated).c_str() : "null");
+    bool first = true;
+    for (const sfx::FileRecord& record : archive.files) {
+      std::printf("%s{\"name\":%s,\"offset\":%u,\"size\":%u,\"time\":%u,\"time_utc\":%s,\"kind\":%s}",
+                  first ? "" : ",", JsonString(record.name).c_str(), record.offset, record.size,
+                  record.time, JsonString(IsoTime(record.time)).c_str(),
+                  JsonString(ObjectKind(file, record.offset, record.size)).c_str());
+      first = false;
+    }
+    std::printf("]}\n");
   } else {
-    std::printf("salt: no (the signature does not hold against prepared MD5 collisions)\n");
+    std::printf("signature: good\n");
+    std::printf("stub: %s\n", DescribeStubKind(stubKind));
+    if (salted) {
+      std::printf("salt: yes, %zu bytes at offset %u\n", kSaltSize,
+                  saltAt + static_cast<uint32_t>(kSaltMagicSize));
+    } else {
+      std::printf("salt: no (the signature does not hold against prepared MD5 collisions)\n");
+    }
+    std::printf("mode: %s\n", EscapeName(archive.Mode()).c_str());
+    std::printf("command template: %s\n", EscapeName(archive.commandTemplate).c_str());
+    std::printf("main program: offset %u, size %u, ", archive.mainOffset, archive.mainSize);
+    if (!mainGood) {
+      std::printf("not a valid package file (%s)\n", mainError.c_str());
+    } else {
+      std::printf("inflated %llu bytes\n", static_cast<unsigned long long>(inflated));
+    }
+    std::printf("files: %zu\n", archive.files.size());
+    for (const sfx::FileRecord& record : archive.files) {
+      std::printf("  %-24s %10u  %s  %s\n", EscapeName(record.name).c_str(), record.size,
+                  IsoTime(record.time).c_str(), ObjectKind(file, record.offset, record.size));
+    }
   }
-  std::printf("mode: %s\n", archive.Mode().c_str());
-  std::printf("command template: %s\n", archive.commandTemplate.c_str());
-  long long inflated = InflatedSize(bytes, archive.mainOffset, archive.mainSize);
-  std::printf("main program: offset %u, size %u, ", archive.mainOffset, archive.mainSize);
-  if (inflated < 0) {
-    std::printf("not a valid package file\n");
-  } else {
-    std::printf("inflated %lld bytes\n", inflated);
-  }
-  std::printf("files: %zu\n", archive.files.size());
-  for (const sfx::FileRecord& record : archive.files) {
-    std::printf("  %-24s %10u  %s  %s\n", record.name.c_str(), record.size,
-                IsoTime(record.time).c_str(), ObjectKind(bytes, record.offset, record.size));
-  }
-  return inflated < 0 ? 1 : 0;
+  return mainGood ? kExitGood : kExitBad;
 }
 
 }  // namespace sfxpack

@@ -1,31 +1,45 @@
-// sfxpack verify [--key PUB] FILE: reports the outermost trailer of FILE and whether the stub
-// would accept it: exit 0 only for a DSA signature that verifies with the key (default: the key
-// built into the stub), 1 for any file the stub refuses, 2 for bad input. A valid package
+// sfxpack verify [--key PUB] [--json] FILE: reports the outermost trailer of FILE and whether the
+// stub would accept it: exit 0 only for a DSA signature that verifies with the key (default: the
+// key built into this build's stub) and, for a package, an archive the reader accepts; 1 for any
+// file the stub refuses, with the reason; 2 when FILE or the key can't be read. A valid package
 // without a salt block gets a warning on stderr; the exit code stays what the stub would say.
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "sfxstub/archive/sfx_archive.h"
+#include "sfxstub/signing/md5.h"
 #include "sfxstub/signing/signature_trailer.h"
 #include "sfxstub/signing/signature_verify.h"
+#include "tools/sfxpack/cli.h"
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/dsa_key.h"
-#include "tools/sfxpack/file_util.h"
 #include "tools/sfxpack/package_salt.h"
 
 namespace sfxpack {
+
+const char kVerifyHelp[] =
+    "usage: sfxpack verify [--key PUB] [--json] FILE\n"
+    "Checks FILE's signature trailer as the stub does and, for a package, its archive.\n"
+    "Exit 0: the signature verifies (and the package's archive is accepted); 1: the stub would\n"
+    "refuse it (the reason is printed); 2: FILE or the key can't be read, or a usage error.\n"
+    "  --key PUB              the public (or private) key to check with; default: the key built\n"
+    "                         into this build's stub\n"
+    "  --json                 print one JSON object instead of text (see the README)\n"
+    "  -h, --help             this help\n";
+
 namespace {
 
-constexpr const char* kVerifyUsage = "usage: sfxpack verify [--key PUB] FILE\n";
+const std::vector<OptionDecl> kVerifyOptions = {
+    {"--key", OptionDecl::kValue},
+    {"--json", OptionDecl::kFlag},
+};
 
-int Refuse(const std::string& why) {
-  std::fprintf(stderr, "sfxpack: %s\n", why.c_str());
-  return 2;
+int UsageError(const std::string& why) {
+  std::fprintf(stderr, "sfxpack: verify: %s\n(sfxpack verify --help tells more)\n", why.c_str());
+  return kExitError;
 }
 
 const char* KindText(sfx::SignatureKind kind) {
@@ -37,74 +51,153 @@ const char* KindText(sfx::SignatureKind kind) {
   return "unknown";
 }
 
+const char* KindName(sfx::SignatureKind kind) {
+  switch (kind) {
+    case sfx::SignatureKind::BinaryDsa: return "binary";
+    case sfx::SignatureKind::TextDsa: return "text";
+    case sfx::SignatureKind::TextMd5: return "md5";
+  }
+  return "unknown";
+}
+
+// The MD5 of the bytes of 0x20..0x7F in the file's first `length` bytes, read in pieces.
+bool TextDigestOfFile(const InputFile& file, uint32_t length, uint8_t digest[16], std::string* error) {
+  constexpr size_t kPiece = 1 << 20;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kPiece]);
+  sfx::Md5 md5;
+  for (uint64_t at = 0; at < length;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kPiece, length - at));
+    if (!file.ReadAt(at, buffer.get(), n, error)) return false;
+    size_t kept = 0;
+    for (size_t i = 0; i < n; ++i) {
+      if (buffer[i] >= 0x20 && buffer[i] <= 0x7F) buffer[kept++] = buffer[i];
+    }
+    md5.Update(buffer.get(), kept);
+    at += n;
+  }
+  md5.Final(digest);
+  return true;
+}
+
+struct Report {
+  std::string file;
+  const char* trailer = nullptr;  // null: none
+  uint32_t signedLength = 0;
+  std::string verdict;  // valid, no-signature, mismatch, md5-only, package-refused
+  std::string reason;
+  bool package = false;
+  int32_t archiveError = 0;
+  std::string archiveErrorText;  // the error's words and the reader's reason
+  int salted = -1;  // -1 unknown, 0 no, 1 yes
+};
+
+void PrintJson(const Report& r) {
+  std::printf("{\"file\":%s,\"trailer\":%s,\"signed_length\":%s,\"verdict\":%s,\"reason\":%s,"
+              "\"package\":%s,\"archive_error\":%s,\"salted\":%s}\n",
+              JsonString(r.file).c_str(),
+              r.trailer ? JsonString(r.trailer).c_str() : "null",
+              r.trailer ? std::to_string(r.signedLength).c_str() : "null",
+              JsonString(r.verdict).c_str(),
+              r.reason.empty() ? "null" : JsonString(r.reason).c_str(),
+              r.package ? "true" : "false",
+              r.archiveError ? ("{\"code\":" + std::to_string(r.archiveError) + ",\"text\":" +
+                                JsonString(r.archiveErrorText) + "}").c_str()
+                             : "null",
+              r.salted < 0 ? "null" : r.salted ? "true" : "false");
+}
+
 }  // namespace
 
 int RunVerify(int argc, char** argv) {
-  std::string keyPath, path;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--key") {
-      if (i + 1 >= argc) return Refuse(std::string("--key needs a value\n") + kVerifyUsage);
-      keyPath = argv[++i];
-    } else if (!arg.empty() && arg[0] == '-') {
-      std::fprintf(stderr, "sfxpack: unknown option '%s'\n%s", arg.c_str(), kVerifyUsage);
-      return 2;
-    } else if (path.empty()) {
-      path = arg;
-    } else {
-      std::fprintf(stderr, "sfxpack: more than one file\n%s", kVerifyUsage);
-      return 2;
-    }
-  }
-  if (path.empty()) {
-    std::fprintf(stderr, "sfxpack: verify needs a file\n%s", kVerifyUsage);
-    return 2;
-  }
-  sfx::DsaPublicKey key = sfx::SignerPublicKey;
+  Options options;
   std::string error;
-  if (!keyPath.empty() && !LoadDsaPublicKey(keyPath, &key, &error)) return Refuse(error);
-
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return Refuse("cannot open " + path + ": " + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) return Refuse("not a regular file: " + path);
-  if (static_cast<unsigned long long>(st.st_size) > 0xFFFFFFFFull) {
-    return Refuse(path + " is larger than a signed file can be (4 GiB)");
+  if (!options.Parse(argc, argv, kVerifyOptions, &error)) return UsageError(error);
+  if (options.help()) {
+    std::fputs(kVerifyHelp, stdout);
+    return kExitGood;
   }
+  if (options.positional().empty()) return UsageError("verify needs a file");
+  if (options.positional().size() > 1) return UsageError("more than one file");
+  const bool json = options.Has("--json");
+  const std::string path = options.positional().front();
 
+  sfx::DsaPublicKey key = sfx::SignerPublicKey;
+  if (options.Has("--key")) {
+    InputFile keyFile;
+    if (!keyFile.Open("--key", options.Get("--key"), 1 << 20, &error)) return Fail(kExitError, error);
+    if (!LoadDsaPublicKey(options.Get("--key"), &key, &error)) return Fail(kExitError, error);
+  }
+  InputFile file;
+  if (!file.Open("FILE", path, 0xFFFFFFFFull, &error)) return Fail(kExitError, error);
+
+  Report report;
+  report.file = path;
   uint8_t signature[sfx::kDsaSignatureSize];
   sfx::SignatureKind kind;
-  uint32_t signedLength = 0;
-  if (!sfx::FindSignatureTrailer(path.c_str(), signature, &kind, &signedLength)) {
-    std::printf("%s: no signature trailer\nsignature: INVALID (not signed)\n", path.c_str());
-    return 1;
-  }
-  std::printf("%s: %s trailer, signed length %u\n", path.c_str(), KindText(kind), signedLength);
-  if (kind == sfx::SignatureKind::TextMd5) {
-    std::vector<uint8_t> data;
-    if (!ReadWholeFile(path, &data, &error)) return Refuse(error);
-    if (data.size() < signedLength) return Refuse(path + " changed while it was read");
-    uint8_t digest[sfx::kMd5DigestSize];
-    sfx::TextDigest(digest, data.data(), signedLength);
-    const bool match = std::memcmp(digest, signature, sizeof(digest)) == 0;
-    std::printf("digest: %s\nsignature: INVALID (an MD5 trailer is not a signature)\n",
-                match ? "matches" : "MISMATCH");
-    return 1;
-  }
-  const bool valid = sfx::VerifySignedFile(path.c_str(), key);
-  std::printf("signature: %s\n", valid ? "valid" : "INVALID");
-  if (valid) {
-    // Only a package has a place for a salt; any other signed file is not read further.
-    sfx::SfxArchive archive(key);
-    uint32_t saltAt = 0;
-    if (archive.Open(path) == 0 && !PackageHasSalt(path, archive, &saltAt)) {
-      std::fprintf(stderr,
-                   "sfxpack: warning: %s is a package without a salt block: its MD5-based "
-                   "signature does not hold against collisions prepared by whoever supplied its "
-                   "files (pack it again without --no-salt)\n",
-                   path.c_str());
+  if (!sfx::FindSignatureTrailer(path.c_str(), signature, &kind, &report.signedLength)) {
+    report.verdict = "no-signature";
+    report.reason = "no signature: not a package, or truncated";
+  } else {
+    report.trailer = KindName(kind);
+    if (kind == sfx::SignatureKind::TextMd5) {
+      uint8_t digest[sfx::kMd5DigestSize];
+      if (!TextDigestOfFile(file, report.signedLength, digest, &error)) return Fail(kExitError, error);
+      const bool match = std::memcmp(digest, signature, sizeof(digest)) == 0;
+      report.verdict = "md5-only";
+      report.reason = std::string("an MD5 trailer is not a signature (the digest ") +
+                      (match ? "matches" : "does NOT match") + ")";
+    } else {
+      // A package ends its signed part with the archive magic. Taken as a hint only (it is not
+      // checked yet), so that a package is hashed once, by the reader, and any other signed
+      // file once, by the signature check.
+      char magic[sfx::kArchiveMagicSize];
+      const bool looksLikePackage =
+          report.signedLength >= sfx::kArchiveTrailerSize &&
+          file.ReadAt(report.signedLength - sfx::kArchiveMagicSize, magic, sizeof magic, &error) &&
+          std::memcmp(magic, sfx::kArchiveMagic, sizeof magic) == 0;
+      sfx::SfxArchive archive(key);
+      const int32_t opened = looksLikePackage ? archive.Open(path) : -2;
+      if (opened == 0) {
+        report.verdict = "valid";
+        report.package = true;
+        uint32_t saltAt = 0;
+        report.salted = PackageHasSalt(path, archive, &saltAt) ? 1 : 0;
+      } else if (!sfx::VerifySignedFile(path.c_str(), key)) {
+        report.verdict = "mismatch";
+        report.reason = "signature does not match: signed with another key, or changed after signing";
+      } else if (looksLikePackage) {
+        report.verdict = "package-refused";
+        report.package = true;
+        report.archiveError = opened;
+        report.archiveErrorText = DescribeArchiveError(opened, archive.LastStatus());
+        report.reason = "the signature is good, but the stub refuses the archive: " +
+                        report.archiveErrorText;
+      } else {
+        report.verdict = "valid";
+      }
     }
   }
-  return valid ? 0 : 1;
+
+  if (json) {
+    PrintJson(report);
+  } else {
+    if (!report.trailer) {
+      std::printf("%s: no signature trailer\n", path.c_str());
+    } else {
+      std::printf("%s: %s trailer, signed length %u\n", path.c_str(), KindText(kind),
+                  report.signedLength);
+    }
+    std::printf("signature: %s\n", report.verdict == "valid" || report.verdict == "package-refused"
+                                       ? "valid"
+                                       : ("INVALID (" + report.reason + ")").c_str());
+    if (report.verdict == "package-refused") std::printf("package: REFUSED (%s)\n", report.reason.c_str());
+  }
+  if (report.salted == 0) {
+    Warn(path + " is a package without a salt block: its MD5-based signature does not hold "
+         "against collisions prepared by whoever supplied its files (pack it again without "
+         "--no-salt)");
+  }
+  return report.verdict == "valid" ? kExitGood : kExitBad;
 }
 
 }  // namespace sfxpack

@@ -1,6 +1,7 @@
 // sfxpack's commands. Each takes the arguments after the command name (argv[0] is the command)
-// and returns the process exit code: 0 on success, 1 for a failed check (verify), 2 for bad
-// input or usage. Messages go to stderr, prefixed "sfxpack: ".
+// and returns the process exit code (cli.h: 0 good, 1 a verdict of "bad", 2 usage or I/O error).
+// Messages go to stderr, prefixed "sfxpack: ". Each command prints its help text (below) for
+// -h or --help.
 #ifndef SFXSTUB_TOOLS_SFXPACK_COMMANDS_H_
 #define SFXSTUB_TOOLS_SFXPACK_COMMANDS_H_
 
@@ -13,6 +14,14 @@ int RunPack(int argc, char** argv);
 int RunList(int argc, char** argv);
 int RunExtract(int argc, char** argv);
 int RunAuthenticode(int argc, char** argv);
+
+extern const char kKeygenHelp[];
+extern const char kSignHelp[];
+extern const char kVerifyHelp[];
+extern const char kPackHelp[];
+extern const char kListHelp[];
+extern const char kExtractHelp[];
+extern const char kAuthenticodeHelp[];
 
 }  // namespace sfxpack
 

@@ -1,14 +1,19 @@
 #include "tools/sfxpack/dsa_key.h"
 
+#include <cryptopp/aes.h>
 #include <cryptopp/asn.h>
 #include <cryptopp/filters.h>
 #include <cryptopp/gfpcrypt.h>
 #include <cryptopp/integer.h>
 #include <cryptopp/nbtheory.h>
+#include <cryptopp/modes.h>
 #include <cryptopp/osrng.h>
+#include <cryptopp/pwdbased.h>
 #include <cryptopp/queue.h>
+#include <cryptopp/sha.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -115,8 +120,11 @@ void Unarmor(const std::vector<uint8_t>& contents, std::vector<uint8_t>* der, st
     const size_t bodyEnd = text.find(end, labelEnd);
     if (bodyEnd == std::string::npos) throw KeyRefused{"PEM block '" + *label + "' has no END line"};
     std::string body = text.substr(labelEnd + 5, bodyEnd - labelEnd - 5);
-    if (body.find("ENCRYPTED") != std::string::npos || *label == "ENCRYPTED PRIVATE KEY") {
-      throw KeyRefused{"encrypted keys are not supported (decrypt it with openssl pkey first)"};
+    // PKCS#8 "ENCRYPTED PRIVATE KEY" is decrypted later; the traditional form's encryption
+    // (OpenSSL's own key derivation, "Proc-Type: 4,ENCRYPTED") is not supported.
+    if (*label != "ENCRYPTED PRIVATE KEY" && body.find("ENCRYPTED") != std::string::npos) {
+      throw KeyRefused{"traditional encrypted keys are not supported (convert it to PKCS#8 with "
+                       "openssl pkcs8 -topk8 -v2 aes256)"};
     }
     if (body.find(':') != std::string::npos) throw KeyRefused{"unexpected PEM headers"};
     if (!DecodeBase64(body, der)) throw KeyRefused{"PEM block '" + *label + "' is not valid base64"};
@@ -207,10 +215,100 @@ void CheckNumbers(DsaNumbers* n) {
   }
 }
 
-DsaNumbers ParseKey(const std::vector<uint8_t>& contents) {
+// PBES2 (RFC 8018) as OpenSSL writes it: PBKDF2 with HMAC-SHA-1 or HMAC-SHA-256, then AES-128,
+// -192 or -256 in CBC mode. Gives the PrivateKeyInfo inside an EncryptedPrivateKeyInfo.
+std::vector<uint8_t> DecryptPkcs8(const std::vector<uint8_t>& der, const std::string& passphrase) {
+  const CryptoPP::OID pkcs5 = CryptoPP::OID(1) + 2 + 840 + 113549 + 1 + 5;
+  const CryptoPP::OID hmacSha1 = CryptoPP::OID(1) + 2 + 840 + 113549 + 2 + 7;
+  const CryptoPP::OID hmacSha256 = CryptoPP::OID(1) + 2 + 840 + 113549 + 2 + 9;
+  const CryptoPP::OID aes = CryptoPP::OID(2) + 16 + 840 + 1 + 101 + 3 + 4 + 1;
+  CryptoPP::SecByteBlock salt, iv, keyBytes;
+  CryptoPP::SecByteBlock encrypted;
+  CryptoPP::word32 iterations = 0;
+  bool sha256 = false;
+  size_t keyLength = 0;
+  try {
+    CryptoPP::StringSource source(der.data(), der.size(), true);
+    CryptoPP::BERSequenceDecoder info(source);
+    CryptoPP::BERSequenceDecoder algorithm(info);
+    CryptoPP::OID oid;
+    oid.BERDecode(algorithm);
+    if (!(oid == pkcs5 + 13)) throw KeyRefused{"encrypted with " + OidText(oid) + ", not PBES2"};
+    CryptoPP::BERSequenceDecoder params(algorithm);
+    {
+      CryptoPP::BERSequenceDecoder kdf(params);
+      oid.BERDecode(kdf);
+      if (!(oid == pkcs5 + 12)) throw KeyRefused{"key derivation " + OidText(oid) + ", not PBKDF2"};
+      CryptoPP::BERSequenceDecoder kdfParams(kdf);
+      CryptoPP::BERDecodeOctetString(kdfParams, salt);
+      CryptoPP::BERDecodeUnsigned<CryptoPP::word32>(kdfParams, iterations, CryptoPP::INTEGER, 1, 100000000);
+      if (!kdfParams.EndReached() && kdfParams.PeekByte() == CryptoPP::INTEGER) {
+        CryptoPP::word32 length = 0;
+        CryptoPP::BERDecodeUnsigned<CryptoPP::word32>(kdfParams, length, CryptoPP::INTEGER, 1, 64);
+      }
+      if (!kdfParams.EndReached()) {
+        CryptoPP::BERSequenceDecoder prf(kdfParams);
+        oid.BERDecode(prf);
+        if (oid == hmacSha256) {
+          sha256 = true;
+        } else if (!(oid == hmacSha1)) {
+          throw KeyRefused{"key derivation with " + OidText(oid) + " (HMAC-SHA-1 or -256 only)"};
+        }
+        prf.SkipAll();
+      }
+      kdfParams.MessageEnd();
+      kdf.MessageEnd();
+    }
+    {
+      CryptoPP::BERSequenceDecoder scheme(params);
+      oid.BERDecode(scheme);
+      if (oid == aes + 2) keyLength = 16;
+      if (oid == aes + 22) keyLength = 24;
+      if (oid == aes + 42) keyLength = 32;
+      if (!keyLength) throw KeyRefused{"encrypted with " + OidText(oid) + " (AES-CBC only)"};
+      CryptoPP::BERDecodeOctetString(scheme, iv);
+      scheme.MessageEnd();
+    }
+    params.MessageEnd();
+    algorithm.MessageEnd();
+    CryptoPP::BERDecodeOctetString(info, encrypted);
+    info.MessageEnd();
+  } catch (const CryptoPP::Exception&) {
+    throw KeyRefused{"not a valid encrypted PKCS#8 key"};
+  }
+  if (iv.size() != CryptoPP::AES::BLOCKSIZE) throw KeyRefused{"the encrypted key's IV is not 16 bytes"};
+  keyBytes.resize(keyLength);
+  const uint8_t* pass = reinterpret_cast<const uint8_t*>(passphrase.data());
+  if (sha256) {
+    CryptoPP::PKCS5_PBKDF2_HMAC<CryptoPP::SHA256>().DeriveKey(
+        keyBytes, keyBytes.size(), 0, pass, passphrase.size(), salt, salt.size(), iterations);
+  } else {
+    CryptoPP::PKCS5_PBKDF2_HMAC<CryptoPP::SHA1>().DeriveKey(
+        keyBytes, keyBytes.size(), 0, pass, passphrase.size(), salt, salt.size(), iterations);
+  }
+  std::string plain;
+  try {
+    CryptoPP::CBC_Mode<CryptoPP::AES>::Decryption decryption(keyBytes, keyBytes.size(), iv);
+    CryptoPP::StringSource(encrypted.data(), encrypted.size(), true,
+                           new CryptoPP::StreamTransformationFilter(decryption, new CryptoPP::StringSink(plain)));
+  } catch (const CryptoPP::Exception&) {
+    throw KeyRefused{"cannot decrypt the key: wrong passphrase?"};
+  }
+  if (plain.empty() || static_cast<uint8_t>(plain[0]) != 0x30) {
+    throw KeyRefused{"cannot decrypt the key: wrong passphrase?"};
+  }
+  return std::vector<uint8_t>(plain.begin(), plain.end());
+}
+
+DsaNumbers ParseKey(const std::vector<uint8_t>& contents, const std::string* passphrase = nullptr) {
   std::vector<uint8_t> der;
   std::string label;
   Unarmor(contents, &der, &label);
+  if (label == "ENCRYPTED PRIVATE KEY") {
+    if (!passphrase) throw KeyRefused{"an encrypted key: give its passphrase with --key-pass-file FILE"};
+    der = DecryptPkcs8(der, *passphrase);
+    label = "PRIVATE KEY";
+  }
   if (!label.empty() && label != "PUBLIC KEY" && label != "PRIVATE KEY" && label != "DSA PRIVATE KEY") {
     if (label.find("RSA") != std::string::npos || label.find("EC ") == 0) {
       throw KeyRefused{"not a DSA key (PEM block '" + label + "')"};
@@ -234,15 +332,45 @@ void ToPublic(const DsaNumbers& n, sfx::DsaPublicKey* key) {
   n.y.Encode(key->y, sizeof(key->y));
 }
 
+// Key files are a few kilobytes; anything much larger is not a key (a package given by mistake),
+// and anything but a regular file (a folder, a device like /dev/zero that never ends) is refused
+// before it is read: the standard library throws on reading a folder.
+constexpr uintmax_t kMaxKeyFileSize = 1 << 20;
+
 bool ReadKeyFile(const std::string& path, std::vector<uint8_t>* contents, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot read key file " + path;
-    return false;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  std::string why;
+  if (ec) {
+    why = ec.message();
+  } else if (fs::is_directory(status)) {
+    why = "it is a folder";
+  } else if (!fs::is_regular_file(status)) {
+    why = "not a regular file";
+  } else {
+    const uintmax_t size = fs::file_size(path, ec);
+    if (ec) {
+      why = ec.message();
+    } else if (size > kMaxKeyFileSize) {
+      why = "too large for a key file (" + std::to_string(size) + " bytes)";
+    }
   }
-  contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *error = "cannot read key file " + path;
+  if (why.empty()) {
+    try {
+      std::ifstream in(path, std::ios::binary);
+      if (!in) {
+        why = "cannot open it";
+      } else {
+        contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad()) why = "read error";
+      }
+    } catch (const std::exception& e) {
+      why = e.what();
+    }
+  }
+  if (!why.empty()) {
+    *error = "cannot read key file " + path + ": " + why;
     return false;
   }
   return true;
@@ -284,9 +412,9 @@ bool ParseDsaPublicKey(const std::vector<uint8_t>& contents, const std::string& 
 }
 
 bool ParseDsaPrivateKey(const std::vector<uint8_t>& contents, const std::string& name,
-                        DsaPrivateKey* key, std::string* error) {
+                        DsaPrivateKey* key, std::string* error, const std::string* passphrase) {
   try {
-    const DsaNumbers n = ParseKey(contents);
+    const DsaNumbers n = ParseKey(contents, passphrase);
     if (!n.hasX) throw KeyRefused{"a public key; signing needs the private key"};
     ToPublic(n, &key->pub);
     n.x.Encode(key->x, sizeof(key->x));
@@ -304,9 +432,11 @@ bool LoadDsaPublicKey(const std::string& path, sfx::DsaPublicKey* key, std::stri
   return ReadKeyFile(path, &contents, error) && ParseDsaPublicKey(contents, path, key, error);
 }
 
-bool LoadDsaPrivateKey(const std::string& path, DsaPrivateKey* key, std::string* error) {
+bool LoadDsaPrivateKey(const std::string& path, DsaPrivateKey* key, std::string* error,
+                       const std::string* passphrase) {
   std::vector<uint8_t> contents;
-  return ReadKeyFile(path, &contents, error) && ParseDsaPrivateKey(contents, path, key, error);
+  return ReadKeyFile(path, &contents, error) &&
+         ParseDsaPrivateKey(contents, path, key, error, passphrase);
 }
 
 bool GenerateDsaKey(DsaPrivateKey* key, std::string* error) {

@@ -5,6 +5,8 @@
 //   "PUBLIC KEY"       X.509 SubjectPublicKeyInfo (openssl pkey -pubout, openssl dsa -pubout)
 //   "PRIVATE KEY"      PKCS#8 PrivateKeyInfo, unencrypted (openssl genpkey)
 //   "DSA PRIVATE KEY"  the traditional OpenSSL form: SEQUENCE { 0, p, q, g, y, x }
+//   "ENCRYPTED PRIVATE KEY"  PKCS#8 encrypted with PBES2 (PBKDF2 with HMAC-SHA-1 or -SHA-256,
+//                      AES-CBC), as openssl genpkey -aes256 writes it; read with a passphrase
 // Only DSA keys with a 1024-bit p and a 160-bit q are accepted (the stub holds exactly such a
 // key), and only consistent ones: q divides p-1, g has order q, y = g^x. Every refusal comes with
 // a message naming the file and the reason. Portable code: standard C++ and Crypto++ only.
@@ -26,13 +28,16 @@ struct DsaPrivateKey {
 
 // A public key file, or any private key file (its public half is used).
 bool LoadDsaPublicKey(const std::string& path, sfx::DsaPublicKey* key, std::string* error);
-bool LoadDsaPrivateKey(const std::string& path, DsaPrivateKey* key, std::string* error);
+// `passphrase` (may be null) decrypts an encrypted private key; without one such a key is refused.
+bool LoadDsaPrivateKey(const std::string& path, DsaPrivateKey* key, std::string* error,
+                       const std::string* passphrase = nullptr);
 
 // The same on the contents of a key file; `name` is what messages call it.
 bool ParseDsaPublicKey(const std::vector<uint8_t>& contents, const std::string& name,
                        sfx::DsaPublicKey* key, std::string* error);
 bool ParseDsaPrivateKey(const std::vector<uint8_t>& contents, const std::string& name,
-                        DsaPrivateKey* key, std::string* error);
+                        DsaPrivateKey* key, std::string* error,
+                        const std::string* passphrase = nullptr);
 
 // A fresh key pair: new 1024/160 domain parameters and a random private exponent.
 bool GenerateDsaKey(DsaPrivateKey* key, std::string* error);

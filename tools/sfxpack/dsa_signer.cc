@@ -108,18 +108,14 @@ void SignDigest(const DsaPrivateKey& key, const uint8_t digest[16], uint8_t sign
   }
 }
 
-std::vector<uint8_t> MakeBinaryTrailer(const DsaPrivateKey& key, const uint8_t* data, size_t length) {
-  uint8_t digest[sfx::kMd5DigestSize];
-  sfx::Md5Digest(digest, data, CheckedLength(length, sfx::kBinaryTrailerSize));
+std::vector<uint8_t> MakeBinaryTrailerFromDigest(const DsaPrivateKey& key, const uint8_t digest[16]) {
   std::vector<uint8_t> trailer(sfx::kDsaSignatureSize);
   SignDigest(key, digest, trailer.data());
   AppendMagic(&trailer, sfx::kBinaryDsaMagic);
   return trailer;
 }
 
-std::vector<uint8_t> MakeTextDsaTrailer(const DsaPrivateKey& key, const uint8_t* data, size_t length) {
-  uint8_t digest[sfx::kMd5DigestSize];
-  sfx::TextDigest(digest, data, CheckedLength(length, sfx::kTextDsaTrailerSize));
+std::vector<uint8_t> MakeTextDsaTrailerFromDigest(const DsaPrivateKey& key, const uint8_t digest[16]) {
   uint8_t signature[sfx::kDsaSignatureSize];
   SignDigest(key, digest, signature);
   std::vector<uint8_t> trailer;
@@ -129,14 +125,30 @@ std::vector<uint8_t> MakeTextDsaTrailer(const DsaPrivateKey& key, const uint8_t*
   return trailer;
 }
 
+std::vector<uint8_t> MakeTextMd5TrailerFromDigest(const uint8_t digest[16]) {
+  std::vector<uint8_t> trailer;
+  AppendMagic(&trailer, sfx::kTextMd5Magic);
+  AppendHex(&trailer, digest, sfx::kMd5DigestSize);
+  AppendMagic(&trailer, sfx::kTextMd5Magic);
+  return trailer;
+}
+
+std::vector<uint8_t> MakeBinaryTrailer(const DsaPrivateKey& key, const uint8_t* data, size_t length) {
+  uint8_t digest[sfx::kMd5DigestSize];
+  sfx::Md5Digest(digest, data, CheckedLength(length, sfx::kBinaryTrailerSize));
+  return MakeBinaryTrailerFromDigest(key, digest);
+}
+
+std::vector<uint8_t> MakeTextDsaTrailer(const DsaPrivateKey& key, const uint8_t* data, size_t length) {
+  uint8_t digest[sfx::kMd5DigestSize];
+  sfx::TextDigest(digest, data, CheckedLength(length, sfx::kTextDsaTrailerSize));
+  return MakeTextDsaTrailerFromDigest(key, digest);
+}
+
 std::vector<uint8_t> MakeTextMd5Trailer(const uint8_t* data, size_t length) {
   uint8_t digest[sfx::kMd5DigestSize];
   sfx::TextDigest(digest, data, CheckedLength(length, sfx::kTextMd5TrailerSize));
-  std::vector<uint8_t> trailer;
-  AppendMagic(&trailer, sfx::kTextMd5Magic);
-  AppendHex(&trailer, digest, sizeof(digest));
-  AppendMagic(&trailer, sfx::kTextMd5Magic);
-  return trailer;
+  return MakeTextMd5TrailerFromDigest(digest);
 }
 
 }  // namespace sfxpack

@@ -29,6 +29,12 @@ std::vector<uint8_t> MakeTextDsaTrailer(const DsaPrivateKey& key, const uint8_t*
 // coverage as the text DSA trailer. It carries no signature: the stub never accepts it.
 std::vector<uint8_t> MakeTextMd5Trailer(const uint8_t* data, size_t length);
 
+// The same three trailers for a digest computed by the caller (over data read in pieces): the
+// MD5 of the covered bytes (binary), or of their bytes of 0x20..0x7F (text kinds).
+std::vector<uint8_t> MakeBinaryTrailerFromDigest(const DsaPrivateKey& key, const uint8_t digest[16]);
+std::vector<uint8_t> MakeTextDsaTrailerFromDigest(const DsaPrivateKey& key, const uint8_t digest[16]);
+std::vector<uint8_t> MakeTextMd5TrailerFromDigest(const uint8_t digest[16]);
+
 }  // namespace sfxpack
 
 #endif  // SFXSTUB_TOOLS_SFXPACK_DSA_SIGNER_H_

@@ -1,42 +1,97 @@
 // sfxpack: makes, signs, inspects and verifies sfxstub packages.
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
 
+#include "tools/sfxpack/cli.h"
 #include "tools/sfxpack/commands.h"
+
+#ifndef SFXPACK_VERSION
+#define SFXPACK_VERSION "0.0.0"
+#endif
 
 namespace {
 
 struct Command {
   const char* name;
   int (*run)(int, char**);
-  const char* usage;
+  const char* summary;
 };
 
 const Command kCommands[] = {
-    {"keygen", sfxpack::RunKeygen, "keygen OUT                      new 1024/160 DSA key pair: OUT.pem (private), OUT.pub.pem"},
-    {"sign", sfxpack::RunSign, "sign --key KEY --kind binary|text|md5 FILE [-o OUT]"},
-    {"verify", sfxpack::RunVerify, "verify [--key PUB] FILE"},
-    {"pack", sfxpack::RunPack, "pack --stub STUB.exe --key KEY --main SETUP.exe [--file NAME=PATH ...] [--raw NAME=PATH ...] [--allow-duplicates] [--no-salt] --cmdline TEMPLATE -o PACKAGE.exe"},
-    {"list", sfxpack::RunList, "list [--key PUB] PACKAGE"},
-    {"extract", sfxpack::RunExtract, "extract [--key PUB] PACKAGE --to DIR [--decode]"},
-    {"authenticode", sfxpack::RunAuthenticode, "authenticode (--cert CERT --key KEY | --pkcs12 P12) [--pass PASS] [-n NAME] [-i URL] [-t URL] --signer-key DSAKEY PACKAGE -o OUT"},
+    {"pack", sfxpack::RunPack, "make a signed package from a stub, a main program and files"},
+    {"list", sfxpack::RunList, "check a package and list what it holds"},
+    {"extract", sfxpack::RunExtract, "extract a package as the stub does"},
+    {"verify", sfxpack::RunVerify, "check a file's signature (and a package's archive)"},
+    {"sign", sfxpack::RunSign, "append a signature trailer to a file"},
+    {"keygen", sfxpack::RunKeygen, "make a DSA key pair for signing packages"},
+    {"authenticode", sfxpack::RunAuthenticode, "add an Authenticode signature to a package"},
 };
 
 int Usage(FILE* out) {
-  std::fprintf(out, "usage: sfxpack COMMAND ...\n");
-  for (const Command& c : kCommands) std::fprintf(out, "  sfxpack %s\n", c.usage);
-  return out == stdout ? 0 : 2;
+  std::fprintf(out,
+               "usage: sfxpack COMMAND [options] ...\n"
+               "       sfxpack help COMMAND | COMMAND --help | --version\n"
+               "commands:\n");
+  for (const Command& c : kCommands) std::fprintf(out, "  %-13s %s\n", c.name, c.summary);
+  std::fprintf(out,
+               "exit codes: 0 success or a good verdict; 1 a bad verdict (the stub would refuse "
+               "it); 2 a usage error, an input that can't be read, or any other failure\n");
+  return out == stdout ? sfxpack::kExitGood : sfxpack::kExitError;
+}
+
+const Command* Find(const char* name) {
+  for (const Command& c : kCommands) {
+    if (!std::strcmp(name, c.name)) return &c;
+  }
+  return nullptr;
+}
+
+int Unknown(const std::string& name) {
+  std::vector<std::string> names;
+  for (const Command& c : kCommands) names.push_back(c.name);
+  const std::string near = sfxpack::DidYouMean(name, names);
+  std::fprintf(stderr, "sfxpack: unknown command '%s'%s\n", name.c_str(),
+               near.empty() ? "" : (" (did you mean '" + near + "'?)").c_str());
+  std::fprintf(stderr, "(sfxpack --help lists the commands)\n");
+  return sfxpack::kExitError;
+}
+
+int Dispatch(int argc, char** argv) {
+  if (argc < 2) return Usage(stderr);
+  const std::string first = argv[1];
+  if (first == "-h" || first == "--help") return Usage(stdout);
+  if (first == "--version" || first == "-V") {
+    std::printf("sfxpack %s\n", SFXPACK_VERSION);
+    return sfxpack::kExitGood;
+  }
+  if (first == "help") {
+    if (argc == 2) return Usage(stdout);
+    const Command* c = Find(argv[2]);
+    if (!c) return Unknown(argv[2]);
+    char help[] = "--help";
+    char* args[] = {argv[2], help, nullptr};
+    return c->run(2, args);
+  }
+  const Command* c = Find(argv[1]);
+  if (!c) return Unknown(first);
+  return c->run(argc - 1, argv + 1);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage(stderr);
-  if (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "help"))
-    return Usage(stdout);
-  for (const Command& c : kCommands) {
-    if (!std::strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);
+  // Whatever goes wrong ends in a message and exit 2, never in an abort.
+  try {
+    return Dispatch(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return sfxpack::Fail(sfxpack::kExitError, "out of memory");
+  } catch (const std::exception& e) {
+    return sfxpack::Fail(sfxpack::kExitError, std::string("internal error: ") + e.what());
+  } catch (...) {
+    return sfxpack::Fail(sfxpack::kExitError, "internal error");
   }
-  std::fprintf(stderr, "sfxpack: unknown command '%s'\n", argv[1]);
-  return Usage(stderr);
 }

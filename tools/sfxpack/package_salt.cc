@@ -35,13 +35,24 @@ void AddField(CryptoPP::SHA256* hash, const std::string& text) {
   AddField(hash, text.data(), text.size());
 }
 
-void AddField(CryptoPP::SHA256* hash, const std::vector<uint8_t>& bytes) {
-  AddField(hash, bytes.data(), bytes.size());
-}
-
 }  // namespace
 
-std::vector<uint8_t> DerivePackageSalt(const DsaPrivateKey& key, const PackageInput& input) {
+struct SaltDigest::State {
+  CryptoPP::SHA256 hash;
+};
+
+SaltDigest::SaltDigest() : state(new State) { AddField(&state->hash, std::string(kInputLabel)); }
+SaltDigest::~SaltDigest() { delete state; }
+void SaltDigest::FieldStart(uint64_t size) { AddU64(&state->hash, size); }
+void SaltDigest::Update(const uint8_t* data, size_t size) {
+  if (size) state->hash.Update(data, size);
+}
+void SaltDigest::Field(const std::string& text) { AddField(&state->hash, text); }
+void SaltDigest::U8(uint8_t value) { state->hash.Update(&value, 1); }
+void SaltDigest::U32(uint32_t value) { AddU32(&state->hash, value); }
+void SaltDigest::U64(uint64_t value) { AddU64(&state->hash, value); }
+
+std::vector<uint8_t> SaltDigest::Finish(const DsaPrivateKey& key) {
   // The MAC key stands for x and only for this use: SHA-256 does not give x away, and the label
   // keeps it apart from anything else derived from x (the signer's nonces).
   CryptoPP::SecByteBlock saltKey(CryptoPP::SHA256::DIGESTSIZE);
@@ -51,24 +62,8 @@ std::vector<uint8_t> DerivePackageSalt(const DsaPrivateKey& key, const PackageIn
     hash.Update(key.x, sizeof key.x);
     hash.Final(saltKey);
   }
-
   uint8_t digest[CryptoPP::SHA256::DIGESTSIZE];
-  CryptoPP::SHA256 hash;
-  AddField(&hash, std::string(kInputLabel));
-  AddField(&hash, input.stub);
-  AddField(&hash, input.mainProgram);
-  AddField(&hash, input.commandTemplate);
-  const uint8_t allowDuplicates = input.allowDuplicates ? 1 : 0;
-  hash.Update(&allowDuplicates, 1);
-  AddU64(&hash, input.files.size());
-  for (const PackageInput::File& file : input.files) {
-    AddField(&hash, file.name);
-    AddField(&hash, file.data);
-    AddU32(&hash, file.time);
-    const uint8_t kind = file.kind == PackageInput::Kind::kRaw ? 1 : 0;
-    hash.Update(&kind, 1);
-  }
-  hash.Final(digest);
+  state->hash.Final(digest);
 
   static_assert(CryptoPP::SHA256::DIGESTSIZE == kSaltSize, "the salt is one HMAC-SHA-256 value");
   std::vector<uint8_t> salt(kSaltSize);
@@ -76,6 +71,26 @@ std::vector<uint8_t> DerivePackageSalt(const DsaPrivateKey& key, const PackageIn
   mac.Update(digest, sizeof digest);
   mac.Final(salt.data());
   return salt;
+}
+
+std::vector<uint8_t> DerivePackageSalt(const DsaPrivateKey& key, const PackageInput& input) {
+  SaltDigest digest;
+  auto bytes = [&digest](const std::vector<uint8_t>& data) {
+    digest.FieldStart(data.size());
+    digest.Update(data.data(), data.size());
+  };
+  bytes(input.stub);
+  bytes(input.mainProgram);
+  digest.Field(input.commandTemplate);
+  digest.U8(input.allowDuplicates ? 1 : 0);
+  digest.U64(input.files.size());
+  for (const PackageInput::File& file : input.files) {
+    digest.Field(file.name);
+    bytes(file.data);
+    digest.U32(file.time);
+    digest.U8(file.kind == PackageInput::Kind::kRaw ? 1 : 0);
+  }
+  return digest.Finish(key);
 }
 
 uint32_t FirstStoredObject(const sfx::SfxArchive& archive) {

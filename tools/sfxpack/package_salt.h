@@ -36,6 +36,29 @@ namespace sfxpack {
 // kSaltSize bytes derived from the key and every input of `input` but `input.salt` itself.
 std::vector<uint8_t> DerivePackageSalt(const DsaPrivateKey& key, const PackageInput& input);
 
+// The digest above fed piece by piece, for inputs too large to hold: the caller adds the fields
+// in the order given above, a data field as FieldStart(its size) followed by its bytes in any
+// number of Update calls. Finish gives the salt.
+class SaltDigest {
+ public:
+  SaltDigest();
+  ~SaltDigest();
+  SaltDigest(const SaltDigest&) = delete;
+  SaltDigest& operator=(const SaltDigest&) = delete;
+
+  void FieldStart(uint64_t size);
+  void Update(const uint8_t* data, size_t size);
+  void Field(const std::string& text);
+  void U8(uint8_t value);
+  void U32(uint32_t value);
+  void U64(uint64_t value);
+  std::vector<uint8_t> Finish(const DsaPrivateKey& key);
+
+ private:
+  struct State;
+  State* state;
+};
+
 // The lowest offset that an opened archive's catalog names: where the first stored object is.
 uint32_t FirstStoredObject(const sfx::SfxArchive& archive);
 

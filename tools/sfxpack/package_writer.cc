@@ -54,12 +54,19 @@ bool MakePackageFileBody(const uint8_t* content, size_t size, std::vector<uint8_
     *error = "compressed file too large for a package (4 GiB or more)";
     return false;
   }
-  std::vector<uint8_t> body(sfx::CompressedPackageMagic(), sfx::CompressedPackageMagic() + sfx::kPackageMagicSize);
-  AppendU32(&body, static_cast<uint32_t>(size));
-  AppendU32(&body, static_cast<uint32_t>(storedSize));
+  std::vector<uint8_t> body =
+      MakePackageFileHeader(static_cast<uint32_t>(size), static_cast<uint32_t>(storedSize));
   body.insert(body.end(), packed.begin(), packed.begin() + static_cast<ptrdiff_t>(storedSize));
   *out = std::move(body);
   return true;
+}
+
+std::vector<uint8_t> MakePackageFileHeader(uint32_t inflatedSize, uint32_t storedSize) {
+  std::vector<uint8_t> header(sfx::CompressedPackageMagic(),
+                              sfx::CompressedPackageMagic() + sfx::kPackageMagicSize);
+  AppendU32(&header, inflatedSize);
+  AppendU32(&header, storedSize);
+  return header;
 }
 
 void AppendU32(std::vector<uint8_t>* out, uint32_t value) {

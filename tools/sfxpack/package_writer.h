@@ -39,6 +39,10 @@ constexpr uint64_t kMaxPackageSize = 0xFFFFFFFFull;
 bool MakePackageFileBody(const uint8_t* content, size_t size, std::vector<uint8_t>* out,
                          std::string* error);
 
+// The 24 bytes in front of a compressed package file's zlib stream: the magic and both sizes.
+constexpr size_t kPackageFileHeaderSize = 24;
+std::vector<uint8_t> MakePackageFileHeader(uint32_t inflatedSize, uint32_t storedSize);
+
 // Catalog building blocks: one chunk (four-letter tag, u32 length, payload) appended to `out`.
 void AppendU32(std::vector<uint8_t>* out, uint32_t value);
 void AppendChunk(std::vector<uint8_t>* out, const char* tag, const void* payload, size_t length);

@@ -1,0 +1,52 @@
+// What `sfxpack pack` checks before it writes anything, so that it does not make a package the
+// stub refuses at run time: listed names Windows accepts and the stub writes into its folder,
+// names that stay distinct on a case-insensitive file system, a stub that carries the signing
+// key and is neither signed already nor a finished package, a main program that is a PE image.
+#ifndef SFXSTUB_TOOLS_SFXPACK_PACK_CHECKS_H_
+#define SFXSTUB_TOOLS_SFXPACK_PACK_CHECKS_H_
+
+#include <string>
+
+#include "sfxstub/signing/signature_verify.h"
+#include "tools/sfxpack/cli.h"
+
+namespace sfxpack {
+
+// The longest command template the stub accepts (a Windows command line's limit).
+constexpr size_t kMaxCommandTemplate = 32767;
+// The longest name of a listed file (a Windows path component).
+constexpr size_t kMaxListedName = 255;
+
+// Empty when `name` may be a listed file's name; otherwise why not. The stub's own check
+// (sfx::StaysInFolder: no "..", ':', device name, trailing dot or blank) comes first, then what
+// Windows refuses when it creates the file: a separator (no subfolders are made), control
+// characters, < > " | ? *, and more than kMaxListedName bytes.
+std::string CheckListedName(const std::string& name);
+
+// True for the names the stub itself writes into its folder ("setup.ovr", the launch copy
+// "tarvo.setup"), in any case.
+bool IsReservedName(const std::string& name);
+
+// `name` with ASCII letters folded to lower case, as Windows compares names.
+std::string FoldCase(const std::string& name);
+
+// True when any byte is outside ASCII (the stub reads the names and the template in the
+// system's ANSI code page).
+bool HasNonAscii(const std::string& text);
+
+// True when the file starts with "MZ" and holds "PE\0\0" where the offset at 0x3C points.
+bool IsPeFile(const InputFile& file, std::string* error);
+
+// True when the PE image in `file` has a non-empty certificate table directory entry.
+bool HasCertificateTable(const InputFile& file);
+
+// True when the stub's bytes hold `key` as the stub carries its built-in key: p, q, g, y in
+// that order, big-endian, one right after the other (sfx::DsaPublicKey).
+bool StubCarriesKey(const InputFile& stub, const sfx::DsaPublicKey& key, std::string* error);
+
+// True when `key` is the repository's test signer key, whose private half is public.
+bool IsRepositoryTestKey(const sfx::DsaPublicKey& key);
+
+}  // namespace sfxpack
+
+#endif  // SFXSTUB_TOOLS_SFXPACK_PACK_CHECKS_H_

@@ -1,0 +1,49 @@
+// Packing from files to a file in pieces, for `sfxpack pack`: the same bytes as BuildPackage
+// (package_writer.h) makes in memory, with memory that does not grow with the inputs.
+//
+// Two passes over the inputs. The first hashes them for the salt (package_salt.h); the second
+// writes the package. A compressed object's header holds its compressed size, which is known
+// only once the zlib stream ends, so each compressed object is deflated into the output behind
+// room for its header, the header is written into that room, and the object is then read back
+// from the output to hash it for its own trailer and for the closing signature (the MD5s are
+// taken in file order). Stored and raw bytes are hashed as they are written.
+#ifndef SFXSTUB_TOOLS_SFXPACK_PACKAGE_STREAM_H_
+#define SFXSTUB_TOOLS_SFXPACK_PACKAGE_STREAM_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/sfxpack/cli.h"
+#include "tools/sfxpack/dsa_key.h"
+#include "tools/sfxpack/package_writer.h"
+
+namespace sfxpack {
+
+struct PackSource {
+  std::string name;  // the catalog's name (listed files only)
+  const InputFile* file = nullptr;
+  uint32_t time = 0;
+  PackageInput::Kind kind = PackageInput::Kind::kPackage;
+};
+
+struct PackPlan {
+  const InputFile* stub = nullptr;
+  const InputFile* mainProgram = nullptr;
+  std::vector<PackSource> files;
+  std::string commandTemplate;
+  bool allowDuplicates = false;
+};
+
+// The salt DerivePackageSalt gives for the same inputs, read in pieces.
+bool DeriveSaltFromFiles(const DsaPrivateKey& key, const PackPlan& plan, Progress* progress,
+                         std::vector<uint8_t>* salt, std::string* error);
+
+// Writes the whole package to `out` (salt block only when `salt` is not empty). Refuses a package
+// that would reach 4 GiB, and a main program whose object would exceed what the stub holds.
+bool WritePackage(const PackPlan& plan, const DsaPrivateKey& key, const std::vector<uint8_t>& salt,
+                  OutputFile* out, Progress* progress, std::string* error);
+
+}  // namespace sfxpack
+
+#endif  // SFXSTUB_TOOLS_SFXPACK_PACKAGE_STREAM_H_
