@@ -1,6 +1,5 @@
 #include "sfxstub/host/host_test_util.h"
 
-#include <sddl.h>
 
 #include <cstdio>
 #include <vector>
@@ -56,27 +55,6 @@ bool ReadChildReport(const std::string& path, ChildReport* report) {
     start = end + 1;
   }
   return true;
-}
-
-std::string SidText(PSID sid) {
-  char* text = nullptr;
-  if (!ConvertSidToStringSidA(sid, &text)) return std::string();
-  std::string result = text;
-  LocalFree(text);
-  return result;
-}
-
-std::string CurrentUserSid() {
-  HANDLE raw = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return std::string();
-  ScopedHandle token(raw);
-  std::vector<BYTE> buffer(256);
-  DWORD needed = 0;
-  if (!GetTokenInformation(token.Get(), TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()),
-                           &needed)) {
-    return std::string();
-  }
-  return SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
 }
 
 void RemoveTree(const std::string& path) {

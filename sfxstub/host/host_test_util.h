@@ -28,11 +28,6 @@ struct ChildReport {
 };
 bool ReadChildReport(const std::string& path, ChildReport* report);
 
-// A SID as text ("S-1-1-0"), empty when it can't be converted.
-std::string SidText(PSID sid);
-// The current account's SID as text ("S-1-5-21-..."), empty when it can't be read.
-std::string CurrentUserSid();
-
 // Removes a tree whatever is in it (read-only attributes are cleared first).
 void RemoveTree(const std::string& path);
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sfxstub/host/host_test_util.h"
+#include "tests/common/win32_sid.h"
 #include "sfxstub/io/win32_handle.h"
 
 namespace sfx {

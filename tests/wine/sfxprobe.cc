@@ -37,7 +37,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/win32_sid.h"
+
 namespace {
+
+using sfx::test::CurrentUserSid;
+using sfx::test::SidText;
 
 std::string Env(const char* name) {
   char buffer[4096];
@@ -118,24 +123,6 @@ void HoldFile(const std::string& path, const std::string& ms) {
     CloseHandle(info.hProcess);
   }
   if (ready) CloseHandle(ready);
-}
-
-std::string SidText(PSID sid) {
-  char* text = nullptr;
-  if (!ConvertSidToStringSidA(sid, &text)) return std::string();
-  std::string result = text;
-  LocalFree(text);
-  return result;
-}
-
-std::string CurrentUserSid() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::string();
-  alignas(TOKEN_USER) BYTE buffer[256];
-  DWORD needed = 0;
-  const BOOL ok = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &needed);
-  CloseHandle(token);
-  return ok ? SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) : std::string();
 }
 
 // "1" when an allow entry of the folder's access list gives an account other than the current

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/sfxpack/dsa_key.h"
+
 namespace sfxpack {
 
 // ---- Options -----------------------------------------------------------------------------
@@ -487,6 +489,16 @@ void Progress::Show() {
   std::fprintf(stderr, "\r%s: %3d%% of %.1f MiB", label.c_str(), percent,
                static_cast<double>(total) / (1 << 20));
   std::fflush(stderr);
+}
+
+bool LoadCheckingKey(const Options& options, sfx::DsaPublicKey* key, std::string* error) {
+  if (!options.Has("--key")) {
+    *key = sfx::SignerPublicKey;
+    return true;
+  }
+  InputFile keyFile;
+  return keyFile.Open("--key", options.Get("--key"), 1 << 20, error) &&
+         LoadDsaPublicKey(options.Get("--key"), key, error);
 }
 
 }  // namespace sfxpack

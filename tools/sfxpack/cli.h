@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "sfxstub/archive/archive_status.h"
+#include "sfxstub/signing/signature_verify.h"
 
 namespace sfxpack {
 
@@ -115,6 +116,10 @@ class InputFile {
   mode_t perms = 0;
   int64_t mtime = 0;
 };
+
+// The key to check against: the one built into sfxpack, or the file given with --key (public or
+// private; its public half), checked like any input first. False with the reason.
+bool LoadCheckingKey(const Options& options, sfx::DsaPublicKey* key, std::string* error);
 
 // The passphrase in the first line of `path` (given through --key-pass-file), without its line
 // end, as `openssl -passin file:` reads it.

@@ -99,12 +99,8 @@ int RunExtract(int argc, char** argv) {
   const bool decode = options.Has("--decode");
   const bool force = options.Has("--force");
 
-  sfx::DsaPublicKey key = sfx::SignerPublicKey;
-  if (options.Has("--key")) {
-    InputFile keyFile;
-    if (!keyFile.Open("--key", options.Get("--key"), 1 << 20, &error)) return Fail(kExitError, error);
-    if (!LoadDsaPublicKey(options.Get("--key"), &key, &error)) return Fail(kExitError, error);
-  }
+  sfx::DsaPublicKey key;
+  if (!LoadCheckingKey(options, &key, &error)) return Fail(kExitError, error);
   InputFile package;
   if (!package.Open("PACKAGE", path, 0xFFFFFFFFull, &error)) return Fail(kExitError, error);
 

@@ -121,12 +121,8 @@ int RunVerify(int argc, char** argv) {
   const bool json = options.Has("--json");
   const std::string path = options.positional().front();
 
-  sfx::DsaPublicKey key = sfx::SignerPublicKey;
-  if (options.Has("--key")) {
-    InputFile keyFile;
-    if (!keyFile.Open("--key", options.Get("--key"), 1 << 20, &error)) return Fail(kExitError, error);
-    if (!LoadDsaPublicKey(options.Get("--key"), &key, &error)) return Fail(kExitError, error);
-  }
+  sfx::DsaPublicKey key;
+  if (!LoadCheckingKey(options, &key, &error)) return Fail(kExitError, error);
   InputFile file;
   if (!file.Open("FILE", path, 0xFFFFFFFFull, &error)) return Fail(kExitError, error);
 
