@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sfxstub/io/disk_stream.h"
 #include "tools/sfxpack/dsa_key.h"
 
 namespace sfxpack {
@@ -499,6 +500,12 @@ bool LoadCheckingKey(const Options& options, sfx::DsaPublicKey* key, std::string
   InputFile keyFile;
   return keyFile.Open("--key", options.Get("--key"), 1 << 20, error) &&
          LoadDsaPublicKey(options.Get("--key"), key, error);
+}
+
+bool VerifySignedFileThrough(sfx::FileSystem* fileSystem, const std::string& path,
+                             const sfx::DsaPublicKey& key) {
+  sfx::DiskStream stream(fileSystem);
+  return stream.OpenRead(path.c_str()) && sfx::VerifySignedStream(&stream, key);
 }
 
 }  // namespace sfxpack

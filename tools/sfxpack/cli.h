@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "sfxstub/archive/archive_status.h"
+#include "sfxstub/io/file_system.h"
 #include "sfxstub/signing/signature_verify.h"
 
 namespace sfxpack {
@@ -188,6 +189,26 @@ class Progress {
   int shownPercent = -1;
   bool enabled;
 };
+
+// The platform's file system with every byte read shown on `progress`: the archive reader and
+// the signature check read through it, so verify and list show how far the check has come.
+class ProgressFileSystem : public sfx::FileSystemWrapper {
+ public:
+  explicit ProgressFileSystem(Progress* progress)
+      : sfx::FileSystemWrapper(sfx::FileSystem::Default()), progress(progress) {}
+  int64_t Read(int file, void* buffer, uint32_t count) override {
+    const int64_t moved = sfx::FileSystemWrapper::Read(file, buffer, count);
+    if (moved > 0) progress->Advance(static_cast<uint64_t>(moved));
+    return moved;
+  }
+
+ private:
+  Progress* progress;
+};
+
+// The signature check of the file at `path` through `fileSystem` (VerifySignedFile's check).
+bool VerifySignedFileThrough(sfx::FileSystem* fileSystem, const std::string& path,
+                             const sfx::DsaPublicKey& key);
 
 }  // namespace sfxpack
 

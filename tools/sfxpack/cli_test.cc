@@ -538,6 +538,23 @@ TEST_F(SfxpackCli, ProgressOnlyOnATerminal) {
   EXPECT_NE(std::string::npos, sign("", true).find("sign: 100% of 8.0 MiB"));
   EXPECT_EQ(std::string::npos, sign("--quiet", true).find("% of"));
   EXPECT_EQ(std::string::npos, sign("", false).find("% of"));
+
+  // verify and list follow the check, which reads the whole package once.
+  const std::string package = MakePackage("progress.exe");
+  auto check = [&](const std::string& command, const std::string& flags) {
+    std::string output;
+    EXPECT_EQ(0, Shell("script -qec " +
+                           Quote(Quote(SFXPACK_EXE) + " " + command + " --key " +
+                                 Quote(kPublicKey) + " " + flags + " " + Quote(package)) +
+                           " /dev/null",
+                       &output))
+        << output;
+    return output;
+  };
+  EXPECT_NE(std::string::npos, check("verify", "").find("check: 100% of"));
+  EXPECT_NE(std::string::npos, check("list", "").find("check: 100% of"));
+  EXPECT_EQ(std::string::npos, check("list", "-q").find("% of"));
+  EXPECT_EQ(std::string::npos, check("verify", "--json").find("% of"));
 }
 
 // The JSON outputs carry the documented fields.

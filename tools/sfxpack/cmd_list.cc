@@ -20,7 +20,7 @@
 namespace sfxpack {
 
 const char kListHelp[] =
-    "usage: sfxpack list [--key PUB] [--json] PACKAGE\n"
+    "usage: sfxpack list [--key PUB] [--json] [-q] PACKAGE\n"
     "Checks the package as the stub does and lists its catalog: the stub's kind, the salt, the\n"
     "command template, the main program and every listed file (name, stored size, time, kind).\n"
     "Control characters in names are shown escaped (\\n, \\t, \\xNN).\n"
@@ -28,6 +28,7 @@ const char kListHelp[] =
     "read, or a usage error.\n"
     "  --key PUB              the key to check with; default: the key built into this build's stub\n"
     "  --json                 print one JSON object instead of text (see the README)\n"
+    "  -q, --quiet            no progress line (there is none with --json either)\n"
     "  -h, --help             this help\n";
 
 namespace {
@@ -35,6 +36,8 @@ namespace {
 const std::vector<OptionDecl> kListOptions = {
     {"--key", OptionDecl::kValue},
     {"--json", OptionDecl::kFlag},
+    {"-q", OptionDecl::kFlag},
+    {"--quiet", OptionDecl::kFlag},
 };
 
 int UsageError(const std::string& why) {
@@ -83,7 +86,10 @@ int RunList(int argc, char** argv) {
   InputFile file;
   if (!file.Open("PACKAGE", path, 0xFFFFFFFFull, &error)) return Fail(kExitError, error);
 
-  sfx::SfxArchive archive(key);
+  // The check reads the whole package once: on a terminal a progress line follows it.
+  Progress progress("check", file.size(), json || options.Has("-q") || options.Has("--quiet"));
+  ProgressFileSystem watched(&progress);
+  sfx::SfxArchive archive(key, nullptr, &watched);
   int32_t result = archive.Open(path);
   // The reader opened the file again; it must be the one opened above.
   if (result == 0 && file.size() < archive.SignedLength()) result = sfx::kErrorFileInvalid;

@@ -21,13 +21,14 @@
 namespace sfxpack {
 
 const char kVerifyHelp[] =
-    "usage: sfxpack verify [--key PUB] [--json] FILE\n"
+    "usage: sfxpack verify [--key PUB] [--json] [-q] FILE\n"
     "Checks FILE's signature trailer as the stub does and, for a package, its archive.\n"
     "Exit 0: the signature verifies (and the package's archive is accepted); 1: the stub would\n"
     "refuse it (the reason is printed); 2: FILE or the key can't be read, or a usage error.\n"
     "  --key PUB              the public (or private) key to check with; default: the key built\n"
     "                         into this build's stub\n"
     "  --json                 print one JSON object instead of text (see the README)\n"
+    "  -q, --quiet            no progress line (there is none with --json either)\n"
     "  -h, --help             this help\n";
 
 namespace {
@@ -35,6 +36,8 @@ namespace {
 const std::vector<OptionDecl> kVerifyOptions = {
     {"--key", OptionDecl::kValue},
     {"--json", OptionDecl::kFlag},
+    {"-q", OptionDecl::kFlag},
+    {"--quiet", OptionDecl::kFlag},
 };
 
 int UsageError(const std::string& why) {
@@ -151,14 +154,17 @@ int RunVerify(int argc, char** argv) {
           report.signedLength >= sfx::kArchiveTrailerSize &&
           file.ReadAt(report.signedLength - sfx::kArchiveMagicSize, magic, sizeof magic, &error) &&
           std::memcmp(magic, sfx::kArchiveMagic, sizeof magic) == 0;
-      sfx::SfxArchive archive(key);
+      // On a terminal a progress line follows the check's one read of the file.
+      Progress progress("check", file.size(), json || options.Has("-q") || options.Has("--quiet"));
+      ProgressFileSystem watched(&progress);
+      sfx::SfxArchive archive(key, nullptr, &watched);
       const int32_t opened = looksLikePackage ? archive.Open(path) : -2;
       if (opened == 0) {
         report.verdict = "valid";
         report.package = true;
         uint32_t saltAt = 0;
         report.salted = PackageHasSalt(path, archive, &saltAt) ? 1 : 0;
-      } else if (!sfx::VerifySignedFile(path.c_str(), key)) {
+      } else if (!VerifySignedFileThrough(&watched, path, key)) {
         report.verdict = "mismatch";
         report.reason = "signature does not match: signed with another key, or changed after signing";
       } else if (looksLikePackage) {
