@@ -129,6 +129,12 @@ int Fail(int code, const std::string& text) {
   return code;
 }
 
+int UsageError(const char* command, const std::string& why) {
+  std::fprintf(stderr, "sfxpack: %s: %s\n(sfxpack %s --help tells more)\n", command, why.c_str(),
+               command);
+  return kExitError;
+}
+
 void Warn(const std::string& text) { std::fprintf(stderr, "sfxpack: warning: %s\n", text.c_str()); }
 
 std::string DescribeArchiveError(int32_t code, const sfx::Status& status) {

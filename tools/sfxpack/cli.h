@@ -67,6 +67,9 @@ std::string DidYouMean(const std::string& word, const std::vector<std::string>& 
 // "sfxpack: " + text on stderr; returns `code`.
 int Fail(int code, const std::string& text);
 void Warn(const std::string& text);
+// "sfxpack: COMMAND: why" and a pointer to the command's help on stderr; returns the usage
+// error's exit code (2).
+int UsageError(const char* command, const std::string& why);
 
 // The words for a Windows error number the archive reader gives ("1006 (ERROR_FILE_INVALID: the
 // package is damaged or not a package)"). Every report of a refused package goes through this.

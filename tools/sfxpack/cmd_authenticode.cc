@@ -88,12 +88,6 @@ int Refuse(const std::string& why) {
   return 2;
 }
 
-int UsageError(const std::string& why) {
-  std::fprintf(stderr, "sfxpack: authenticode: %s\n(sfxpack authenticode --help tells more)\n",
-               why.c_str());
-  return 2;
-}
-
 bool Has(const std::vector<std::string>& options, const char* name) {
   for (size_t i = 0; i < options.size(); i += 2) {
     if (options[i] == name) return true;
@@ -106,7 +100,7 @@ bool Has(const std::vector<std::string>& options, const char* name) {
 int RunAuthenticode(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv, AuthenticodeOptions(), &error)) return UsageError(error);
+  if (!options.Parse(argc, argv, AuthenticodeOptions(), &error)) return UsageError("authenticode", error);
   if (options.help()) {
     std::fputs(kAuthenticodeHelp, stdout);
     return 0;
@@ -119,7 +113,7 @@ int RunAuthenticode(int argc, char** argv) {
     if (arg == "--signer-key") {
       signerKeyPath = option.second;
     } else if (arg == "-o" || arg == "--output") {
-      if (!output.empty()) return UsageError("-o and --output both given");
+      if (!output.empty()) return UsageError("authenticode", "-o and --output both given");
       output = option.second;
     } else if (arg == "--osslsigncode") {
       tool.program = option.second;
@@ -133,27 +127,27 @@ int RunAuthenticode(int argc, char** argv) {
       }
       // Both spellings of one option count as one.
       if (Has(valued, theirs) && std::string(theirs) != "-t" && std::string(theirs) != "-ts") {
-        return UsageError(arg + " is given more than once");
+        return UsageError("authenticode", arg + " is given more than once");
       }
       // osslsigncode runs more than once, and standard input can be read only once.
       if (std::string(theirs) == "-readpass" && option.second == "-")
-        return UsageError("--readpass needs a file: the password is read on every signing run");
+        return UsageError("authenticode", "--readpass needs a file: the password is read on every signing run");
       tool.signOptions.insert(tool.signOptions.end(), {theirs, option.second});
       valued.insert(valued.end(), {theirs, option.second});
     }
   }
-  if (options.positional().size() > 1) return UsageError("more than one package");
-  if (options.positional().empty()) return UsageError("a package is needed");
+  if (options.positional().size() > 1) return UsageError("authenticode", "more than one package");
+  if (options.positional().empty()) return UsageError("authenticode", "a package is needed");
   input = options.positional().front();
-  if (output.empty()) return UsageError("-o OUT is required");
+  if (output.empty()) return UsageError("authenticode", "-o OUT is required");
   if (signerKeyPath.empty()) {
-    return UsageError(
+    return UsageError("authenticode", 
         "--signer-key DSAKEY is required: the package's closing DSA signature is made again over "
         "the header the Authenticode signature changes");
   }
   const bool certAndKey = Has(valued, "-certs") && Has(valued, "-key");
   if (certAndKey == Has(valued, "-pkcs12")) {
-    return UsageError("give the Authenticode certificate and key as --cert CERT --key KEY, "
+    return UsageError("authenticode", "give the Authenticode certificate and key as --cert CERT --key KEY, "
                       "or as --pkcs12 P12 (not both)");
   }
 

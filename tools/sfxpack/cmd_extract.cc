@@ -46,11 +46,6 @@ const std::vector<OptionDecl> kExtractOptions = {
 
 constexpr size_t kPieceSize = 1 << 20;
 
-int UsageError(const std::string& why) {
-  std::fprintf(stderr, "sfxpack: extract: %s\n(sfxpack extract --help tells more)\n", why.c_str());
-  return kExitError;
-}
-
 // Writes one file: the object copied as stored, or (when `inflate`) its inflated content.
 bool ExtractOne(const InputFile& package, uint32_t offset, uint32_t size, bool inflate,
                 const std::string& target, uint32_t time, Progress* progress,
@@ -86,13 +81,13 @@ bool ExtractOne(const InputFile& package, uint32_t offset, uint32_t size, bool i
 int RunExtract(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv, kExtractOptions, &error)) return UsageError(error);
+  if (!options.Parse(argc, argv, kExtractOptions, &error)) return UsageError("extract", error);
   if (options.help()) {
     std::fputs(kExtractHelp, stdout);
     return kExitGood;
   }
   if (options.positional().size() != 1 || !options.Has("--to")) {
-    return UsageError("a package and --to DIR are required");
+    return UsageError("extract", "a package and --to DIR are required");
   }
   const std::string path = options.positional().front();
   const std::string folder = options.Get("--to");

@@ -40,11 +40,6 @@ const std::vector<OptionDecl> kListOptions = {
     {"--quiet", OptionDecl::kFlag},
 };
 
-int UsageError(const std::string& why) {
-  std::fprintf(stderr, "sfxpack: list: %s\n(sfxpack list --help tells more)\n", why.c_str());
-  return kExitError;
-}
-
 std::string IsoTime(uint32_t seconds) {
   std::time_t t = static_cast<std::time_t>(seconds);
   std::tm parts;
@@ -71,13 +66,13 @@ const char* ObjectKind(const InputFile& file, uint32_t offset, uint32_t size) {
 int RunList(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv, kListOptions, &error)) return UsageError(error);
+  if (!options.Parse(argc, argv, kListOptions, &error)) return UsageError("list", error);
   if (options.help()) {
     std::fputs(kListHelp, stdout);
     return kExitGood;
   }
-  if (options.positional().empty()) return UsageError("no package given");
-  if (options.positional().size() > 1) return UsageError("more than one package");
+  if (options.positional().empty()) return UsageError("list", "no package given");
+  if (options.positional().size() > 1) return UsageError("list", "more than one package");
   const bool json = options.Has("--json");
   const std::string path = options.positional().front();
 

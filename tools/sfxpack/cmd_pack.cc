@@ -60,11 +60,6 @@ const std::vector<OptionDecl> kPackOptions = {
     {"--quiet", OptionDecl::kFlag},       {"--key-pass-file", OptionDecl::kValue},       {"--skip-stub-checks", OptionDecl::kFlag},
 };
 
-int UsageError(const std::string& why) {
-  std::fprintf(stderr, "sfxpack: pack: %s\n(sfxpack pack --help tells more)\n", why.c_str());
-  return kExitError;
-}
-
 struct FileArg {
   std::string name;
   std::string path;
@@ -76,20 +71,20 @@ struct FileArg {
 int RunPack(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv, kPackOptions, &error)) return UsageError(error);
+  if (!options.Parse(argc, argv, kPackOptions, &error)) return UsageError("pack", error);
   if (options.help()) {
     std::fputs(kPackHelp, stdout);
     return kExitGood;
   }
   if (!options.positional().empty()) {
-    return UsageError("unexpected argument '" + options.positional().front() + "'");
+    return UsageError("pack", "unexpected argument '" + options.positional().front() + "'");
   }
-  if (options.Has("-o") && options.Has("--output")) return UsageError("-o and --output both given");
+  if (options.Has("-o") && options.Has("--output")) return UsageError("pack", "-o and --output both given");
   const std::string output = options.Get("-o", options.Get("--output"));
   for (const char* required : {"--stub", "--key", "--main", "--cmdline"}) {
-    if (!options.Has(required)) return UsageError(std::string(required) + " is required");
+    if (!options.Has(required)) return UsageError("pack", std::string(required) + " is required");
   }
-  if (output.empty()) return UsageError("-o is required");
+  if (output.empty()) return UsageError("pack", "-o is required");
   const bool force = options.Has("--force");
   const bool quiet = options.Has("-q") || options.Has("--quiet");
   const bool salted = !options.Has("--no-salt");
@@ -103,7 +98,7 @@ int RunPack(int argc, char** argv) {
     if (option.first != "--file" && option.first != "--raw") continue;
     const size_t eq = option.second.find('=');
     if (eq == std::string::npos || eq + 1 == option.second.size()) {
-      return UsageError(option.first + " wants NAME=PATH, got '" + EscapeName(option.second) + "'");
+      return UsageError("pack", option.first + " wants NAME=PATH, got '" + EscapeName(option.second) + "'");
     }
     fileArgs.push_back({option.second.substr(0, eq), option.second.substr(eq + 1),
                         option.first == "--raw" ? PackageInput::Kind::kRaw

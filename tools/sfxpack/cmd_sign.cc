@@ -41,11 +41,6 @@ const std::vector<OptionDecl> kSignOptions = {
 
 constexpr size_t kPieceSize = 1 << 20;
 
-int UsageError(const std::string& why) {
-  std::fprintf(stderr, "sfxpack: sign: %s\n(sfxpack sign --help tells more)\n", why.c_str());
-  return kExitError;
-}
-
 // Keeps the bytes of 0x20..0x7F, in order, at the front of the buffer; returns their count.
 size_t KeepPrintable(uint8_t* data, size_t size) {
   size_t kept = 0;
@@ -60,20 +55,20 @@ size_t KeepPrintable(uint8_t* data, size_t size) {
 int RunSign(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv, kSignOptions, &error)) return UsageError(error);
+  if (!options.Parse(argc, argv, kSignOptions, &error)) return UsageError("sign", error);
   if (options.help()) {
     std::fputs(kSignHelp, stdout);
     return kExitGood;
   }
-  if (options.positional().empty()) return UsageError("sign needs a file");
-  if (options.positional().size() > 1) return UsageError("more than one input file");
-  if (options.Has("-o") && options.Has("--output")) return UsageError("-o and --output both given");
+  if (options.positional().empty()) return UsageError("sign", "sign needs a file");
+  if (options.positional().size() > 1) return UsageError("sign", "more than one input file");
+  if (options.Has("-o") && options.Has("--output")) return UsageError("sign", "-o and --output both given");
   const std::string path = options.positional().front();
   const std::string kind = options.Get("--kind");
   if (kind != "binary" && kind != "text" && kind != "md5") {
-    return UsageError(kind.empty() ? "--kind is required" : "unknown kind '" + kind + "'");
+    return UsageError("sign", kind.empty() ? "--kind is required" : "unknown kind '" + kind + "'");
   }
-  if (kind != "md5" && !options.Has("--key")) return UsageError("--key is required for kind " + kind);
+  if (kind != "md5" && !options.Has("--key")) return UsageError("sign", "--key is required for kind " + kind);
   const bool inPlace = !options.Has("-o") && !options.Has("--output");
   const std::string output = inPlace ? path : options.Get("-o", options.Get("--output"));
   const bool force = options.Has("--force");

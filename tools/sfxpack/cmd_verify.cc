@@ -40,11 +40,6 @@ const std::vector<OptionDecl> kVerifyOptions = {
     {"--quiet", OptionDecl::kFlag},
 };
 
-int UsageError(const std::string& why) {
-  std::fprintf(stderr, "sfxpack: verify: %s\n(sfxpack verify --help tells more)\n", why.c_str());
-  return kExitError;
-}
-
 const char* KindText(sfx::SignatureKind kind) {
   switch (kind) {
     case sfx::SignatureKind::BinaryDsa: return "binary DSA (\"OLMSignd\")";
@@ -114,13 +109,13 @@ void PrintJson(const Report& r) {
 int RunVerify(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv, kVerifyOptions, &error)) return UsageError(error);
+  if (!options.Parse(argc, argv, kVerifyOptions, &error)) return UsageError("verify", error);
   if (options.help()) {
     std::fputs(kVerifyHelp, stdout);
     return kExitGood;
   }
-  if (options.positional().empty()) return UsageError("verify needs a file");
-  if (options.positional().size() > 1) return UsageError("more than one file");
+  if (options.positional().empty()) return UsageError("verify", "verify needs a file");
+  if (options.positional().size() > 1) return UsageError("verify", "more than one file");
   const bool json = options.Has("--json");
   const std::string path = options.positional().front();
 
