@@ -84,6 +84,7 @@ class Win32HostRunTest : public ::testing::Test {
       : reportPath_(scratch_.Join("report.bin")),
         report_("HOST_CHILD_REPORT", reportPath_.c_str()),
         findClass_("HOST_CHILD_FIND_CLASS", "AniProgressClass"),
+        findProcess_("HOST_CHILD_FIND_PROCESS", std::to_string(GetCurrentProcessId()).c_str()),
         exit_("HOST_CHILD_EXIT", "0x20000010"),
         host_(GetModuleHandleA(nullptr)) {
     InitCommonControls();
@@ -94,6 +95,7 @@ class Win32HostRunTest : public ::testing::Test {
   std::string reportPath_;
   ScopedEnvironment report_;
   ScopedEnvironment findClass_;
+  ScopedEnvironment findProcess_;  // other tests' windows on the same desktop do not count
   ScopedEnvironment exit_;
   Win32Host host_;
 };

@@ -1,11 +1,36 @@
 // A stand-in for a setup program. It writes its command line, its current folder and whether a
 // window of the class named by HOST_CHILD_FIND_CLASS exists ("1" or "0"; "" when unset), each
 // followed by a zero byte, to the file named by HOST_CHILD_REPORT (when set), then exits with the
-// code given in HOST_CHILD_EXIT (decimal or 0x-hexadecimal; 0 when unset).
+// code given in HOST_CHILD_EXIT (decimal or 0x-hexadecimal; 0 when unset). With
+// HOST_CHILD_FIND_PROCESS (a process id) only that process's windows count: tests that run at the
+// same time show progress windows of their own on the same desktop.
 #include <windows.h>
 
 #include <cstdlib>
 #include <string>
+
+namespace {
+
+struct WindowSearch {
+  const char* windowClass;
+  DWORD process;  // 0: any process
+  bool found = false;
+};
+
+BOOL CALLBACK CheckWindow(HWND window, LPARAM context) {
+  auto* search = reinterpret_cast<WindowSearch*>(context);
+  char name[256];
+  if (GetClassNameA(window, name, sizeof name) == 0 || lstrcmpA(name, search->windowClass) != 0) {
+    return TRUE;
+  }
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (search->process != 0 && process != search->process) return TRUE;
+  search->found = true;
+  return FALSE;
+}
+
+}  // namespace
 
 int main() {
   char value[64];
@@ -27,7 +52,14 @@ int main() {
     char windowClass[256];
     length = GetEnvironmentVariableA("HOST_CHILD_FIND_CLASS", windowClass, sizeof windowClass);
     if (length > 0 && length < sizeof windowClass) {
-      text += FindWindowA(windowClass, nullptr) != nullptr ? "1" : "0";
+      WindowSearch search{windowClass, 0};
+      char process[32];
+      length = GetEnvironmentVariableA("HOST_CHILD_FIND_PROCESS", process, sizeof process);
+      if (length > 0 && length < sizeof process) {
+        search.process = static_cast<DWORD>(std::strtoul(process, nullptr, 10));
+      }
+      EnumWindows(&CheckWindow, reinterpret_cast<LPARAM>(&search));
+      text += search.found ? "1" : "0";
     }
     text += '\0';
     HANDLE file = CreateFileA(report, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
