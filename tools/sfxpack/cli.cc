@@ -29,7 +29,7 @@ bool Options::Parse(int argc, char** argv, const std::vector<OptionDecl>& decls,
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      args.push_back(arg);
+      args_.push_back(arg);
       continue;
     }
     if (arg == "--") {
@@ -47,7 +47,7 @@ bool Options::Parse(int argc, char** argv, const std::vector<OptionDecl>& decls,
     }
     const OptionDecl* decl = find(name);
     if (!decl && (name == "-h" || name == "--help")) {
-      helpAsked = true;
+      helpAsked_ = true;
       continue;
     }
     if (!decl) {
@@ -69,25 +69,25 @@ bool Options::Parse(int argc, char** argv, const std::vector<OptionDecl>& decls,
       }
       value = argv[++i];
     }
-    std::vector<std::string>& slot = values[name];
+    std::vector<std::string>& slot = values_[name];
     if (decl->kind != OptionDecl::kList && !slot.empty()) {
       *error = name + " is given more than once";
       return false;
     }
     slot.push_back(value);
-    order.emplace_back(name, value);
+    order_.emplace_back(name, value);
   }
   return true;
 }
 
 std::string Options::Get(const std::string& name, const std::string& fallback) const {
-  auto it = values.find(name);
-  return it == values.end() || it->second.empty() ? fallback : it->second.back();
+  auto it = values_.find(name);
+  return it == values_.end() || it->second.empty() ? fallback : it->second.back();
 }
 
 std::vector<std::string> Options::GetAll(const std::string& name) const {
-  auto it = values.find(name);
-  return it == values.end() ? std::vector<std::string>() : it->second;
+  auto it = values_.find(name);
+  return it == values_.end() ? std::vector<std::string>() : it->second;
 }
 
 namespace {
@@ -209,20 +209,20 @@ std::string JsonString(const std::string& text) {
 // ---- Input files -------------------------------------------------------------------------
 
 InputFile::~InputFile() {
-  if (handle >= 0) ::close(handle);
+  if (handle_ >= 0) ::close(handle_);
 }
 
 bool InputFile::Open(const std::string& option, const std::string& path, uint64_t maxSize,
                      std::string* error) {
   const std::string what = option + " " + path + ": ";
   // O_NONBLOCK: a FIFO given by mistake must not hang the open; it is refused just below.
-  handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (handle < 0) {
+  handle_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (handle_ < 0) {
     *error = "cannot read " + what + std::strerror(errno);
     return false;
   }
   struct stat st;
-  if (::fstat(handle, &st) != 0) {
+  if (::fstat(handle_, &st) != 0) {
     *error = "cannot read " + what + std::strerror(errno);
     return false;
   }
@@ -239,23 +239,23 @@ bool InputFile::Open(const std::string& option, const std::string& path, uint64_
              std::to_string(maxSize) + ")";
     return false;
   }
-  ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
-  length = static_cast<uint64_t>(st.st_size);
-  name = path;
-  dev = st.st_dev;
-  ino = st.st_ino;
-  perms = st.st_mode & 07777;
-  mtime = static_cast<int64_t>(st.st_mtime);
+  ::fcntl(handle_, F_SETFL, ::fcntl(handle_, F_GETFL) & ~O_NONBLOCK);
+  length_ = static_cast<uint64_t>(st.st_size);
+  name_ = path;
+  dev_ = st.st_dev;
+  ino_ = st.st_ino;
+  perms_ = st.st_mode & 07777;
+  mtime_ = static_cast<int64_t>(st.st_mtime);
   return true;
 }
 
 bool InputFile::ReadAt(uint64_t offset, void* data, size_t size, std::string* error) const {
   uint8_t* out = static_cast<uint8_t*>(data);
   while (size) {
-    const ssize_t got = ::pread(handle, out, size, static_cast<off_t>(offset));
+    const ssize_t got = ::pread(handle_, out, size, static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
-      *error = "cannot read " + name + ": " +
+      *error = "cannot read " + name_ + ": " +
                (got == 0 ? std::string("it became shorter while it was read") : std::strerror(errno));
       return false;
     }
@@ -360,16 +360,16 @@ void InstallCleanupHandlers() {
 OutputFile::~OutputFile() { Discard(); }
 
 void OutputFile::Discard() {
-  if (handle >= 0) ::close(handle);
-  handle = -1;
-  if (!tempName.empty()) ::unlink(tempName.c_str());
-  tempName.clear();
-  ReleaseCleanupSlot(slot);
-  slot = -1;
+  if (handle_ >= 0) ::close(handle_);
+  handle_ = -1;
+  if (!tempName_.empty()) ::unlink(tempName_.c_str());
+  tempName_.clear();
+  ReleaseCleanupSlot(slot_);
+  slot_ = -1;
 }
 
 bool OutputFile::Create(const std::string& finalPath, mode_t mode, std::string* error) {
-  finalName = finalPath;
+  finalName_ = finalPath;
   const std::string folder = FolderOf(finalPath);
   const std::string base = finalPath.substr(finalPath.rfind('/') == std::string::npos
                                                 ? 0
@@ -382,35 +382,35 @@ bool OutputFile::Create(const std::string& finalPath, mode_t mode, std::string* 
   sigset_t all, old;
   sigfillset(&all);
   sigprocmask(SIG_BLOCK, &all, &old);
-  handle = ::mkostemp(name.data(), O_CLOEXEC);
+  handle_ = ::mkostemp(name.data(), O_CLOEXEC);
   const int savedErrno = errno;
-  if (handle >= 0) {
-    tempName = name.data();
-    slot = ClaimCleanupSlot(tempName);
+  if (handle_ >= 0) {
+    tempName_ = name.data();
+    slot_ = ClaimCleanupSlot(tempName_);
   }
   sigprocmask(SIG_SETMASK, &old, nullptr);
-  if (handle < 0) {
+  if (handle_ < 0) {
     errno = savedErrno;
     *error = Errno("cannot create a file in " + folder + " for " + finalPath);
     return false;
   }
-  ::fchmod(handle, mode);
+  ::fchmod(handle_, mode);
   return true;
 }
 
 bool OutputFile::Write(const void* data, size_t size, std::string* error) {
-  if (!WriteAt(position, data, size, error)) return false;
-  position += size;
+  if (!WriteAt(position_, data, size, error)) return false;
+  position_ += size;
   return true;
 }
 
 bool OutputFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string* error) {
   const uint8_t* in = static_cast<const uint8_t*>(data);
   while (size) {
-    const ssize_t put = ::pwrite(handle, in, size, static_cast<off_t>(offset));
+    const ssize_t put = ::pwrite(handle_, in, size, static_cast<off_t>(offset));
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) {
-      *error = Errno("cannot write " + finalName);
+      *error = Errno("cannot write " + finalName_);
       return false;
     }
     in += put;
@@ -423,10 +423,10 @@ bool OutputFile::WriteAt(uint64_t offset, const void* data, size_t size, std::st
 bool OutputFile::ReadAt(uint64_t offset, void* data, size_t size, std::string* error) const {
   uint8_t* out = static_cast<uint8_t*>(data);
   while (size) {
-    const ssize_t got = ::pread(handle, out, size, static_cast<off_t>(offset));
+    const ssize_t got = ::pread(handle_, out, size, static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
-      *error = got == 0 ? "cannot read back " + finalName : Errno("cannot read back " + finalName);
+      *error = got == 0 ? "cannot read back " + finalName_ : Errno("cannot read back " + finalName_);
       return false;
     }
     out += got;
@@ -440,36 +440,36 @@ bool OutputFile::SetTime(uint32_t seconds, std::string* error) {
   struct timespec times[2];
   times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(seconds);
   times[0].tv_nsec = times[1].tv_nsec = 0;
-  if (::futimens(handle, times) != 0) {
-    *error = Errno("cannot set the time of " + finalName);
+  if (::futimens(handle_, times) != 0) {
+    *error = Errno("cannot set the time of " + finalName_);
     return false;
   }
   return true;
 }
 
 bool OutputFile::Commit(bool replace, std::string* error) {
-  if (::fsync(handle) != 0) {
-    *error = Errno("cannot write " + finalName);
+  if (::fsync(handle_) != 0) {
+    *error = Errno("cannot write " + finalName_);
     Discard();
     return false;
   }
-  const int closed = ::close(handle);
-  handle = -1;
+  const int closed = ::close(handle_);
+  handle_ = -1;
   if (closed != 0) {
-    *error = Errno("cannot write " + finalName);
+    *error = Errno("cannot write " + finalName_);
     Discard();
     return false;
   }
   // Without `replace`, link fails when the name has been taken since it was checked.
-  const bool moved = replace ? ::rename(tempName.c_str(), finalName.c_str()) == 0
-                             : ::link(tempName.c_str(), finalName.c_str()) == 0;
+  const bool moved = replace ? ::rename(tempName_.c_str(), finalName_.c_str()) == 0
+                             : ::link(tempName_.c_str(), finalName_.c_str()) == 0;
   if (!moved) {
-    *error = errno == EEXIST ? finalName + " appeared while it was written; left alone"
-                             : Errno("cannot write " + finalName);
+    *error = errno == EEXIST ? finalName_ + " appeared while it was written; left alone"
+                             : Errno("cannot write " + finalName_);
     Discard();
     return false;
   }
-  if (replace) tempName.clear();
+  if (replace) tempName_.clear();
   Discard();
   return true;
 }
@@ -477,24 +477,24 @@ bool OutputFile::Commit(bool replace, std::string* error) {
 // ---- Progress ----------------------------------------------------------------------------
 
 Progress::Progress(const std::string& what, uint64_t total, bool quiet)
-    : label(what), total(total), enabled(!quiet && ::isatty(STDERR_FILENO) && total > 0) {}
+    : label_(what), total_(total), enabled_(!quiet && ::isatty(STDERR_FILENO) && total > 0) {}
 
 Progress::~Progress() {
-  if (enabled && shownPercent >= 0) std::fprintf(stderr, "\r%*s\r", 60, "");
+  if (enabled_ && shownPercent_ >= 0) std::fprintf(stderr, "\r%*s\r", 60, "");
 }
 
 void Progress::Advance(uint64_t bytes) {
-  if (!enabled) return;
-  done += bytes;
+  if (!enabled_) return;
+  done_ += bytes;
   Show();
 }
 
 void Progress::Show() {
-  const int percent = static_cast<int>(std::min<uint64_t>(done, total) * 100 / total);
-  if (percent == shownPercent) return;
-  shownPercent = percent;
-  std::fprintf(stderr, "\r%s: %3d%% of %.1f MiB", label.c_str(), percent,
-               static_cast<double>(total) / (1 << 20));
+  const int percent = static_cast<int>(std::min<uint64_t>(done_, total_) * 100 / total_);
+  if (percent == shownPercent_) return;
+  shownPercent_ = percent;
+  std::fprintf(stderr, "\r%s: %3d%% of %.1f MiB", label_.c_str(), percent,
+               static_cast<double>(total_) / (1 << 20));
   std::fflush(stderr);
 }
 

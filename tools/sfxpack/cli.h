@@ -42,21 +42,21 @@ class Options {
   // repeated single-value option.
   bool Parse(int argc, char** argv, const std::vector<OptionDecl>& decls, std::string* error);
 
-  bool help() const { return helpAsked; }
-  bool Has(const std::string& name) const { return values.count(name) != 0; }
+  bool help() const { return helpAsked_; }
+  bool Has(const std::string& name) const { return values_.count(name) != 0; }
   // The value of a single-value option, or `fallback`.
   std::string Get(const std::string& name, const std::string& fallback = "") const;
   // Every value of a list option, in order.
   std::vector<std::string> GetAll(const std::string& name) const;
   // Every option of the given names with its value, in command-line order.
-  const std::vector<std::pair<std::string, std::string>>& ordered() const { return order; }
-  const std::vector<std::string>& positional() const { return args; }
+  const std::vector<std::pair<std::string, std::string>>& ordered() const { return order_; }
+  const std::vector<std::string>& positional() const { return args_; }
 
  private:
-  bool helpAsked = false;
-  std::map<std::string, std::vector<std::string>> values;
-  std::vector<std::pair<std::string, std::string>> order;
-  std::vector<std::string> args;
+  bool helpAsked_ = false;
+  std::map<std::string, std::vector<std::string>> values_;
+  std::vector<std::pair<std::string, std::string>> order_;
+  std::vector<std::string> args_;
 };
 
 // The closest of `candidates` to `word` (edit distance at most 2), or empty.
@@ -103,22 +103,22 @@ class InputFile {
   // Reads exactly `size` bytes at `offset`; false (with the reason) on a short read.
   bool ReadAt(uint64_t offset, void* data, size_t size, std::string* error) const;
 
-  int fd() const { return handle; }
-  uint64_t size() const { return length; }
-  const std::string& path() const { return name; }
-  dev_t device() const { return dev; }
-  ino_t inode() const { return ino; }
-  mode_t mode() const { return perms; }
-  int64_t modificationTime() const { return mtime; }
+  int fd() const { return handle_; }
+  uint64_t size() const { return length_; }
+  const std::string& path() const { return name_; }
+  dev_t device() const { return dev_; }
+  ino_t inode() const { return ino_; }
+  mode_t mode() const { return perms_; }
+  int64_t modificationTime() const { return mtime_; }
 
  private:
-  int handle = -1;
-  uint64_t length = 0;
-  std::string name;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  mode_t perms = 0;
-  int64_t mtime = 0;
+  int handle_ = -1;
+  uint64_t length_ = 0;
+  std::string name_;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+  mode_t perms_ = 0;
+  int64_t mtime_ = 0;
 };
 
 // The key to check against: the one built into sfxpack, or the file given with --key (public or
@@ -156,17 +156,17 @@ class OutputFile {
   // `replace`, otherwise failing if the name has been taken in the meantime.
   bool Commit(bool replace, std::string* error);
 
-  int fd() const { return handle; }
-  uint64_t written() const { return position; }
+  int fd() const { return handle_; }
+  uint64_t written() const { return position_; }
 
  private:
   void Discard();
 
-  int handle = -1;
-  int slot = -1;
-  uint64_t position = 0;
-  std::string finalName;
-  std::string tempName;
+  int handle_ = -1;
+  int slot_ = -1;
+  uint64_t position_ = 0;
+  std::string finalName_;
+  std::string tempName_;
 };
 
 // Installs the SIGINT and SIGTERM handlers that remove every live OutputFile's temporary file
@@ -186,11 +186,11 @@ class Progress {
  private:
   void Show();
 
-  std::string label;
-  uint64_t total;
-  uint64_t done = 0;
-  int shownPercent = -1;
-  bool enabled;
+  std::string label_;
+  uint64_t total_;
+  uint64_t done_ = 0;
+  int shownPercent_ = -1;
+  bool enabled_;
 };
 
 // The platform's file system with every byte read shown on `progress`: the archive reader and
@@ -198,15 +198,15 @@ class Progress {
 class ProgressFileSystem : public sfx::FileSystemWrapper {
  public:
   explicit ProgressFileSystem(Progress* progress)
-      : sfx::FileSystemWrapper(sfx::FileSystem::Default()), progress(progress) {}
+      : sfx::FileSystemWrapper(sfx::FileSystem::Default()), progress_(progress) {}
   int64_t Read(int file, void* buffer, uint32_t count) override {
     const int64_t moved = sfx::FileSystemWrapper::Read(file, buffer, count);
-    if (moved > 0) progress->Advance(static_cast<uint64_t>(moved));
+    if (moved > 0) progress_->Advance(static_cast<uint64_t>(moved));
     return moved;
   }
 
  private:
-  Progress* progress;
+  Progress* progress_;
 };
 
 // The signature check of the file at `path` through `fileSystem` (VerifySignedFile's check).

@@ -41,16 +41,16 @@ struct SaltDigest::State {
   CryptoPP::SHA256 hash;
 };
 
-SaltDigest::SaltDigest() : state(new State) { AddField(&state->hash, std::string(kInputLabel)); }
-SaltDigest::~SaltDigest() { delete state; }
-void SaltDigest::FieldStart(uint64_t size) { AddU64(&state->hash, size); }
+SaltDigest::SaltDigest() : state_(new State) { AddField(&state_->hash, std::string(kInputLabel)); }
+SaltDigest::~SaltDigest() { delete state_; }
+void SaltDigest::FieldStart(uint64_t size) { AddU64(&state_->hash, size); }
 void SaltDigest::Update(const uint8_t* data, size_t size) {
-  if (size) state->hash.Update(data, size);
+  if (size) state_->hash.Update(data, size);
 }
-void SaltDigest::Field(const std::string& text) { AddField(&state->hash, text); }
-void SaltDigest::U8(uint8_t value) { state->hash.Update(&value, 1); }
-void SaltDigest::U32(uint32_t value) { AddU32(&state->hash, value); }
-void SaltDigest::U64(uint64_t value) { AddU64(&state->hash, value); }
+void SaltDigest::Field(const std::string& text) { AddField(&state_->hash, text); }
+void SaltDigest::U8(uint8_t value) { state_->hash.Update(&value, 1); }
+void SaltDigest::U32(uint32_t value) { AddU32(&state_->hash, value); }
+void SaltDigest::U64(uint64_t value) { AddU64(&state_->hash, value); }
 
 std::vector<uint8_t> SaltDigest::Finish(const DsaPrivateKey& key) {
   // The MAC key stands for x and only for this use: SHA-256 does not give x away, and the label
@@ -63,7 +63,7 @@ std::vector<uint8_t> SaltDigest::Finish(const DsaPrivateKey& key) {
     hash.Final(saltKey);
   }
   uint8_t digest[CryptoPP::SHA256::DIGESTSIZE];
-  state->hash.Final(digest);
+  state_->hash.Final(digest);
 
   static_assert(CryptoPP::SHA256::DIGESTSIZE == kSaltSize, "the salt is one HMAC-SHA-256 value");
   std::vector<uint8_t> salt(kSaltSize);

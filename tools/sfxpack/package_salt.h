@@ -56,7 +56,7 @@ class SaltDigest {
 
  private:
   struct State;
-  State* state;
+  State* state_;
 };
 
 // The lowest offset that an opened archive's catalog names: where the first stored object is.

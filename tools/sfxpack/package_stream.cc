@@ -49,16 +49,16 @@ bool ForEachPiece(const InputFile& file, uint8_t* buffer, Use use, std::string* 
 class Writer {
  public:
   Writer(const DsaPrivateKey& key, OutputFile* out, Progress* progress, std::string* error)
-      : key(key), out(out), progress(progress), error(error), buffer(new uint8_t[kPieceSize]),
-        packed(new uint8_t[kPieceSize]) {}
+      : key_(key), out_(out), progress_(progress), error_(error), buffer_(new uint8_t[kPieceSize]),
+        packed_(new uint8_t[kPieceSize]) {}
 
-  uint64_t offset() const { return out->written(); }
+  uint64_t offset() const { return out_->written(); }
 
   // Appends bytes that no object trailer covers (the salt block, the archive trailer).
   bool Plain(const uint8_t* data, size_t size) {
     if (!Room(size)) return false;
-    whole.Update(data, size);
-    return out->Write(data, size, error);
+    whole_.Update(data, size);
+    return out_->Write(data, size, error_);
   }
 
   // Appends `file` unchanged and its own trailer.
@@ -67,11 +67,11 @@ class Writer {
     const uint64_t start = offset();
     sfx::Md5 object;
     auto put = [&](const uint8_t* data, size_t n) {
-      HashBoth(&object, &whole, data, n);
-      if (progress) progress->Advance(n);
-      return out->Write(data, n, error);
+      HashBoth(&object, &whole_, data, n);
+      if (progress_) progress_->Advance(n);
+      return out_->Write(data, n, error_);
     };
-    if (!ForEachPiece(file, buffer.get(), put, error)) return false;
+    if (!ForEachPiece(file, buffer_.get(), put, error_)) return false;
     return Trailer(&object, start, range);
   }
 
@@ -83,7 +83,7 @@ class Writer {
     const uint64_t start = offset();
     // Room for the header, written once the compressed size is known.
     uint8_t zero[kPackageFileHeaderSize] = {};
-    if (!Room(kPackageFileHeaderSize) || !out->Write(zero, sizeof zero, error)) return false;
+    if (!Room(kPackageFileHeaderSize) || !out_->Write(zero, sizeof zero, error_)) return false;
 
     z_stream z;
     std::memset(&z, 0, sizeof z);
@@ -100,20 +100,20 @@ class Writer {
     while (rc != Z_STREAM_END) {
       if (z.avail_in == 0 && consumed < size) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(kPieceSize, size - consumed));
-        if (!read(consumed, buffer.get(), n)) return false;
+        if (!read(consumed, buffer_.get(), n)) return false;
         consumed += n;
-        if (progress) progress->Advance(n);
-        z.next_in = buffer.get();
+        if (progress_) progress_->Advance(n);
+        z.next_in = buffer_.get();
         z.avail_in = static_cast<uInt>(n);
       }
-      z.next_out = packed.get();
+      z.next_out = packed_.get();
       z.avail_out = static_cast<uInt>(kPieceSize);
       rc = deflate(&z, consumed == size && z.avail_in == 0 ? Z_FINISH : Z_NO_FLUSH);
       if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
         return Fail("zlib: compression failed");
       }
       const size_t produced = kPieceSize - z.avail_out;
-      if (!Room(produced) || !out->Write(packed.get(), produced, error)) return false;
+      if (!Room(produced) || !out_->Write(packed_.get(), produced, error_)) return false;
     }
     const uint64_t stored = offset() - start - kPackageFileHeaderSize;
     if (stored > kMaxPackageSize) return Fail(kTooLarge);
@@ -127,21 +127,21 @@ class Writer {
     }
     const std::vector<uint8_t> header =
         MakePackageFileHeader(static_cast<uint32_t>(size), static_cast<uint32_t>(stored));
-    if (!out->WriteAt(start, header.data(), header.size(), error)) return false;
+    if (!out_->WriteAt(start, header.data(), header.size(), error_)) return false;
 
     // Hashed from the output, in file order, now that the header is in place.
     sfx::Md5 object;
     for (uint64_t at = start; at < offset();) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(kPieceSize, offset() - at));
-      if (!out->ReadAt(at, packed.get(), n, error)) return false;
-      HashBoth(&object, &whole, packed.get(), n);
+      if (!out_->ReadAt(at, packed_.get(), n, error_)) return false;
+      HashBoth(&object, &whole_, packed_.get(), n);
       at += n;
     }
     return Trailer(&object, start, range);
   }
 
   bool CompressedFile(const InputFile& file, ObjectRange* range, uint64_t objectLimit) {
-    auto read = [&](uint64_t at, uint8_t* data, size_t n) { return file.ReadAt(at, data, n, error); };
+    auto read = [&](uint64_t at, uint8_t* data, size_t n) { return file.ReadAt(at, data, n, error_); };
     return Compressed(file.size(), read, range, objectLimit);
   }
 
@@ -156,13 +156,13 @@ class Writer {
   bool ClosingSignature() {
     if (!Room(sfx::kBinaryTrailerSize)) return false;
     uint8_t digest[sfx::kMd5DigestSize];
-    whole.Final(digest);
-    const std::vector<uint8_t> trailer = MakeBinaryTrailerFromDigest(key, digest);
-    return out->Write(trailer.data(), trailer.size(), error);
+    whole_.Final(digest);
+    const std::vector<uint8_t> trailer = MakeBinaryTrailerFromDigest(key_, digest);
+    return out_->Write(trailer.data(), trailer.size(), error_);
   }
 
   bool Fail(const std::string& why) {
-    *error = why;
+    *error_ = why;
     return false;
   }
 
@@ -176,9 +176,9 @@ class Writer {
   bool Trailer(sfx::Md5* object, uint64_t start, ObjectRange* range) {
     uint8_t digest[sfx::kMd5DigestSize];
     object->Final(digest);
-    const std::vector<uint8_t> trailer = MakeBinaryTrailerFromDigest(key, digest);
-    whole.Update(trailer.data(), trailer.size());
-    if (!out->Write(trailer.data(), trailer.size(), error)) return false;
+    const std::vector<uint8_t> trailer = MakeBinaryTrailerFromDigest(key_, digest);
+    whole_.Update(trailer.data(), trailer.size());
+    if (!out_->Write(trailer.data(), trailer.size(), error_)) return false;
     if (range) {
       range->offset = static_cast<uint32_t>(start);
       range->size = static_cast<uint32_t>(offset() - start);
@@ -186,13 +186,13 @@ class Writer {
     return true;
   }
 
-  const DsaPrivateKey& key;
-  OutputFile* out;
-  Progress* progress;
-  std::string* error;
-  std::unique_ptr<uint8_t[]> buffer;
-  std::unique_ptr<uint8_t[]> packed;
-  sfx::Md5 whole;
+  const DsaPrivateKey& key_;
+  OutputFile* out_;
+  Progress* progress_;
+  std::string* error_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  std::unique_ptr<uint8_t[]> packed_;
+  sfx::Md5 whole_;
 };
 
 }  // namespace

@@ -104,34 +104,34 @@ std::vector<uint8_t> MakeCatalog(const std::string& mode, const std::string& com
   return catalog;
 }
 
-PackageBuilder::PackageBuilder(TrailerSigner signer) : signer(std::move(signer)) {}
+PackageBuilder::PackageBuilder(TrailerSigner signer) : signer_(std::move(signer)) {}
 
 bool PackageBuilder::Fail(const std::string& why) {
-  if (!failed) errorText = why;
-  failed = true;
+  if (!failed_) errorText_ = why;
+  failed_ = true;
   return false;
 }
 
 bool PackageBuilder::Append(const uint8_t* data, size_t size, bool sign, ObjectRange* range) {
-  if (failed) return false;
+  if (failed_) return false;
   // Compared by subtraction: out.size() never exceeds the limit, so nothing can wrap.
-  const uint64_t room = kMaxPackageSize - out.size();
+  const uint64_t room = kMaxPackageSize - out_.size();
   if (size > room || (sign && size + kTrailerSize > room)) {
     return Fail("package too large: it must stay below 4 GiB");
   }
-  const size_t start = out.size();
-  if (size) out.insert(out.end(), data, data + size);
+  const size_t start = out_.size();
+  if (size) out_.insert(out_.end(), data, data + size);
   if (sign) {
-    std::vector<uint8_t> trailer = signer(out.data() + start, size);
+    std::vector<uint8_t> trailer = signer_(out_.data() + start, size);
     if (trailer.size() != kTrailerSize) {
-      out.resize(start);
+      out_.resize(start);
       return Fail("cannot sign: the signer made no trailer");
     }
-    out.insert(out.end(), trailer.begin(), trailer.end());
+    out_.insert(out_.end(), trailer.begin(), trailer.end());
   }
   if (range) {
     range->offset = static_cast<uint32_t>(start);
-    range->size = static_cast<uint32_t>(out.size() - start);
+    range->size = static_cast<uint32_t>(out_.size() - start);
   }
   return true;
 }
@@ -151,7 +151,7 @@ bool PackageBuilder::AddObject(const uint8_t* data, size_t size, ObjectRange* ra
 }
 
 bool PackageBuilder::AddPackageFile(const uint8_t* content, size_t size, ObjectRange* range) {
-  if (failed) return false;
+  if (failed_) return false;
   std::vector<uint8_t> body;
   std::string why;
   if (!MakePackageFileBody(content, size, &body, &why)) return Fail(why);
@@ -170,13 +170,13 @@ bool PackageBuilder::AddArchiveTrailer(uint32_t catalogOffset, const char* magic
 }
 
 bool PackageBuilder::AddClosingSignature() {
-  if (failed) return false;
-  if (kMaxPackageSize - out.size() < kTrailerSize) {
+  if (failed_) return false;
+  if (kMaxPackageSize - out_.size() < kTrailerSize) {
     return Fail("package too large: it must stay below 4 GiB");
   }
-  std::vector<uint8_t> trailer = signer(out.data(), out.size());
+  std::vector<uint8_t> trailer = signer_(out_.data(), out_.size());
   if (trailer.size() != kTrailerSize) return Fail("cannot sign: the signer made no trailer");
-  out.insert(out.end(), trailer.begin(), trailer.end());
+  out_.insert(out_.end(), trailer.begin(), trailer.end());
   return true;
 }
 

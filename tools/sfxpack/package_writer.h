@@ -101,19 +101,19 @@ class PackageBuilder {
   // The usual end: `catalog` as a package file, the archive trailer, the closing signature.
   bool Finish(const std::vector<uint8_t>& catalog);
 
-  const std::vector<uint8_t>& bytes() const { return out; }
-  std::vector<uint8_t> TakeBytes() { return std::move(out); }
-  const std::string& error() const { return errorText; }
+  const std::vector<uint8_t>& bytes() const { return out_; }
+  std::vector<uint8_t> TakeBytes() { return std::move(out_); }
+  const std::string& error() const { return errorText_; }
 
  private:
   // Appends data followed (when `sign`) by a trailer over just that data.
   bool Append(const uint8_t* data, size_t size, bool sign, ObjectRange* range);
   bool Fail(const std::string& why);
 
-  TrailerSigner signer;
-  std::vector<uint8_t> out;
-  std::string errorText;
-  bool failed = false;
+  TrailerSigner signer_;
+  std::vector<uint8_t> out_;
+  std::string errorText_;
+  bool failed_ = false;
 };
 
 // Everything `sfxpack pack` puts into a package.
