@@ -203,6 +203,7 @@ int32_t SfxArchive::ReadCatalog(FileStream* stream) {
         if (!ReadText(stream, chunk, &commandTemplate)) {
           return Refuse(kErrorFileInvalid, Refusal::kChunkPastContainer);
         }
+        commandTemplate = fileSystem_->PackageText(commandTemplate);
         break;
       case kTagCmdp:
         // The length is judged first, before whether the payload fits.
@@ -264,6 +265,7 @@ int32_t SfxArchive::ReadFileEntry(FileStream* stream) {
         if (!ReadText(stream, chunk, &record.name)) {
           return Refuse(kErrorFileInvalid, Refusal::kChunkPastContainer);
         }
+        record.name = fileSystem_->PackageText(record.name);
         break;
       case kTagPtrl:
         if (chunk.length != kFileRangePayload) return Refuse(kErrorFileInvalid, Refusal::kBadFileRange);
@@ -332,6 +334,11 @@ int32_t SfxArchive::ExtractMainProgram(const std::string& targetPath) {
 
 int32_t SfxArchive::ExtractFiles(const std::string& folder) {
   if (!opened_) return Refuse(kErrorFileInvalid, Refusal::kNotOpened);
+  // Every name is checked before the first file is written, so a package with a name that
+  // would leave the folder writes none of its listed files.
+  for (const FileRecord& record : files) {
+    if (!StaysInFolder(record.name)) return Refuse(kErrorInvalidParameter, Refusal::kNameLeavesFolder);
+  }
   // The sizes are summed in 64 bits: records may share ranges, so their sum can pass 4 GiB even
   // though each lies inside the file. The progress bar counts in int32, so a total above
   // INT32_MAX is announced in units of 2^progressShift_ bytes.
@@ -362,7 +369,8 @@ int32_t SfxArchive::ExtractFile(const std::string& folder, const FileRecord& rec
     return Refuse(kErrorFileInvalid, Refusal::kFileRangeOutsideSignedContent);
   }
   // The name is joined to the folder as it is; one that would reach outside it (a parent, a
-  // drive, a stream, a device) is refused before anything is created.
+  // drive, a stream, a device) is refused before this file is created (ExtractFiles has refused
+  // it before any file).
   if (!StaysInFolder(record.name)) return Refuse(kErrorInvalidParameter, Refusal::kNameLeavesFolder);
   if (file_.Seek(record.offset, kSeekSet) != record.offset) {
     return Refuse(kErrorFileInvalid, Refusal::kPackageReadFailed);

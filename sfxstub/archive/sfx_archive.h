@@ -24,14 +24,17 @@
 //   ExtractMainProgram inflates the "CMDP" package file into a new file: 1006 when it is not a
 //   valid package file, 82 when the target can't be made or written completely, 8 when its
 //   stored or inflated size is above kMaxMainProgramSize (it is handled in memory whole).
-//   ExtractFiles copies every listed object unchanged into the folder in catalog order, stopping
-//   at the first failure: 87 for a name that would leave the folder (StaysInFolder in
-//   entry_name.h: "..", a drive or stream ':', a device, a trailing dot or blank), 8 when there is
-//   no memory for the copy buffer, the read error of the
-//   program's own file (1006 if it has become shorter than its signed range), the create or
-//   write error otherwise (112 for a short write that the platform did not explain). A failed
-//   file is deleted; files written before it stay. Each written file gets its record's time as
-//   access and modification time.
+//   ExtractFiles first checks every listed name and refuses the package with 87 before any file
+//   is written when one would leave the folder (StaysInFolder in entry_name.h: "..", a drive or
+//   stream ':', a device, a UNC or "\\?\" form). It then copies every listed object unchanged
+//   into the folder in catalog order, stopping at the first failure: 8 when there is no memory
+//   for the copy buffer, the read error of the program's own file (1006 if it has become shorter
+//   than its signed range), the create or write error otherwise (112 for a short write that the
+//   platform did not explain). A failed file is deleted; files written before it stay. Each
+//   written file gets its record's time as access and modification time.
+//
+// Stored text (a "NAME", the "CMDL" template) is read through the file system's PackageText
+// when the catalog is read: on Windows the ANSI code page's bytes become UTF-8, like every path.
 //
 // Memory: an object is copied in pieces of kCopyChunkSize bytes, and the closing signature is
 // checked in pieces too (kHashChunkSize), so the archive needs a small constant plus the
@@ -72,7 +75,7 @@ constexpr uint32_t kMaxMainProgramSize = 256u << 20;
 
 // One listed file.
 struct FileRecord {
-  std::string name;     // name in the target folder, byte for byte from "NAME"
+  std::string name;     // name in the target folder: "NAME" through FileSystem::PackageText
   uint32_t offset = 0;  // absolute offset of the stored object
   uint32_t size = 0;    // stored bytes, the object's own trailer included
   uint32_t time = 0;    // seconds since 1970-01-01 00:00:00 UTC
@@ -114,7 +117,7 @@ class SfxArchive {
 
   uint32_t mainOffset = 0;
   uint32_t mainSize = 0;
-  std::string commandTemplate;
+  std::string commandTemplate;  // "CMDL" through FileSystem::PackageText
   std::vector<FileRecord> files;
 
  private:

@@ -17,15 +17,22 @@ bool IsDeviceName(const std::string& base) {
   for (const char* device : kDevices) {
     if (upper == device) return true;
   }
-  return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
-         upper[3] >= '1' && upper[3] <= '9';
+  if (upper.size() < 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0)) {
+    return false;
+  }
+  const std::string digit = upper.substr(3);
+  // 1-9, and the superscripts one, two and three (U+00B9, U+00B2, U+00B3) in UTF-8.
+  return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xC2\xB9" ||
+         digit == "\xC2\xB2" || digit == "\xC2\xB3";
+}
+
+// A component Windows makes ".", ".." or nothing: the folder itself or its parent.
+bool IsDotsAndBlanks(const std::string& component) {
+  return component.find_first_not_of(". ") == std::string::npos;
 }
 
 bool ComponentStaysInFolder(const std::string& component) {
-  if (component.empty()) return false;
-  if (component.find(':') != std::string::npos) return false;
-  const char last = component.back();
-  if (last == '.' || last == ' ') return false;
+  if (IsDotsAndBlanks(component)) return false;
   std::string base = component.substr(0, component.find('.'));
   while (!base.empty() && base.back() == ' ') base.pop_back();
   return !IsDeviceName(base);
@@ -34,14 +41,20 @@ bool ComponentStaysInFolder(const std::string& component) {
 }  // namespace
 
 bool StaysInFolder(const std::string& name) {
-  // A zero byte would end the name early for every Win32 call.
   if (name.empty() || name.find('\0') != std::string::npos) return false;
+  if (name.size() >= 2 && IsSeparator(name[0]) && IsSeparator(name[1])) return false;
+  if (name.find(':') != std::string::npos) return false;
+  bool named = false;
   size_t start = 0;
   for (;;) {
     size_t end = start;
     while (end < name.size() && !IsSeparator(name[end])) ++end;
-    if (!ComponentStaysInFolder(name.substr(start, end - start))) return false;
-    if (end == name.size()) return true;
+    // Empty components are runs of separators, which Windows makes one.
+    if (end > start) {
+      if (!ComponentStaysInFolder(name.substr(start, end - start))) return false;
+      named = true;
+    }
+    if (end == name.size()) return named;
     start = end + 1;
   }
 }

@@ -51,8 +51,15 @@ std::string CheckListedName(const std::string& name) {
   }
   if (!sfx::StaysInFolder(name)) {
     return "file name " + shown +
-           " is refused by the stub (\"..\", \".\", a ':', a device name such as CON or NUL, or a "
-           "trailing dot or blank)";
+           " is refused by the stub (\"..\", \".\", a ':', or a device name such as CON or NUL)";
+  }
+  // The stub writes such a name, but Windows strips the dots and blanks: the file would arrive
+  // under another name than the one listed.
+  if (name.back() == '.' || name.back() == ' ') {
+    std::string stripped = name;
+    while (!stripped.empty() && (stripped.back() == '.' || stripped.back() == ' ')) stripped.pop_back();
+    return "file name " + shown + " ends with a dot or blank, which Windows strips: it would arrive as '" +
+           EscapeName(stripped) + "'";
   }
   return std::string();
 }

@@ -17,10 +17,11 @@ constexpr size_t kMaxCommandTemplate = 32767;
 // The longest name of a listed file (a Windows path component).
 constexpr size_t kMaxListedName = 255;
 
-// Empty when `name` may be a listed file's name; otherwise why not. The stub's own check
-// (sfx::StaysInFolder: no "..", ':', device name, trailing dot or blank) comes first, then what
-// Windows refuses when it creates the file: a separator (no subfolders are made), control
-// characters, < > " | ? *, and more than kMaxListedName bytes.
+// Empty when `name` may be a listed file's name; otherwise why not: what Windows refuses when it
+// creates the file (a separator: no subfolders are made; control characters, < > " | ? *, more
+// than kMaxListedName bytes), then the stub's own check (sfx::StaysInFolder: no "..", ':',
+// device name), then a trailing dot or blank (Windows strips them, so the file would arrive
+// under another name).
 std::string CheckListedName(const std::string& name);
 
 // True for the names the stub itself writes into its folder ("setup.ovr", the launch copy
