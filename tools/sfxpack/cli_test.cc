@@ -330,8 +330,12 @@ TEST_F(SfxpackCli, PackRefusesWhatTheStubWouldRefuse) {
     EXPECT_TRUE(Has(run, message)) << run.output;
     EXPECT_FALSE(std::filesystem::exists(out));
   };
-  for (const char* name : {".", "CON", "nul.txt", "com1.log", "x.", "x ", "a:b"}) {
+  for (const char* name : {".", "CON", "nul.txt", "com1.log", "a:b", ".. "}) {
     refused({"--file", std::string(name) + "=" + text}, "refused by the stub");
+  }
+  // The stub writes these, but Windows would store them under another name.
+  for (const char* name : {"x.", "x "}) {
+    refused({"--file", std::string(name) + "=" + text}, "arrive as 'x'");
   }
   for (const char* name : {"a*b", "a?b", "a<b", "a>b", "a|b", "a\"b"}) {
     refused({"--file", std::string(name) + "=" + text}, "Windows does not allow");
@@ -394,9 +398,36 @@ TEST_F(SfxpackCli, PackRefusesWhatTheStubWouldRefuse) {
   EXPECT_EQ(2, run.status) << run.output;
 }
 
+// --codepage stores the names and the template, written in UTF-8, in a Windows code page, and
+// refuses what that code page lacks.
+TEST_F(SfxpackCli, CodePageStoresTextAsThatCodePageReadsIt) {
+  const std::string out = dir.Path("cp.exe");
+  std::vector<std::string> args = Pack(out, {"--codepage", "1252", "--raw", "caf\xC3\xA9.txt=" + text});
+  args[8] = "/name=Andr\xC3\xA9 %CMDLINE%";
+  Outcome run = Sfxpack(args);
+  EXPECT_EQ(0, run.status) << run.output;
+  EXPECT_TRUE(Has(run, "code page 1252")) << run.output;  // the warning says how it reads
+  run = Sfxpack({"list", "--key", kPublicKey, out});
+  EXPECT_TRUE(Has(run, "caf\xE9.txt")) << run.output;
+  EXPECT_TRUE(Has(run, "command template: /name=Andr\xE9 %CMDLINE%")) << run.output;
+  std::filesystem::remove(out);
+
+  for (const char* page : {"1252", "932"}) {
+    run = Sfxpack(Pack(out, {"--codepage", page, "--raw", "\xC5\x81\xC3\xB3" "d\xC5\xBA.txt=" + text}));
+    EXPECT_EQ(2, run.status) << run.output;
+    EXPECT_TRUE(Has(run, "which code page " + std::string(page) + " cannot represent")) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+  run = Sfxpack(Pack(out, {"--codepage", "1250", "--raw", "\xC5\x81\xC3\xB3" "d\xC5\xBA.txt=" + text}));
+  EXPECT_EQ(0, run.status) << run.output;
+  run = Sfxpack(Pack(dir.Path("bad.exe"), {"--codepage", "cp1252"}));
+  EXPECT_EQ(2, run.status) << run.output;
+  EXPECT_TRUE(Has(run, "Windows code page number")) << run.output;
+}
+
 // What the shared reader does with names pack refuses: it refuses to extract them.
 TEST_F(SfxpackCli, NamesPackRefusesAreRefusedByTheReaderToo) {
-  for (const char* name : {"..", "CON", "nul.txt", "x."}) {
+  for (const char* name : {"..", "CON", "nul.txt", ".. "}) {
     const std::string package = BuildRaw("bad.exe", "extract", {name});
     const Outcome run = Sfxpack({"extract", "--key", kPublicKey, package, "--to", dir.Path("x")});
     SCOPED_TRACE(name);
@@ -404,6 +435,12 @@ TEST_F(SfxpackCli, NamesPackRefusesAreRefusedByTheReaderToo) {
     EXPECT_TRUE(Has(run, "ERROR_INVALID_PARAMETER")) << run.output;
     std::filesystem::remove(package);
   }
+  // A trailing dot stays in the folder (Windows strips it): the stub writes it, and so does
+  // extract, under the name as stored.
+  const std::string package = BuildRaw("dot.exe", "extract", {"x."});
+  const Outcome run = Sfxpack({"extract", "--key", kPublicKey, package, "--to", dir.Path("x")});
+  EXPECT_EQ(0, run.status) << run.output;
+  EXPECT_TRUE(std::filesystem::exists(dir.Path("x/x."))) << run.output;
 }
 
 // Each failure says what it is: unreadable, unsigned or truncated, signed by another key or

@@ -12,6 +12,7 @@
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/signing/signature_trailer.h"
 #include "tools/sfxpack/cli.h"
+#include "tools/sfxpack/code_page.h"
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/pack_checks.h"
@@ -29,6 +30,9 @@ const char kPackHelp[] =
     "  --key KEY              the DSA private key (PEM or DER) that signs the package\n"
     "  --main SETUP.exe       the main program: a PE image of at most 256 MiB\n"
     "  --cmdline TEMPLATE     its command line (at most 32767 characters)\n"
+    "  --codepage N           store the names and TEMPLATE, given in UTF-8, in Windows code\n"
+    "                         page N (1252, 1250, 932, ...): they then read as written on\n"
+    "                         systems of that ANSI code page; what N lacks is refused\n"
     "  --file NAME=PATH       a listed file, stored compressed (repeatable)\n"
     "  --raw NAME=PATH        a listed file, stored unchanged (repeatable)\n"
     "  -o, --output PACKAGE   the package to write (never an input; existing only with --force)\n"
@@ -58,12 +62,14 @@ const std::vector<OptionDecl> kPackOptions = {
     {"--allow-reserved-names", OptionDecl::kFlag}, {"--allow-other-key", OptionDecl::kFlag},
     {"--no-salt", OptionDecl::kFlag},     {"-q", OptionDecl::kFlag},
     {"--quiet", OptionDecl::kFlag},       {"--key-pass-file", OptionDecl::kValue},       {"--skip-stub-checks", OptionDecl::kFlag},
+    {"--codepage", OptionDecl::kValue},
 };
 
 struct FileArg {
   std::string name;
   std::string path;
   PackageInput::Kind kind;
+  std::string stored;  // the name as the catalog holds it (in --codepage's code page)
 };
 
 }  // namespace
@@ -88,7 +94,7 @@ int RunPack(int argc, char** argv) {
   const bool force = options.Has("--force");
   const bool quiet = options.Has("-q") || options.Has("--quiet");
   const bool salted = !options.Has("--no-salt");
-  const std::string commandTemplate = options.Get("--cmdline");
+  std::string commandTemplate = options.Get("--cmdline");
   // Only the end-to-end tests of the stub's own refusals need packages it refuses.
   const bool checked = !options.Has("--skip-stub-checks");
   if (!checked) Warn("--skip-stub-checks: the package may be one the stub refuses");
@@ -102,7 +108,8 @@ int RunPack(int argc, char** argv) {
     }
     fileArgs.push_back({option.second.substr(0, eq), option.second.substr(eq + 1),
                         option.first == "--raw" ? PackageInput::Kind::kRaw
-                                                : PackageInput::Kind::kPackage});
+                                                : PackageInput::Kind::kPackage,
+                        std::string()});
   }
 
   // Every check that needs no input's content comes first.
@@ -111,10 +118,12 @@ int RunPack(int argc, char** argv) {
                                 " characters long; the stub accepts at most " +
                                 std::to_string(kMaxCommandTemplate));
   }
-  if (HasNonAscii(commandTemplate)) {
-    Warn("--cmdline holds bytes outside ASCII: the stub reads them in the system's ANSI code "
-         "page, which differs between machines");
+  CodePage codePage;
+  if (options.Has("--codepage") && !codePage.Open(options.Get("--codepage"), &error)) {
+    return UsageError("pack", error);
   }
+  const CodePage* storedIn = options.Has("--codepage") ? &codePage : nullptr;
+  if (HasNonAscii(commandTemplate)) Warn("--cmdline holds bytes outside ASCII: " + NonAsciiNote(storedIn));
   std::set<std::string> seen;
   for (const FileArg& arg : fileArgs) {
     const std::string why = checked ? CheckListedName(arg.name) : CheckFileName(arg.name);
@@ -130,9 +139,15 @@ int RunPack(int argc, char** argv) {
                                   "--allow-duplicates permits it, the last one wins)");
     }
     if (HasNonAscii(arg.name)) {
-      Warn("file name '" + EscapeName(arg.name) +
-           "' holds bytes outside ASCII: the stub reads it in the system's ANSI code page, which "
-           "differs between machines");
+      Warn("file name '" + EscapeName(arg.name) + "' holds bytes outside ASCII: " + NonAsciiNote(storedIn));
+    }
+  }
+  // Every check above ran on the text as given; the catalog holds it in the code page.
+  if (!StoreInCodePage(storedIn, "--cmdline", &commandTemplate, &error)) return Fail(kExitError, error);
+  for (FileArg& arg : fileArgs) {
+    arg.stored = arg.name;
+    if (!StoreInCodePage(storedIn, "file name '" + EscapeName(arg.name) + "'", &arg.stored, &error)) {
+      return Fail(kExitError, error);
     }
   }
 
@@ -169,7 +184,7 @@ int RunPack(int argc, char** argv) {
       return Fail(kExitError, "modification time of " + arg.path + " does not fit the catalog (1970..2106)");
     }
     PackSource source;
-    source.name = arg.name;
+    source.name = arg.stored;
     source.file = files.back().get();
     source.time = static_cast<uint32_t>(mtime);
     source.kind = arg.kind;
