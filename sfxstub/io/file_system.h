@@ -1,8 +1,12 @@
 // FileSystem: everything the archive does to files, behind one interface passed to each reader
 // and writer, so that a test can wrap it (FileSystemWrapper) and another platform can supply its
 // own. The platform's implementation is FileSystem::Default(): file_system_win32.cc (the C
-// runtime's low-level calls, and CreateFileA for the package) or file_system_posix.cc, one of
+// runtime's low-level calls, and CreateFileW for the package) or file_system_posix.cc, one of
 // which the build picks.
+//
+// Paths are UTF-8 on Windows (converted to UTF-16 at each call, so every name the system can
+// hold is reached, whatever the ANSI code page) and bytes as they are elsewhere. Text stored in a
+// package reaches the paths through PackageText, which reads it as the platform does.
 //
 // Files are the runtime's low-level handles (ints). Every call that fails returns -1 with errno
 // set as the runtime's own call would set it; DiskStream maps errno to a Win32 error number
@@ -49,6 +53,12 @@ class FileSystem {
   virtual void Close(int file) = 0;
   // Removes a file's name (a link is removed, never what it points to). 0 or -1.
   virtual int Remove(const char* path) = 0;
+
+  // Text stored in a package (a listed name, the command-line template) in the form paths take
+  // here. The stored bytes are in the ANSI code page of the system the package runs on, so on
+  // Windows they are read in that code page (as the "A" functions read them) and come back as
+  // UTF-8; elsewhere they come back unchanged, so sfxpack shows and extracts the stored bytes.
+  virtual std::string PackageText(const std::string& stored) = 0;
 };
 
 // Hands every call on to another file system; tests override the calls they fail or watch.
@@ -70,6 +80,9 @@ class FileSystemWrapper : public FileSystem {
   int SetTimes(int file, uint32_t time) override { return target_->SetTimes(file, time); }
   void Close(int file) override { target_->Close(file); }
   int Remove(const char* path) override { return target_->Remove(path); }
+  std::string PackageText(const std::string& stored) override {
+    return target_->PackageText(stored);
+  }
 
  private:
   FileSystem* target_;

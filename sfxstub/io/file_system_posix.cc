@@ -32,6 +32,7 @@ class PosixFileSystem : public FileSystem {
   }
   void Close(int file) override { ::close(file); }
   int Remove(const char* path) override { return ::unlink(path); }
+  std::string PackageText(const std::string& stored) override { return stored; }
 };
 
 }  // namespace

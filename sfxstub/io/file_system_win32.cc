@@ -1,5 +1,7 @@
 // The Windows file system: the C runtime's low-level calls, and the package opened with
-// CreateFileA sharing with readers only (file_system.h says why).
+// CreateFileW sharing with readers only (file_system.h says why). Every path is UTF-8 and goes
+// to the wide call of its kind (_wopen, _wunlink, CreateFileW, ...), so a name outside the ANSI
+// code page is reached as it is; the runtime's own calls keep its errno for every failure.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -16,6 +18,8 @@
 
 #include "sfxstub/io/file_system.h"
 #include "sfxstub/io/join_path.h"
+#include "sfxstub/io/temp_folder_win32.h"
+#include "sfxstub/io/wide_path_win32.h"
 #include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
@@ -76,15 +80,12 @@ int WrapHandle(ScopedHandle* handle) {
   return fd;
 }
 
-// A new file under TEMP that only this handle can ever reach: created exclusively, shared with
-// nobody (every other open fails, whatever account asks), deleted by the system when closed.
+// A new file under the working folder's base (TEMP, else TMP, else C:\TEMP) that only this
+// handle can ever reach: created exclusively, shared with nobody (every other open fails,
+// whatever account asks), deleted by the system when closed.
 HANDLE CreatePrivateFile(DWORD* error) {
-  char folder[MAX_PATH + 1];
-  const DWORD length = GetTempPathA(sizeof folder, folder);
-  if (length == 0 || length >= sizeof folder) {
-    *error = length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
-    return INVALID_HANDLE_VALUE;
-  }
+  const std::string folder = TempFolderBase();
+  CreateDirectoryW(WidePath(folder).c_str(), nullptr);  // Normally there already.
   static std::atomic<unsigned> counter{0};
   *error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < kCopyNameAttempts; ++attempt) {
@@ -92,8 +93,8 @@ HANDLE CreatePrivateFile(DWORD* error) {
     std::snprintf(name, sizeof name, "_sfx_pkg~%lx-%lx-%x.tmp",
                   static_cast<unsigned long>(GetCurrentProcessId()),
                   static_cast<unsigned long>(GetTickCount()), counter.fetch_add(1));
-    const std::string path = std::string(folder) + name;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const std::wstring path = WidePath(JoinPath(folder, name));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
     *error = GetLastError();
@@ -126,9 +127,10 @@ DWORD CopyAll(HANDLE source, HANDLE target) {
 namespace internal {
 
 bool IsRemotePath(const std::string& path) {
-  std::vector<char> full(MAX_PATH);
+  const std::wstring wide = WidePath(path);
+  std::vector<wchar_t> full(MAX_PATH);
   for (;;) {
-    const DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()),
+    const DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()),
                                           full.data(), nullptr);
     if (length == 0) return false;  // No such path to open either.
     if (length < full.size()) {
@@ -137,21 +139,21 @@ bool IsRemotePath(const std::string& path) {
     }
     full.resize(length + 1);
   }
-  std::string text(full.begin(), full.end());
-  auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
+  std::wstring text(full.begin(), full.end());
+  auto isSeparator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
   if (text.size() >= 2 && isSeparator(text[0]) && isSeparator(text[1])) {
     // "\\?\" and "\\.\" name a drive ("\\?\C:\...") or UNC ("\\?\UNC\..."); anything else
     // behind them (a volume GUID, a device) is not known to be local and counts as remote.
-    if (text.size() >= 4 && (text[2] == '?' || text[2] == '.') && isSeparator(text[3])) {
+    if (text.size() >= 4 && (text[2] == L'?' || text[2] == L'.') && isSeparator(text[3])) {
       text = text.substr(4);
-      if (text.size() < 2 || text[1] != ':') return true;
+      if (text.size() < 2 || text[1] != L':') return true;
     } else {
       return true;  // \\server\share
     }
   }
-  if (text.size() >= 2 && text[1] == ':') {
-    const char root[4] = {text[0], ':', '\\', '\0'};
-    return GetDriveTypeA(root) == DRIVE_REMOTE;
+  if (text.size() >= 2 && text[1] == L':') {
+    const wchar_t root[4] = {text[0], L':', L'\\', L'\0'};
+    return GetDriveTypeW(root) == DRIVE_REMOTE;
   }
   return false;
 }
@@ -166,8 +168,8 @@ namespace {
 int OpenPackage(const char* path) {
   // Readers only: writers are locked out while this handle lives, and an open writer makes the
   // open fail. No inheritance (null security attributes): the setup program has no use for it.
-  ScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  ScopedHandle file(CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return Fail(GetLastError());
   if (!alwaysCopy.load() && !internal::IsRemotePath(path)) return WrapHandle(&file);
 
@@ -185,7 +187,10 @@ class Win32FileSystem : public FileSystem {
  public:
   int OpenForReading(const char* path) override { return OpenPackage(path); }
   int Create(const char* path) override {
-    return _open(path, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    std::wstring wide;
+    if (!ToWide(path, &wide)) return Fail(ERROR_NO_UNICODE_TRANSLATION);  // EINVAL, as a bad name
+    return _wopen(wide.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                  _S_IREAD | _S_IWRITE);
   }
   int64_t Read(int file, void* buffer, uint32_t count) override { return _read(file, buffer, count); }
   int64_t Write(int file, const void* buffer, uint32_t count) override {
@@ -200,7 +205,12 @@ class Win32FileSystem : public FileSystem {
     return _futime64(file, &times);
   }
   void Close(int file) override { _close(file); }
-  int Remove(const char* path) override { return _unlink(path); }
+  int Remove(const char* path) override {
+    std::wstring wide;
+    if (!ToWide(path, &wide)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+    return _wunlink(wide.c_str());
+  }
+  std::string PackageText(const std::string& stored) override { return Utf8FromAnsi(stored); }
 };
 
 }  // namespace

@@ -281,29 +281,51 @@ TEST(PackageOpenTest, ReadersOnlyWhileOpenAndNoOpenUnderAWriter) {
   EXPECT_TRUE(s.OpenRead(path.c_str()));
 }
 
-// The private copy's files in TEMP.
-std::vector<std::string> PrivateCopies() {
-  char temp[MAX_PATH + 1];
-  GetTempPathA(sizeof temp, temp);
-  std::vector<std::string> found;
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((std::string(temp) + "_sfx_pkg~*").c_str(), &data);
+// The private copy's files in `folder`.
+std::vector<std::wstring> PrivateCopies(const std::wstring& folder) {
+  std::vector<std::wstring> found;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\_sfx_pkg~*").c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return found;
   do {
-    found.push_back(std::string(temp) + data.cFileName);
-  } while (FindNextFileA(find, &data));
+    found.push_back(folder + L"\\" + data.cFileName);
+  } while (FindNextFileW(find, &data));
   FindClose(find);
   return found;
 }
 
+// Sets an environment variable for the scope's life (it was set before, as TEMP and TMP are).
+class ScopedVariable {
+ public:
+  ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
+    wchar_t old[4096];
+    const DWORD length = GetEnvironmentVariableW(name, old, 4096);
+    old_.assign(old, length < 4096 ? length : 0);
+    SetEnvironmentVariableW(name, value.c_str());
+  }
+  ~ScopedVariable() { SetEnvironmentVariableW(name_, old_.c_str()); }
+
+ private:
+  const wchar_t* name_;
+  std::wstring old_;
+};
+
 // A package on the network is read once, into a copy that nobody else can open and that goes
-// when the stream closes; what the server does to the original afterwards changes nothing.
+// when the stream closes; what the server does to the original afterwards changes nothing. The
+// copy goes where the working folder goes: under TEMP (here a name the ANSI code page cannot
+// hold), not under TMP, which GetTempPath would read first.
 TEST(PackageOpenTest, RemotePackageIsReadFromAPrivateCopy) {
   TempDir dir;
   std::string bytes(600000, 'p');  // more than one copy piece
   bytes[599999] = 'e';
   const std::string path = dir.Write("package.exe", bytes);
-  const size_t copiesBefore = PrivateCopies().size();
+  const std::wstring base(dir.path().begin(), dir.path().end());  // ASCII
+  const std::wstring temp = base + L"\\\u0141\u00F3d\u017A \u6771\u4EAC";
+  const std::wstring tmp = base + L"\\tmp";
+  ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(tmp.c_str(), nullptr));
+  ScopedVariable setTemp(L"TEMP", temp);
+  ScopedVariable setTmp(L"TMP", tmp);
   internal::SetAlwaysCopyForTesting(true);
   DiskStream s;
   const bool opened = s.OpenRead(path.c_str());
@@ -320,16 +342,27 @@ TEST(PackageOpenTest, RemotePackageIsReadFromAPrivateCopy) {
   ASSERT_TRUE(block);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(block.get()), 600000), bytes);
   // The copy: one more file in TEMP, which no one else can open, not even to read.
-  const std::vector<std::string> copies = PrivateCopies();
-  ASSERT_EQ(copiesBefore + 1, copies.size());
-  for (const std::string& copy : copies) {
-    HANDLE other = CreateFileA(copy.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, other) << copy;
-    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
-  }
+  const std::vector<std::wstring> copies = PrivateCopies(temp);
+  ASSERT_EQ(1u, copies.size());
+  EXPECT_TRUE(PrivateCopies(tmp).empty());
+  HANDLE other = CreateFileW(copies[0].c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, other);
+  if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
   s.Close();
-  EXPECT_EQ(copiesBefore, PrivateCopies().size()) << "the copy outlived the stream";
+  EXPECT_TRUE(PrivateCopies(temp).empty()) << "the copy outlived the stream";
+  RemoveDirectoryW(temp.c_str());
+}
+
+// Stored names and the template are read in the system's ANSI code page (1252 under Wine, as on
+// a Western Windows) and handed on in UTF-8.
+TEST(PackageTextTest, StoredTextIsReadInTheAnsiCodePage) {
+  if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP();
+  FileSystem* fs = FileSystem::Default();
+  EXPECT_EQ("caf\xC3\xA9.txt", fs->PackageText("caf\xE9.txt"));
+  EXPECT_EQ("\xE2\x82\xAC 5", fs->PackageText("\x80 5"));  // the euro sign
+  EXPECT_EQ("setup.ovr", fs->PackageText("setup.ovr"));
+  EXPECT_EQ("", fs->PackageText(""));
 }
 
 TEST(PackageOpenTest, NetworkPathsAreKnownByTheirForm) {

@@ -18,7 +18,7 @@ struct KernelHandleTraits {
 };
 using ScopedHandle = ScopedGeneric<HANDLE, KernelHandleTraits>;
 
-// A search handle from FindFirstFileA, closed with FindClose (Reset ends a search early, so the
+// A search handle from FindFirstFileW, closed with FindClose (Reset ends a search early, so the
 // folder it enumerated can be removed).
 struct FindHandleTraits {
   static HANDLE InvalidValue() { return INVALID_HANDLE_VALUE; }
@@ -27,7 +27,7 @@ struct FindHandleTraits {
 };
 using ScopedFind = ScopedGeneric<HANDLE, FindHandleTraits>;
 
-// A module from LoadLibraryA, released with FreeLibrary.
+// A module from LoadLibraryW, released with FreeLibrary.
 struct LibraryTraits {
   static HMODULE InvalidValue() { return nullptr; }
   static bool IsValid(HMODULE m) { return m != nullptr; }
