@@ -2,9 +2,10 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include <cwchar>
 
 #include "sfxstub/io/join_path.h"
+#include "sfxstub/io/wide_path_win32.h"
 #include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
@@ -12,59 +13,51 @@ namespace sfx {
 namespace {
 
 // The pattern up to and including its last backslash (or slash, or the colon of "C:name"),
-// empty when it has none. The trail byte of a double-byte character can equal '\', so the scan
-// steps over whole characters.
+// empty when it has none. Paths are UTF-8, whose multi-byte characters hold no byte below 0x80,
+// so no part of another character is taken for a separator.
 std::string FolderPart(const std::string& pattern) {
-  size_t end = 0;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    char c = pattern[i];
-    if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < pattern.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == '/' || c == ':') end = i + 1;
-  }
-  return pattern.substr(0, end);
+  const size_t last = pattern.find_last_of("\\/:");
+  return last == std::string::npos ? std::string() : pattern.substr(0, last + 1);
 }
 
-bool IsDotEntry(const char* name) {
-  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+bool IsDotEntry(const wchar_t* name) {
+  return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
-bool IsFolder(const WIN32_FIND_DATAA& data) {
+bool IsFolder(const WIN32_FIND_DATAW& data) {
   return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
-// Removes a folder link itself. RemoveDirectoryA never enters it: a junction or a folder
+// Removes a folder link itself. RemoveDirectoryW never enters it: a junction or a folder
 // symbolic link goes, and what it points to stays as it was.
 int32_t RemoveLink(const std::string& path) {
-  return RemoveDirectoryA(path.c_str()) ? 0 : static_cast<int32_t>(GetLastError());
+  return RemoveDirectoryW(WidePath(path).c_str()) ? 0 : static_cast<int32_t>(GetLastError());
 }
 
 // Deletes the matching entries of one folder. Returns the last failure.
 int32_t CleanEntries(const std::string& folder, const char* filePattern, bool recurse) {
   int32_t result = 0;
-  WIN32_FIND_DATAA data;
-  ScopedFind entries(FindFirstFileA(JoinPath(folder, filePattern).c_str(), &data));
+  WIN32_FIND_DATAW data;
+  ScopedFind entries(FindFirstFileW(WidePath(JoinPath(folder, filePattern)).c_str(), &data));
   if (entries.Valid()) {
     do {
       if (IsDotEntry(data.cFileName)) continue;
-      const std::string path = JoinPath(folder, data.cFileName);
+      const std::string path = JoinPath(folder, Utf8FromWide(data.cFileName));
       int32_t status = 0;
       if (IsFolder(data) && IsLink(data.dwFileAttributes)) {
         // A junction or folder link: entering it would delete files that live elsewhere.
         status = RemoveLink(path);
       } else if (recurse && IsFolder(data)) {
         status = DeleteFolderFiles(path, filePattern, recurse);
-      } else if (!DeleteFileA(path.c_str())) {
-        // DeleteFileA removes a file link itself. It is also the way a subfolder goes without
+      } else if (!DeleteFileW(WidePath(path).c_str())) {
+        // DeleteFileW removes a file link itself. It is also the way a subfolder goes without
         // recursion: it fails and stays.
         status = static_cast<int32_t>(GetLastError());
       }
       if (status != 0) result = status;
-    } while (FindNextFileA(entries.Get(), &data));
+    } while (FindNextFileW(entries.Get(), &data));
   }
   return result;
 }
@@ -72,7 +65,7 @@ int32_t CleanEntries(const std::string& folder, const char* filePattern, bool re
 // Deletes the matching entries of one folder, then the folder. Returns the last failure.
 int32_t CleanFolder(const std::string& folder, const char* filePattern, bool recurse) {
   int32_t result = CleanEntries(folder, filePattern, recurse);
-  if (!RemoveDirectoryA(folder.c_str())) result = static_cast<int32_t>(GetLastError());
+  if (!RemoveDirectoryW(WidePath(folder).c_str())) result = static_cast<int32_t>(GetLastError());
   return result;
 }
 
@@ -83,16 +76,16 @@ int32_t DeleteFolderFiles(const std::string& folderPattern, const char* filePatt
   if (filePattern == nullptr) filePattern = "*.*";
   const std::string parent = FolderPart(folderPattern);
   int32_t result = 0;
-  WIN32_FIND_DATAA data;
-  ScopedFind folders(FindFirstFileA(folderPattern.c_str(), &data));
+  WIN32_FIND_DATAW data;
+  ScopedFind folders(FindFirstFileW(WidePath(folderPattern).c_str(), &data));
   if (!folders.Valid()) return 0;  // Nothing matches: nothing to do.
   do {
     if (!IsFolder(data) || IsDotEntry(data.cFileName)) continue;
-    const std::string path = parent + data.cFileName;
+    const std::string path = parent + Utf8FromWide(data.cFileName);
     int32_t status = IsLink(data.dwFileAttributes) ? RemoveLink(path)
                                                    : CleanFolder(path, filePattern, recurse);
     if (status != 0) result = status;
-  } while (FindNextFileA(folders.Get(), &data));
+  } while (FindNextFileW(folders.Get(), &data));
   return result;
 }
 
@@ -104,7 +97,7 @@ int32_t DeleteWorkingFolder(const std::string& folder, const FolderIdentity& ide
   // Opened as itself and without FILE_SHARE_DELETE: while this handle lives, nobody can rename
   // the folder away (that needs DELETE access on it), so the name keeps meaning this folder
   // while its entries are deleted by name.
-  ScopedHandle pin(CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+  ScopedHandle pin(CreateFileW(WidePath(folder).c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!pin.Valid() && GetLastError() == ERROR_SHARING_VIOLATION) {
@@ -124,7 +117,7 @@ int32_t DeleteWorkingFolder(const std::string& folder, const FolderIdentity& ide
     pin.Reset();
     return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
                ? RemoveLink(folder)
-               : (DeleteFileA(folder.c_str()) ? 0 : static_cast<int32_t>(GetLastError()));
+               : (DeleteFileW(WidePath(folder).c_str()) ? 0 : static_cast<int32_t>(GetLastError()));
   }
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
       info.dwVolumeSerialNumber != identity.volumeSerial ||
@@ -133,9 +126,9 @@ int32_t DeleteWorkingFolder(const std::string& folder, const FolderIdentity& ide
   }
   int32_t result = CleanEntries(folder, filePattern, recurse);
   // The pin must go before the folder can be removed. What could stand at the name after it
-  // went is no threat: RemoveDirectoryA removes only an empty folder or a link itself.
+  // went is no threat: RemoveDirectoryW removes only an empty folder or a link itself.
   pin.Reset();
-  if (!RemoveDirectoryA(folder.c_str())) result = static_cast<int32_t>(GetLastError());
+  if (!RemoveDirectoryW(WidePath(folder).c_str())) result = static_cast<int32_t>(GetLastError());
   return result;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "sfxstub/io/wide_path_win32.h"
 #include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
@@ -19,7 +20,7 @@ std::string HostPath(const std::string& path) {
 }
 
 bool Exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool WriteTextFile(const std::string& path, const std::string& text) {
@@ -58,25 +59,26 @@ bool ReadChildReport(const std::string& path, ChildReport* report) {
 }
 
 void RemoveTree(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  const std::wstring wide = WidePath(path);
+  DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    DeleteFileA(path.c_str());
+    DeleteFileW(wide.c_str());
     return;
   }
   std::vector<std::string> names;
-  WIN32_FIND_DATAA data;
-  ScopedFind find(FindFirstFileA((path + "\\*").c_str(), &data));
+  WIN32_FIND_DATAW data;
+  ScopedFind find(FindFirstFileW((wide + L"\\*").c_str(), &data));
   if (find.Valid()) {
     do {
-      std::string name = data.cFileName;
+      std::string name = Utf8FromWide(data.cFileName);
       if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(find.Get(), &data));
+    } while (FindNextFileW(find.Get(), &data));
   }
   find.Reset();
   for (const std::string& name : names) RemoveTree(path + "\\" + name);
-  RemoveDirectoryA(path.c_str());
+  RemoveDirectoryW(wide.c_str());
 }
 
 ScratchFolder::ScratchFolder() {
@@ -96,16 +98,17 @@ ScratchFolder::ScratchFolder() {
 ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 
 ScopedEnvironment::ScopedEnvironment(const char* name, const char* value) : name_(name) {
-  std::vector<char> buffer(32768);
+  std::vector<wchar_t> buffer(32768);
   SetLastError(0);
-  DWORD length = GetEnvironmentVariableA(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+  const std::wstring wideName = WidePath(name);
+  DWORD length = GetEnvironmentVariableW(wideName.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
   hadOld_ = length > 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
-  if (hadOld_ && length < buffer.size()) old_.assign(buffer.data(), length);
-  SetEnvironmentVariableA(name, value);
+  if (hadOld_ && length < buffer.size()) old_ = Utf8FromWide(buffer.data(), length);
+  SetEnvironmentVariableW(wideName.c_str(), value != nullptr ? WidePath(value).c_str() : nullptr);
 }
 
 ScopedEnvironment::~ScopedEnvironment() {
-  SetEnvironmentVariableA(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
+  SetEnvironmentVariableW(WidePath(name_).c_str(), hadOld_ ? WidePath(old_).c_str() : nullptr);
 }
 
 }  // namespace test

@@ -1,5 +1,5 @@
 // Helpers shared by the host tests: scratch folders, small files, environment overrides and the
-// paths of the helper programs.
+// paths of the helper programs. Paths, names and values are UTF-8, as the host takes them.
 #ifndef SFXSTUB_HOST_HOST_TEST_UTIL_H_
 #define SFXSTUB_HOST_HOST_TEST_UTIL_H_
 

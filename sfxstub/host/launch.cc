@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/io/wide_path_win32.h"
 #include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
@@ -28,7 +29,7 @@ void Retry(RetryPause pause, Attempt attempt) {
 // Lets the new process bring its window to the foreground, where the platform knows how. The
 // function is looked up at run time: platforms before Windows 2000 lack it.
 void AllowForeground(DWORD processId) {
-  HMODULE user32 = GetModuleHandleA("User32.dll");
+  HMODULE user32 = GetModuleHandleW(L"User32.dll");
   if (user32 == nullptr) return;
   auto allow = LookUpFunction<BOOL(WINAPI*)(DWORD)>(user32, "AllowSetForegroundWindow");
   if (allow != nullptr) allow(processId);
@@ -45,16 +46,19 @@ int32_t Fail(DWORD error, ScopedHandle* process, ScopedHandle* thread) {
 }  // namespace
 
 // An existing target is replaced by deleting it first (which removes a link itself) and copying
-// to a name that must then be free: CopyFileA over an existing link would write through it.
+// to a name that must then be free: CopyFileW over an existing link would write through it.
 void CopyFileRetry(const char* source, const char* target, RetryPause pause) {
+  const std::wstring from = WidePath(source != nullptr ? source : "");
+  const std::wstring to = WidePath(target != nullptr ? target : "");
   Retry(pause, [&] {
-    DeleteFileA(target);
-    return CopyFileA(source, target, TRUE) != FALSE;
+    DeleteFileW(to.c_str());
+    return CopyFileW(from.c_str(), to.c_str(), TRUE) != FALSE;
   });
 }
 
 void DeleteFileRetry(const char* path, RetryPause pause) {
-  Retry(pause, [&] { return DeleteFileA(path) != FALSE; });
+  const std::wstring wide = WidePath(path != nullptr ? path : "");
+  Retry(pause, [&] { return DeleteFileW(wide.c_str()) != FALSE; });
 }
 
 int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCode,
@@ -65,35 +69,43 @@ int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCod
     return ERROR_INVALID_PARAMETER;
   }
 
+  // Both are UTF-8; the process gets them as the system's wide text, so every character of
+  // the folders and of the command-line tail arrives as it was.
+  std::wstring wideProgram, wideArguments;
+  if (!ToWide(program, &wideProgram) ||
+      (arguments != nullptr && !ToWide(arguments, &wideArguments))) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+
   // The line is built whole, never cut: a cut line would hand the setup program arguments its
-  // author never wrote.
-  const size_t programLength = std::strlen(program);
-  const size_t argumentsLength = arguments != nullptr ? std::strlen(arguments) : 0;
-  const size_t lineLength = programLength + 2 + (arguments != nullptr ? 1 + argumentsLength : 0);
+  // author never wrote. Its length counts characters as the system does (UTF-16 units).
+  const size_t lineLength =
+      wideProgram.size() + 2 + (arguments != nullptr ? 1 + wideArguments.size() : 0);
   if (lineLength + 1 > kMaxCommandLine) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return ERROR_FILENAME_EXCED_RANGE;
   }
-  std::string line;
+  std::wstring line;
   line.reserve(lineLength);
-  line += '"';
-  line += program;
-  line += '"';
+  line += L'"';
+  line += wideProgram;
+  line += L'"';
   if (arguments != nullptr) {
-    line += ' ';
-    line += arguments;
+    line += L' ';
+    line += wideArguments;
   }
-  // CreateProcessA may write into its command line.
-  std::vector<char> commandLine(line.begin(), line.end());
-  commandLine.push_back('\0');
+  // CreateProcessW may write into its command line.
+  std::vector<wchar_t> commandLine(line.begin(), line.end());
+  commandLine.push_back(L'\0');
 
-  STARTUPINFOA startup;
+  STARTUPINFOW startup;
   std::memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;  // 68
+  startup.cb = sizeof startup;  // 68 (104 in a 64-bit process)
   PROCESS_INFORMATION info;
   std::memset(&info, 0, sizeof info);
-  if (!CreateProcessA(program, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                      nullptr, nullptr, &startup, &info)) {
+  if (!CreateProcessW(wideProgram.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &info)) {
     return static_cast<int32_t>(GetLastError());
   }
   ScopedHandle process(info.hProcess);

@@ -16,14 +16,17 @@ constexpr uint32_t kRetryPauseMs = 200;
 // attempts, and needs no real time).
 using RetryPause = void (*)(uint32_t milliseconds);
 
-// Copies with CopyFileA; an existing target is replaced (deleted, then copied to the free name),
+// Paths, the program and its arguments are UTF-8 (used through the wide calls).
+//
+// Copies with CopyFileW; an existing target is replaced (deleted, then copied to the free name),
 // never written through, so a link at the target's name can't send the copy elsewhere. The
 // outcome is not reported.
 void CopyFileRetry(const char* source, const char* target, RetryPause pause = nullptr);
-// Deletes with DeleteFileA. The outcome is not reported.
+// Deletes with DeleteFileW. The outcome is not reported.
 void DeleteFileRetry(const char* path, RetryPause pause = nullptr);
 
-// The longest command line process creation takes, terminating zero included.
+// The longest command line process creation takes, in characters (UTF-16 units), terminating
+// zero included.
 constexpr uint32_t kMaxCommandLine = 32767;
 
 // Runs `program` with the command line "\"program\" arguments" ("\"program\"" alone when
@@ -35,7 +38,8 @@ constexpr uint32_t kMaxCommandLine = 32767;
 //
 // `exitCode` (optional) is set to 0 at once and receives the full 32-bit exit code on success.
 // Returns 0, 206 (ERROR_FILENAME_EXCED_RANGE) for a command line longer than kMaxCommandLine
-// with its terminator (nothing is started then), or the error number of the step that failed
+// with its terminator (nothing is started then), 1113 (ERROR_NO_UNICODE_TRANSLATION) for a
+// program or arguments that are not UTF-8 (nor then), or the error number of the step that failed
 // (process creation, resumption, the wait or reading the exit code). After a failure the last
 // error number is the returned one, whatever closing the handles did to it.
 int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCode,

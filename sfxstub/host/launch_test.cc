@@ -79,6 +79,14 @@ TEST(RunAndWaitTest, ArgumentTextArrivesExactly) {
   ASSERT_EQ(0, child.Run(nullptr, nullptr));
   ASSERT_TRUE(child.Report(&report));
   EXPECT_EQ("\"" + ChildExe() + "\"", report.commandLine);
+
+  // Characters no ANSI code page holds together (Polish, Cyrillic, Japanese) arrive as they were.
+  const char* unicode = "/srcpath \"D:\\\xC5\x81\xC3\xB3" "d\xC5\xBA \xD0\x97\xD0\xB0 \xE6\x9D\xB1\xE4\xBA\xAC\"";
+  ASSERT_EQ(0, child.Run(unicode, nullptr));
+  ASSERT_TRUE(child.Report(&report));
+  EXPECT_EQ("\"" + ChildExe() + "\" " + unicode, report.commandLine);
+  // Text that is not UTF-8 starts nothing.
+  EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, child.Run("caf\xE9", nullptr));
 }
 
 TEST(RunAndWaitTest, LongCommandLinesWholeOrNotAtAll) {
@@ -102,6 +110,12 @@ TEST(RunAndWaitTest, LongCommandLinesWholeOrNotAtAll) {
     ASSERT_TRUE(child.Report(&report));
     EXPECT_EQ(kMaxCommandLine - 1, report.commandLine.size());
   }
+
+  // The limit counts characters as the system does, not UTF-8 bytes: as many two-byte
+  // characters are no more.
+  std::string wide;
+  for (size_t i = 0; i < arguments.size(); ++i) wide += "\xC5\x81";
+  EXPECT_NE(ERROR_FILENAME_EXCED_RANGE, child.Run(wide.c_str(), nullptr));
 
   // One more: refused before anything starts.
   arguments += 'c';

@@ -5,6 +5,7 @@
 #include "sfxstub/host/folder_cleanup.h"
 #include "sfxstub/host/launch.h"
 #include "sfxstub/host/working_folder.h"
+#include "sfxstub/io/wide_path_win32.h"
 #include "sfxstub/ui/progress_bar.h"
 #include "sfxstub/ui/progress_ui.h"
 
@@ -32,7 +33,7 @@ constexpr DWORD kModulePathLimit = 65536;
 namespace internal {
 
 int32_t ModulePathWith(ModuleFileNameFunction getName, std::string* path) {
-  std::vector<char> buffer(MAX_PATH);
+  std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
     SetLastError(ERROR_SUCCESS);
     const DWORD size = static_cast<DWORD>(buffer.size());
@@ -44,7 +45,7 @@ int32_t ModulePathWith(ModuleFileNameFunction getName, std::string* path) {
     // A filled buffer means the path may have been cut (older systems do not even terminate
     // it), so only a shorter answer is the whole path.
     if (length < size) {
-      path->assign(buffer.data(), length);
+      *path = Utf8FromWide(buffer.data(), length);
       return 0;
     }
     if (size >= kModulePathLimit) return ERROR_FILENAME_EXCED_RANGE;
@@ -64,7 +65,7 @@ void Win32Host::StartProgress() {
 void Win32Host::StopProgress() { StopProgressThread(); }
 
 int32_t Win32Host::ModulePath(std::string* path) {
-  return internal::ModulePathWith(&GetModuleFileNameA, path);
+  return internal::ModulePathWith(&GetModuleFileNameW, path);
 }
 
 int32_t Win32Host::CreateWorkingFolder(const char* prefix, std::string* folder) {
@@ -75,7 +76,7 @@ int32_t Win32Host::CreateWorkingFolder(const char* prefix, std::string* folder) 
     // Renaming a folder takes an open with DELETE access, which this handle's sharing refuses.
     // Only attributes are asked for, so the stub's own work in the folder is not hindered. If
     // the open fails, the checks below still keep the stub off a replaced folder.
-    ScopedHandle pin(CreateFileA(folder->c_str(), FILE_READ_ATTRIBUTES,
+    ScopedHandle pin(CreateFileW(WidePath(*folder).c_str(), FILE_READ_ATTRIBUTES,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                  nullptr));
@@ -131,9 +132,16 @@ int32_t Win32Host::DeleteFolderFiles(const std::string& folderPattern, const cha
 }
 
 void Win32Host::ShowErrorReport(const std::string& text) {
-  MessageBoxA(nullptr, text.c_str(), kErrorReportTitle, MB_OK | MB_ICONERROR);
+  // The text is ASCII: the same words in every code page.
+  std::wstring wideText, wideTitle;
+  ToWide(text, &wideText);
+  ToWide(kErrorReportTitle, &wideTitle);
+  MessageBoxW(nullptr, wideText.c_str(), wideTitle.c_str(), MB_OK | MB_ICONERROR);
 }
 
-bool Win32Host::IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte) != FALSE; }
+// The sequence's text is UTF-8 (the paths, the tail, the template read through PackageText),
+// whose multi-byte characters never hold '%', '"', '\' or a blank: there are no lead bytes to
+// step over.
+bool Win32Host::IsLeadByte(uint8_t) { return false; }
 
 }  // namespace sfx

@@ -1,5 +1,6 @@
 // The main sequence's Host over Win32: the host services of this folder, the progress window
-// (sfxstub/ui) and the error report in a message box.
+// (sfxstub/ui) and the error report in a message box. Every path and text it takes or hands out
+// is UTF-8; it reads and passes them through the wide calls.
 #ifndef SFXSTUB_HOST_WIN32_HOST_H_
 #define SFXSTUB_HOST_WIN32_HOST_H_
 
@@ -58,10 +59,10 @@ class Win32Host : public Host {
 extern const char kErrorReportTitle[];  // "Setup Selfextract"
 
 namespace internal {
-using ModuleFileNameFunction = DWORD(WINAPI*)(HMODULE, LPSTR, DWORD);
-// The own module's path through `getName` (GetModuleFileNameA in the stub): the buffer grows until
-// the whole path fits, so a path longer than MAX_PATH is never cut. Returns 0, the function's
-// error number, or 206 (ERROR_FILENAME_EXCED_RANGE) past any path the platform allows.
+using ModuleFileNameFunction = DWORD(WINAPI*)(HMODULE, LPWSTR, DWORD);
+// The own module's path through `getName` (GetModuleFileNameW in the stub), in UTF-8: the buffer
+// grows until the whole path fits, so a path longer than MAX_PATH is never cut. Returns 0, the
+// function's error number, or 206 (ERROR_FILENAME_EXCED_RANGE) past any path the platform allows.
 int32_t ModulePathWith(ModuleFileNameFunction getName, std::string* path);
 }  // namespace internal
 

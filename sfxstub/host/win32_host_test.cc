@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "sfxstub/host/host_test_util.h"
@@ -17,54 +18,58 @@ using test::ChildReport;
 using test::ScopedEnvironment;
 using test::ScratchFolder;
 
-// A module path of 600 characters, served by fakes of GetModuleFileNameA.
-const std::string& LongPath() {
-  static const std::string path = "C:\\" + std::string(580, 'p') + "\\setup.exe";
+// A module path of 600 characters, served by fakes of GetModuleFileNameW, in a folder whose name
+// the Western code page cannot hold ("Загрузки"): it comes back whole, in UTF-8.
+const std::wstring& LongPath() {
+  static const std::wstring path = L"C:\\" + std::wstring(572, L'p') +
+                                   L"\\\u0417\u0430\u0433\u0440\u0443\u0437\u043A\u0438\\setup.exe";
   return path;
 }
+const std::string kLongPathUtf8 = "C:\\" + std::string(572, 'p') +
+                                  "\\\xD0\x97\xD0\xB0\xD0\xB3\xD1\x80\xD1\x83\xD0\xB7\xD0\xBA\xD0\xB8\\setup.exe";
 
 // Windows XP: a buffer that is too small is filled to its end, without a terminator, and its
 // size is returned.
-DWORD WINAPI OldStyleName(HMODULE, LPSTR buffer, DWORD size) {
-  const std::string& path = LongPath();
+DWORD WINAPI OldStyleName(HMODULE, LPWSTR buffer, DWORD size) {
+  const std::wstring& path = LongPath();
   if (path.size() < size) {
-    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    std::wmemcpy(buffer, path.c_str(), path.size() + 1);
     return static_cast<DWORD>(path.size());
   }
-  std::memcpy(buffer, path.data(), size);
+  std::wmemcpy(buffer, path.data(), size);
   return size;
 }
 
 // Later systems: cut, terminated, ERROR_INSUFFICIENT_BUFFER.
-DWORD WINAPI NewStyleName(HMODULE, LPSTR buffer, DWORD size) {
-  const std::string& path = LongPath();
+DWORD WINAPI NewStyleName(HMODULE, LPWSTR buffer, DWORD size) {
+  const std::wstring& path = LongPath();
   if (path.size() < size) {
-    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    std::wmemcpy(buffer, path.c_str(), path.size() + 1);
     return static_cast<DWORD>(path.size());
   }
-  std::memcpy(buffer, path.data(), size - 1);
-  buffer[size - 1] = '\0';
+  std::wmemcpy(buffer, path.data(), size - 1);
+  buffer[size - 1] = L'\0';
   SetLastError(ERROR_INSUFFICIENT_BUFFER);
   return size;
 }
 
-DWORD WINAPI FailingName(HMODULE, LPSTR, DWORD) {
+DWORD WINAPI FailingName(HMODULE, LPWSTR, DWORD) {
   SetLastError(ERROR_ACCESS_DENIED);
   return 0;
 }
 
-DWORD WINAPI EndlessName(HMODULE, LPSTR buffer, DWORD size) {
-  std::memset(buffer, 'e', size);
+DWORD WINAPI EndlessName(HMODULE, LPWSTR buffer, DWORD size) {
+  std::wmemset(buffer, L'e', size);
   return size;
 }
 
 TEST(Win32HostTest, ModulePathIsNeverCut) {
   std::string path;
   EXPECT_EQ(0, internal::ModulePathWith(&OldStyleName, &path));
-  EXPECT_EQ(LongPath(), path);
+  EXPECT_EQ(kLongPathUtf8, path);
   path.clear();
   EXPECT_EQ(0, internal::ModulePathWith(&NewStyleName, &path));
-  EXPECT_EQ(LongPath(), path);
+  EXPECT_EQ(kLongPathUtf8, path);
 
   path = "unchanged";
   EXPECT_EQ(ERROR_ACCESS_DENIED, internal::ModulePathWith(&FailingName, &path));

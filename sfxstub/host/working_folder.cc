@@ -7,35 +7,21 @@
 #include <new>
 #include <vector>
 
+#include "sfxstub/io/temp_folder_win32.h"
+#include "sfxstub/io/wide_path_win32.h"
 #include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
 
 namespace {
 
-constexpr char kFallbackBase[] = "C:\\TEMP";
 // One letter and five digits.
 constexpr size_t kUniqueLength = 6;
-
-// Reads an environment variable whatever its length. False when it is unset or empty.
-bool ReadEnvironment(const char* name, std::string* value) {
-  std::vector<char> buffer(MAX_PATH);
-  for (;;) {
-    DWORD length = GetEnvironmentVariableA(name, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return false;
-    if (length < buffer.size()) {
-      value->assign(buffer.data(), length);
-      return true;
-    }
-    // Too small: `length` is the size needed, terminator included.
-    buffer.resize(length);
-  }
-}
 
 // Whether a file or folder of that name exists. A test that is refused (for lack of access, or
 // any other reason than the name being absent) counts as "exists", so that name is never used.
 bool NameTaken(const std::string& path) {
-  if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  if (GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   DWORD error = GetLastError();
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
@@ -79,20 +65,25 @@ int32_t TakeNewFolder(const std::string& path, std::string* folder, FolderIdenti
   return result;
 }
 
-int32_t CreateWorkingFolderWithin(const char* prefix, size_t limit, std::string* folder,
+// `byteLimit` bounds the UTF-8 path with its terminating zero, for a caller's buffer.
+int32_t CreateWorkingFolderWithin(const char* prefix, size_t byteLimit, std::string* folder,
                                   FolderIdentity* identity) {
   folder->clear();
   if (identity != nullptr) *identity = FolderIdentity();
-  std::string base;
-  if (!ReadEnvironment("TEMP", &base) && !ReadEnvironment("TMP", &base)) base = kFallbackBase;
+  const std::string base = TempFolderBase();
   const std::string prefixText = prefix != nullptr ? prefix : "";
 
-  // base + '\' + prefix + six characters + terminating zero must fit. The base is not
-  // normalised: one that ends with a backslash gets a second one, which the file system accepts.
-  if (base.size() + 1 + prefixText.size() + kUniqueLength + 1 > limit) {
+  // base + '\' + prefix + six characters + terminating zero must fit MAX_PATH characters as the
+  // system counts them (UTF-16 units), and the caller's bytes. The base is not normalised: one
+  // that ends with a backslash gets a second one, which the file system accepts.
+  std::wstring wideBase, widePrefix;
+  if (!ToWide(base, &wideBase) || !ToWide(prefixText, &widePrefix)) return ERROR_NO_UNICODE_TRANSLATION;
+  const size_t tail = 1 + kUniqueLength + 1;
+  if (wideBase.size() + widePrefix.size() + tail > MAX_PATH ||
+      base.size() + prefixText.size() + tail > byteLimit) {
     return ERROR_FILENAME_EXCED_RANGE;
   }
-  CreateDirectoryA(base.c_str(), nullptr);  // Normally there already.
+  CreateDirectoryW(wideBase.c_str(), nullptr);  // Normally there already.
 
   char digits[8];
   std::snprintf(digits, sizeof digits, "%05lu",
@@ -105,7 +96,7 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t limit, std::string*
     if (NameTaken(candidate)) continue;
     // Someone may take the name between the test and the creation: then it is taken too, and a
     // folder that was there before is never adopted.
-    if (!CreateDirectoryA(candidate.c_str(), nullptr)) {
+    if (!CreateDirectoryW(WidePath(candidate).c_str(), nullptr)) {
       result = static_cast<int32_t>(GetLastError());
       continue;
     }
@@ -117,7 +108,7 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t limit, std::string*
 }  // namespace
 
 int32_t CreateWorkingFolder(const char* prefix, std::string* folder, FolderIdentity* identity) {
-  return CreateWorkingFolderWithin(prefix, MAX_PATH, folder, identity);
+  return CreateWorkingFolderWithin(prefix, static_cast<size_t>(-1), folder, identity);
 }
 
 int32_t CreateWorkingFolder(char* buffer, uint32_t size, const char* prefix) {
@@ -131,7 +122,7 @@ int32_t CreateWorkingFolder(char* buffer, uint32_t size, const char* prefix) {
 }
 
 HANDLE OpenFolderItself(const std::string& path, DWORD access) {
-  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  return CreateFileW(WidePath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                      nullptr, OPEN_EXISTING,
                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
@@ -153,17 +144,17 @@ bool ReadFolderIdentity(HANDLE handle, FolderIdentity* identity) {
 }
 
 int32_t RestrictFolderAccess(HANDLE folder) {
-  return internal::RestrictFolderAccess(folder, PlatformId(), "advapi32.dll");
+  return internal::RestrictFolderAccess(folder, PlatformId(), L"advapi32.dll");
 }
 
 namespace internal {
 
-int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const char* libraryName) {
+int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const wchar_t* libraryName) {
   // Windows 9x has no access lists: nothing to set.
   if (platformId != VER_PLATFORM_WIN32_NT) return 0;
   if (folder == nullptr || folder == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
 
-  ScopedLibrary library(LoadLibraryA(libraryName));
+  ScopedLibrary library(LoadLibraryW(libraryName));
   if (library.Get() == nullptr) return static_cast<int32_t>(GetLastError());
   auto setSecurityInfo = LookUpFunction<decltype(&::SetSecurityInfo)>(library.Get(), "SetSecurityInfo");
   auto setEntriesInAcl =

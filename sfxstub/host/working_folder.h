@@ -1,7 +1,9 @@
 // The working folder: a new folder with a unique name under the user's temporary folder that
 // only its owner can change.
 //
-// The base is the value of "TEMP", else "TMP", else "C:\TEMP" (created when missing). The name is
+// The base is the value of "TEMP", else "TMP", else "C:\TEMP" (created when missing; the rule of
+// temp_folder_win32.h, which the private copy of a network package follows too). Paths are
+// UTF-8, used through the wide calls, so a base outside the ANSI code page works. The name is
 // base, a backslash, the caller's prefix, one letter 'a'..'z' and the current thread's id modulo
 // 100000 as five digits: with prefix "_tr_sfx.tm~" and thread 1234, "_tr_sfx.tm~a01234". The
 // first letter whose name is free and whose folder could be created wins; a name whose existence
@@ -47,8 +49,9 @@ struct FolderIdentity {
 int32_t CreateWorkingFolder(const char* prefix, std::string* folder,
                             FolderIdentity* identity = nullptr);
 
-// The same for a caller's buffer of `size` characters: the buffer is zero-filled first and the
-// created path, with its terminating zero, must fit within `size` (else 206 and no folder).
+// The same for a caller's buffer of `size` bytes: the buffer is zero-filled first and the
+// created path (UTF-8), with its terminating zero, must fit within `size` (else 206 and no
+// folder).
 int32_t CreateWorkingFolder(char* buffer, uint32_t size, const char* prefix);
 
 // Opens the folder at `path` as itself: a link at that name is opened as the link, never
@@ -71,7 +74,7 @@ int32_t RestrictFolderAccess(HANDLE folder);
 namespace internal {
 // RestrictFolderAccess with the platform id and the library named by the caller, so tests can
 // reach the ways out that a current NT system never takes.
-int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const char* libraryName);
+int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const wchar_t* libraryName);
 }  // namespace internal
 
 }  // namespace sfx

@@ -155,6 +155,30 @@ TEST(WorkingFolderTest, OverlongBaseFailsCleanly) {
   }
 }
 
+// A TEMP the ANSI code page cannot name (a Polish and a Japanese user name on a Western system)
+// works, and the MAX_PATH bound counts characters, not UTF-8 bytes.
+TEST(WorkingFolderTest, BaseOutsideTheAnsiCodePage) {
+  ScratchFolder scratch;
+  const std::string base = scratch.Join("\xC5\x81ukasz \xE6\x9D\xB1\xE4\xBA\xAC");
+  ScopedEnvironment setTemp("TEMP", base.c_str());
+  std::string folder;
+  EXPECT_EQ(0, CreateWorkingFolder(kPrefix, &folder));
+  EXPECT_EQ(NameFor(base, 'a'), folder);
+  EXPECT_TRUE(Exists(folder));
+
+  // As many two-byte characters as the bound leaves room for: not too long; one more is.
+  std::string longBase = scratch.Join("");
+  const size_t room = MAX_PATH - 1 - 1 - std::strlen(kPrefix) - 6 - longBase.size();
+  for (size_t i = 0; i < room; ++i) longBase += "\xC5\x81";
+  {
+    ScopedEnvironment setLong("TEMP", longBase.c_str());
+    EXPECT_NE(ERROR_FILENAME_EXCED_RANGE, CreateWorkingFolder(kPrefix, &folder));
+  }
+  longBase += "\xC5\x81";
+  ScopedEnvironment setLonger("TEMP", longBase.c_str());
+  EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, CreateWorkingFolder(kPrefix, &folder));
+}
+
 TEST(WorkingFolderTest, SmallCallerBufferIsRespected) {
   ScratchFolder temp;
   ScopedEnvironment setTemp("TEMP", temp.path().c_str());
@@ -275,13 +299,13 @@ TEST(WorkingFolderTest, AccessChangeWaysOut) {
   const std::string before = ReadAccess(temp.path()).listing;
   // Not NT: nothing is touched, success.
   EXPECT_EQ(0, internal::RestrictFolderAccess(handle.Get(), VER_PLATFORM_WIN32_WINDOWS,
-                                              "no-such.dll"));
+                                              L"no-such.dll"));
   // A library without the security functions.
   EXPECT_EQ(ERROR_INVALID_ORDINAL,
-            internal::RestrictFolderAccess(handle.Get(), VER_PLATFORM_WIN32_NT, "kernel32.dll"));
+            internal::RestrictFolderAccess(handle.Get(), VER_PLATFORM_WIN32_NT, L"kernel32.dll"));
   // No library at all: the loader's number.
   EXPECT_EQ(ERROR_MOD_NOT_FOUND, internal::RestrictFolderAccess(handle.Get(), VER_PLATFORM_WIN32_NT,
-                                                                "host-no-such-library.dll"));
+                                                                L"host-no-such-library.dll"));
   EXPECT_EQ(before, ReadAccess(temp.path()).listing);
   // No handle.
   EXPECT_EQ(ERROR_INVALID_HANDLE, RestrictFolderAccess(INVALID_HANDLE_VALUE));

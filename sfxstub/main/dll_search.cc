@@ -9,7 +9,7 @@ namespace sfx {
 bool LimitDllSearchToSystemFolder() {
   // kernel32 is loaded in every process; the call exists from Windows 8 on and on Windows 7 and
   // Vista with update KB2533623.
-  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
   if (kernel32 == nullptr) return false;
   auto setDefault = LookUpFunction<BOOL(WINAPI*)(DWORD)>(kernel32, "SetDefaultDllDirectories");
   if (setDefault == nullptr) return false;

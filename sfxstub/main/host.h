@@ -2,7 +2,9 @@
 // the progress window and the error report. The Windows build implements it over Win32
 // (sfxstub/host, sfxstub/ui); native tests drive the sequence with a fake.
 //
-// Error numbers are Windows error numbers as int32_t, 0 for success.
+// Error numbers are Windows error numbers as int32_t, 0 for success. Paths and text are
+// std::string: UTF-8 on Windows, where the host reads and passes them through the wide calls
+// (the template reaches the sequence as UTF-8 too, through the file system's PackageText).
 #ifndef SFXSTUB_MAIN_HOST_H_
 #define SFXSTUB_MAIN_HOST_H_
 
@@ -45,7 +47,8 @@ class Host {
                                     bool recurse) = 0;
   // Shows the error report: a message box titled "Setup Selfextract", MB_OK | MB_ICONERROR.
   virtual void ShowErrorReport(const std::string& text) = 0;
-  // Whether `byte` is a lead byte of a double-byte character in the ANSI code page.
+  // Whether `byte` is a lead byte of a double-byte character in the text the sequence holds
+  // (never for UTF-8, which the Windows host hands it; fakes test double-byte code pages).
   virtual bool IsLeadByte(uint8_t byte) = 0;
 };
 

@@ -1,4 +1,5 @@
-// A stand-in for a setup program. It writes its command line, its current folder and whether a
+// A stand-in for a setup program. It writes its command line and its current folder (in UTF-8,
+// read with the wide functions), and whether a
 // window of the class named by HOST_CHILD_FIND_CLASS exists ("1" or "0"; "" when unset), each
 // followed by a zero byte, to the file named by HOST_CHILD_REPORT (when set), then exits with the
 // code given in HOST_CHILD_EXIT (decimal or 0x-hexadecimal; 0 when unset). With
@@ -30,6 +31,15 @@ BOOL CALLBACK CheckWindow(HWND window, LPARAM context) {
   return FALSE;
 }
 
+std::string Utf8(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return std::string();
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
+  out.resize(static_cast<size_t>(size) - 1);
+  return out;
+}
+
 }  // namespace
 
 int main() {
@@ -43,11 +53,11 @@ int main() {
   char report[MAX_PATH];
   length = GetEnvironmentVariableA("HOST_CHILD_REPORT", report, sizeof report);
   if (length > 0 && length < sizeof report) {
-    std::string text = GetCommandLineA();
+    std::string text = Utf8(GetCommandLineW());
     text += '\0';
-    char folder[MAX_PATH];
-    DWORD folderLength = GetCurrentDirectoryA(sizeof folder, folder);
-    if (folderLength > 0 && folderLength < sizeof folder) text.append(folder, folderLength);
+    wchar_t folder[MAX_PATH];
+    DWORD folderLength = GetCurrentDirectoryW(MAX_PATH, folder);
+    if (folderLength > 0 && folderLength < MAX_PATH) text += Utf8(folder);
     text += '\0';
     char windowClass[256];
     length = GetEnvironmentVariableA("HOST_CHILD_FIND_CLASS", windowClass, sizeof windowClass);
