@@ -11,10 +11,24 @@ set -euo pipefail
 
 scenario=${1:?scenario}
 : "${SFXPACK:?}" "${SFXSTUB_EXE:?}" "${SFXRUN_EXE:?}" "${SFXPROBE_EXE:?}" "${SIGNER_KEY:?}"
+# Wine names Unix files in the Unix locale's character set, and takes its ANSI code page from
+# the locale too: UTF-8 and the Western code page (1252), whatever the caller's locale.
+export LC_ALL=C.UTF-8
+
+# The package's folder and TEMP (also TMP), by scenario. The unicode ones use names that the
+# Western code page cannot hold: Cyrillic, Polish and Chinese.
+non_ansi='Загрузки Łódź 下载'
+pkg_folder="pkg dir" temp_folder=tmp
+case "$scenario" in
+  unicode-package-folder) pkg_folder=$non_ansi ;;
+  unicode-temp) temp_folder="Łukasz 東京 Temp" ;;
+  unicode-both) pkg_folder=$non_ansi temp_folder="Łukasz 東京 Temp" ;;
+esac
 
 work=$(mktemp -d /tmp/sfxe2e-"$scenario".XXXXXX)
-mkdir -p "$work/tmp" "$work/in" "$work/save" "$work/pkg dir"
-pkg="$work/pkg dir/setup pkg.exe"
+tmp="$work/$temp_folder"
+mkdir -p "$tmp" "$work/in" "$work/save" "$work/$pkg_folder"
+pkg="$work/$pkg_folder/setup pkg.exe"
 report="$work/probe.txt"
 out="$work/out.txt"
 
@@ -28,9 +42,9 @@ fail() {
 
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 
-W_TMP=$(winpath "$work/tmp")
+W_TMP=$(winpath "$tmp")
 W_PKG=$(winpath "$pkg")
-W_SRC=$(winpath "$work/pkg dir")
+W_SRC=$(winpath "$work/$pkg_folder")
 
 # pack MAIN TEMPLATE [sfxpack options...]
 pack() {
@@ -69,7 +83,35 @@ expect_runs() {
   [ "$n" = "$1" ] || fail "$n runs of the setup program, expected $1"
 }
 expect_no_leftovers() {
-  if compgen -G "$work/tmp/_tr_sfx.tm~*" >/dev/null; then fail "working folder left in TEMP"; fi
+  if compgen -G "$tmp/_tr_sfx.tm~*" >/dev/null; then fail "working folder left in TEMP"; fi
+}
+# Sets `self` (the setup program's path) and `wf` (the working folder) from the report, checking
+# that it ran as tarvo.setup from a working folder in TEMP.
+read_working_folder() {
+  self=$(grep -m1 '^self=' "$report" | cut -d= -f2-)
+  wf=${self%\\tarvo.setup}
+  [[ "$self" == *'\tarvo.setup' ]] || fail "the setup program ran as $self, not as tarvo.setup"
+  [[ "$wf" =~ ^"$W_TMP"'\_tr_sfx.tm~'[a-z][0-9]{5}$ ]] || fail "working folder $wf"
+  local cwd
+  cwd=$(grep -m1 '^cwd=' "$report" | cut -d= -f2-)
+  [ "$cwd" != "$wf" ] || fail "the setup program started in the working folder"
+}
+expect_command_line() {
+  grep -qxF -- "cmdline=$1" "$report" || fail "command line differs; expected: $1"
+}
+# Stored objects are signed objects: sfxpack gives a raw file a binary trailer (48 bytes ending
+# in "OLMSignd"), and the stub copies the object out unchanged, trailer included; setup.ovr is
+# the inflated main program, and a package file is copied out still packed.
+expect_files_extracted() {
+  local f n
+  for f in readme.txt data.bin empty.dat "with blank.txt"; do
+    n=$(stat -c %s "$work/in/$f")
+    [ "$(stat -c %s "$work/save/$f")" = $((n + 48)) ] || fail "listed file $f has the wrong size"
+    cmp -s -n "$n" "$work/in/$f" "$work/save/$f" || fail "listed file $f differs"
+    [ "$(tail -c 8 "$work/save/$f")" = OLMSignd ] || fail "listed file $f lost its trailer"
+  done
+  cmp -s "$SFXPROBE_EXE" "$work/save/setup.ovr" || fail "setup.ovr is not the inflated main program"
+  [ "$(head -c 16 "$work/save/packed.bin")" = OLMsetupFPkgFile ] || fail "packed.bin was not copied packed"
 }
 # The report text as sfxrun escapes it, for an error number and the phase's text.
 report_text() {
@@ -96,26 +138,11 @@ case "$scenario" in
     expect_exit 0x00000000
     expect_report none
     expect_runs 1
-    self=$(grep -m1 '^self=' "$report" | cut -d= -f2-)
-    wf=${self%\\tarvo.setup}
-    [[ "$self" == *'\tarvo.setup' ]] || fail "the setup program ran as $self, not as tarvo.setup"
-    [[ "$wf" =~ ^"$W_TMP"'\_tr_sfx.tm~'[a-z][0-9]{5}$ ]] || fail "working folder $wf"
-    expected="cmdline=\"$self\" /sfx /sfxstorage \"$wf\" /from $W_SRC /x \"quoted arg\" %SRCPATH% /srcpath \"$W_SRC\""
-    grep -qxF -- "$expected" "$report" || fail "command line differs; expected: $expected"
-    # Stored objects are signed objects: sfxpack gives a raw file a binary trailer (48 bytes
-    # ending in "OLMSignd"), and the stub copies the object out unchanged, trailer included.
-    for f in readme.txt data.bin empty.dat "with blank.txt"; do
-      n=$(stat -c %s "$work/in/$f")
-      [ "$(stat -c %s "$work/save/$f")" = $((n + 48)) ] || fail "listed file $f has the wrong size"
-      cmp -s -n "$n" "$work/in/$f" "$work/save/$f" || fail "listed file $f differs"
-      [ "$(tail -c 8 "$work/save/$f")" = OLMSignd ] || fail "listed file $f lost its trailer"
-    done
-    cmp -s "$SFXPROBE_EXE" "$work/save/setup.ovr" || fail "setup.ovr is not the inflated main program"
-    [ "$(head -c 16 "$work/save/packed.bin")" = OLMsetupFPkgFile ] || fail "packed.bin was not copied packed"
+    read_working_folder
+    expect_command_line "\"$self\" /sfx /sfxstorage \"$wf\" /from $W_SRC /x \"quoted arg\" %SRCPATH% /srcpath \"$W_SRC\""
+    expect_files_extracted
     grep -qxF "file=readme.txt 72 $(stat -c %Y "$work/in/readme.txt")" "$report" \
       || fail "readme.txt lacks its size or time stamp"
-    cwd=$(grep -m1 '^cwd=' "$report" | cut -d= -f2-)
-    [ "$cwd" != "$wf" ] || fail "the setup program started in the working folder"
     # Other accounts may read the working folder but neither write nor delete there.
     grep -qx 'others-may-change=0' "$report" || fail "other accounts may change the working folder"
     expect_no_leftovers
@@ -123,6 +150,36 @@ case "$scenario" in
     kind="stub: 32-bit Windows (PE32)"
     [ "${WINEARCH:-win32}" = win64 ] && kind="stub: 64-bit Windows (PE32+)"
     "$SFXPACK" list --key "$SIGNER_KEY" "$pkg" | grep -qxF "$kind" || fail "sfxpack list does not say '$kind'"
+    ;;
+  unicode-package-folder | unicode-temp | unicode-both)
+    # The package in a folder, or TEMP and TMP naming a folder, that the ANSI code page cannot
+    # name (or both): the stub opens itself, works in TEMP, and hands the setup program every
+    # folder and the command-line tail with their true names.
+    pack "$SFXPROBE_EXE" '/sfx /sfxstorage "%TMPPATH%" %CMDLINE%' "${FILES[@]}"
+    run '/verysilent /user=Łukasz /city=東京'
+    expect_exit 0x00000000; expect_report none; expect_runs 1
+    read_working_folder
+    expect_command_line "\"$self\" /sfx /sfxstorage \"$wf\" /verysilent /user=Łukasz /city=東京 /srcpath \"$W_SRC\""
+    expect_files_extracted
+    expect_no_leftovers
+    [ "$(ls -A "$tmp")" = "" ] || fail "left in TEMP: $(ls -A "$tmp")"
+    ;;
+  cp1252-name)
+    # A listed name and a template in the Western code page's bytes, as every package made so
+    # far stores them: the file arrives as café.txt and the setup program reads "Café".
+    pack "$SFXPROBE_EXE" $'/title=Caf\xe9 %CMDLINE%' --raw $'caf\xe9.txt='"$work/in/readme.txt"
+    mv "$pkg" "$work/from-bytes.exe"
+    # The same package from UTF-8 with --codepage 1252, byte for byte.
+    pack "$SFXPROBE_EXE" '/title=Café %CMDLINE%' --codepage 1252 --raw "café.txt=$work/in/readme.txt"
+    cmp -s "$pkg" "$work/from-bytes.exe" || fail "--codepage 1252 stored other bytes than the cp1252 ones"
+    run '/verysilent'
+    expect_exit 0x00000000; expect_report none; expect_runs 1
+    read_working_folder
+    expect_command_line "\"$self\" /title=Café /verysilent /srcpath \"$W_SRC\""
+    grep -q '^file=café\.txt ' "$report" || fail "café.txt is not in the working folder"
+    n=$(stat -c %s "$work/in/readme.txt")
+    cmp -s -n "$n" "$work/in/readme.txt" "$work/save/café.txt" || fail "café.txt differs"
+    expect_no_leftovers
     ;;
   package-held-for-writing)
     # Someone renamed the running package away and holds a byte-identical copy at its name open
@@ -134,7 +191,7 @@ case "$scenario" in
     expect_exit 0x000003EE
     expect_report "$(report_text 1006 "$phase0_text")"
     expect_runs 0
-    [ -z "$(ls -A "$work/tmp")" ] || fail "a working folder was created for a package held for writing"
+    [ -z "$(ls -A "$tmp")" ] || fail "a working folder was created for a package held for writing"
     ;;
   package-locked-while-running)
     # The same copy, not held: the stub reads it, and while it does (its setup program runs
@@ -159,15 +216,15 @@ case "$scenario" in
     for _ in $(seq 600); do [ -f "$work/pause/folder.txt" ] && break; sleep 0.1; done
     [ -f "$work/pause/folder.txt" ] || { kill $runner; fail "the setup program never paused"; }
     wname=$(tr -d '\r' <"$work/pause/folder.txt"); wname=${wname##*\\}
-    mv "$work/tmp/$wname" "$work/tmp/$wname.away"
-    ln -s "$work/outside" "$work/tmp/$wname"
+    mv "$tmp/$wname" "$tmp/$wname.away"
+    ln -s "$work/outside" "$tmp/$wname"
     touch "$work/pause/go"
     wait $runner || fail "sfxrun failed"
     expect_exit 0x00000000; expect_report none; expect_runs 1
     for f in keep.txt tarvo.setup setup.ovr readme.txt; do
       [ "$(cat "$work/outside/$f" 2>/dev/null)" = keep ] || fail "$f in the link's target was deleted or changed"
     done
-    rm -f "$work/tmp/$wname"; rm -rf "$work/tmp/$wname.away"
+    rm -f "$tmp/$wname"; rm -rf "$tmp/$wname.away"
     ;;
   empty-template)
     pack "$SFXPROBE_EXE" ''
@@ -240,7 +297,7 @@ case "$scenario" in
     expect_exit 0x000003EE
     expect_report "$(report_text 1006 "$phase0_text")"
     expect_runs 0
-    [ -z "$(ls -A "$work/tmp")" ] || fail "a working folder was created for a corrupt package"
+    [ -z "$(ls -A "$tmp")" ] || fail "a working folder was created for a corrupt package"
     ;;
   other-key)
     # Signed with a key the stub does not carry: sfxpack refuses to pack it (it finds the stub's
@@ -286,7 +343,7 @@ case "$scenario" in
     expect_exit 0x00000052
     expect_report "$(report_text 82 'extracting main exe')"
     expect_runs 0
-    [ -z "$(ls -A "$work/tmp")" ] || fail "something was created in TEMP's parent: $(ls -A "$work/tmp")"
+    [ -z "$(ls -A "$tmp")" ] || fail "something was created in TEMP's parent: $(ls -A "$tmp")"
     ;;
   *) echo "unknown scenario $scenario" >&2; exit 2 ;;
 esac

@@ -1,8 +1,12 @@
 // sfxprobe: a stand-in setup program. Each run appends what it saw to the report file named by
 // SFXPROBE_REPORT and exits with a scripted code:
 //
+// The report is UTF-8, and so is everything it reads from the environment; it reads its command
+// line, folders and file names with the wide functions, so names outside the ANSI code page are
+// reported as they are.
+//
 //   run=<n>                 1 for the first run that wrote to this report, then 2, ...
-//   cmdline=<line>          its whole command line, byte for byte
+//   cmdline=<line>          its whole command line (GetCommandLineW), character for character
 //   cwd=<folder>            its current folder
 //   self=<path>             its own file
 //   file=<name> <size> <t>  every file of its own folder, sorted, t = modification time (Unix)
@@ -44,15 +48,35 @@ namespace {
 using sfx::test::CurrentUserSid;
 using sfx::test::SidText;
 
+std::string Utf8(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return std::string();
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
+  out.resize(static_cast<size_t>(size) - 1);
+  return out;
+}
+
+std::wstring Wide(const std::string& text) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  if (size <= 1) return std::wstring();
+  std::wstring out(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], size);
+  out.resize(static_cast<size_t>(size) - 1);
+  return out;
+}
+
+FILE* Open(const std::string& path, const wchar_t* mode) { return _wfopen(Wide(path).c_str(), mode); }
+
 std::string Env(const char* name) {
-  char buffer[4096];
-  const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-  if (length == 0 || length >= sizeof buffer) return std::string();
-  return std::string(buffer, length);
+  wchar_t buffer[4096];
+  const DWORD length = GetEnvironmentVariableW(Wide(name).c_str(), buffer, 4096);
+  if (length == 0 || length >= 4096) return std::string();
+  return Utf8(buffer);
 }
 
 int CountRuns(const std::string& reportPath) {
-  FILE* file = std::fopen(reportPath.c_str(), "rb");
+  FILE* file = Open(reportPath, L"rb");
   if (!file) return 0;
   int runs = 0;
   char line[8192];
@@ -83,11 +107,11 @@ long long UnixTime(const FILETIME& time) {
 
 std::vector<std::string> ListFolder(const std::string& folder) {
   std::vector<std::string> lines;
-  WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW(Wide(folder + "\\*").c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return lines;
   do {
-    const std::string name = entry.cFileName;
+    const std::string name = Utf8(entry.cFileName);
     if (name == "." || name == "..") continue;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       lines.push_back("dir=" + name);
@@ -97,7 +121,7 @@ std::vector<std::string> ListFolder(const std::string& folder) {
                     UnixTime(entry.ftLastWriteTime));
       lines.push_back("file=" + name + detail);
     }
-  } while (FindNextFileA(find, &entry));
+  } while (FindNextFileW(find, &entry));
   FindClose(find);
   std::sort(lines.begin(), lines.end());
   return lines;
@@ -109,14 +133,14 @@ void HoldFile(const std::string& path, const std::string& ms) {
   if (holder.empty()) return;
   const std::string eventName = "sfxprobe-hold-" + std::to_string(GetCurrentProcessId());
   HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-  std::string line = "\"" + holder + "\" \"" + path + "\" " + ms + " " + eventName;
-  std::vector<char> commandLine(line.begin(), line.end());
-  commandLine.push_back('\0');
-  STARTUPINFOA startup;
+  std::wstring line = Wide("\"" + holder + "\" \"" + path + "\" " + ms + " " + eventName);
+  std::vector<wchar_t> commandLine(line.begin(), line.end());
+  commandLine.push_back(L'\0');
+  STARTUPINFOW startup;
   std::memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info;
-  if (CreateProcessA(holder.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (CreateProcessW(Wide(holder).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                      nullptr, &startup, &info)) {
     WaitForSingleObject(ready, 10000);
     CloseHandle(info.hThread);
@@ -130,7 +154,8 @@ void HoldFile(const std::string& path, const std::string& ms) {
 std::string OthersMayChange(const std::string& folder) {
   PACL acl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+  std::wstring wideFolder = Wide(folder);
+  if (GetNamedSecurityInfoW(&wideFolder[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                             nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS) {
     return "unknown";
   }
@@ -154,13 +179,13 @@ std::string OthersMayChange(const std::string& folder) {
 
 // Writes `folder` to <pause>\folder.txt and waits for <pause>\go.
 void Pause(const std::string& pause, const std::string& folder) {
-  FILE* note = std::fopen((pause + "\\folder.txt.tmp").c_str(), "wb");
+  FILE* note = Open(pause + "\\folder.txt.tmp", L"wb");
   if (!note) return;
   std::fputs(folder.c_str(), note);
   std::fclose(note);
-  MoveFileA((pause + "\\folder.txt.tmp").c_str(), (pause + "\\folder.txt").c_str());
+  MoveFileW(Wide(pause + "\\folder.txt.tmp").c_str(), Wide(pause + "\\folder.txt").c_str());
   for (int i = 0; i < 600; ++i) {
-    if (GetFileAttributesA((pause + "\\go").c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    if (GetFileAttributesW(Wide(pause + "\\go").c_str()) != INVALID_FILE_ATTRIBUTES) return;
     Sleep(100);
   }
 }
@@ -174,23 +199,25 @@ int main() {
   const int run = CountRuns(reportPath) + 1;
   const uint32_t exitCode = ExitCodeForRun(Env("SFXPROBE_EXITCODES"), run);
 
-  char self[MAX_PATH * 4] = {0};
-  GetModuleFileNameA(nullptr, self, sizeof self - 1);
-  char cwd[MAX_PATH * 4] = {0};
-  GetCurrentDirectoryA(sizeof cwd - 1, cwd);
+  wchar_t wideSelf[MAX_PATH * 4] = {0};
+  GetModuleFileNameW(nullptr, wideSelf, MAX_PATH * 4 - 1);
+  wchar_t wideCwd[MAX_PATH * 4] = {0};
+  GetCurrentDirectoryW(MAX_PATH * 4 - 1, wideCwd);
+  const std::string self = Utf8(wideSelf);
+  const std::string cwd = Utf8(wideCwd);
   std::string folder = self;
   const size_t slash = folder.rfind('\\');
   folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
 
   std::string report = "run=" + std::to_string(run) + "\n";
-  report += "cmdline=" + std::string(GetCommandLineA()) + "\n";
-  report += "cwd=" + std::string(cwd) + "\n";
-  report += "self=" + std::string(self) + "\n";
+  report += "cmdline=" + Utf8(GetCommandLineW()) + "\n";
+  report += "cwd=" + cwd + "\n";
+  report += "self=" + self + "\n";
   for (const std::string& line : ListFolder(folder)) report += line + "\n";
   report += "others-may-change=" + OthersMayChange(folder) + "\n";
   const std::string tryWrite = Env("SFXPROBE_TRY_WRITE");
   if (!tryWrite.empty()) {
-    HANDLE file = CreateFileA(tryWrite.c_str(), GENERIC_WRITE,
+    HANDLE file = CreateFileW(Wide(tryWrite).c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     const DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
@@ -209,19 +236,19 @@ int main() {
       const size_t timeBlank = line.rfind(' ');
       const size_t sizeBlank = line.rfind(' ', timeBlank - 1);
       const std::string name = line.substr(5, sizeBlank - 5);
-      CopyFileA((folder + "\\" + name).c_str(), (saveFolder + "\\" + name).c_str(), FALSE);
+      CopyFileW(Wide(folder + "\\" + name).c_str(), Wide(saveFolder + "\\" + name).c_str(), FALSE);
     }
   }
 
   if (!Env("SFXPROBE_GROW_MAIN").empty()) {
-    FILE* main = std::fopen((folder + "\\setup.ovr").c_str(), "ab");
+    FILE* main = Open(folder + "\\setup.ovr", L"ab");
     if (main) {
       std::fputc(0, main);
       std::fclose(main);
     }
   }
 
-  FILE* file = std::fopen(reportPath.c_str(), "ab");
+  FILE* file = Open(reportPath, L"ab");
   if (file) {
     std::fwrite(report.data(), 1, report.size(), file);
     std::fclose(file);

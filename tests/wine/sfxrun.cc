@@ -11,10 +11,11 @@
 //
 // usage: sfxrun [--set NAME=VALUE]... [--timeout SECONDS] [--swap-package [--hold-for-writing]]
 //               PROGRAM COMMANDLINE
-//   PROGRAM is passed to CreateProcess as the application name, COMMANDLINE as the whole command
-//   line (argv[0] included), so tests control every byte the program sees. --set changes this
-//   process's environment first (Wine replaces TEMP and TMP with the prefix's own values, so
-//   they cannot come from the Unix environment).
+//   PROGRAM is passed to CreateProcessW as the application name, COMMANDLINE as the whole command
+//   line (argv[0] included), so tests control every character the program sees. --set changes
+//   this process's environment first (Wine replaces TEMP and TMP with the prefix's own values, so
+//   they cannot come from the Unix environment). All of them are taken as wide strings (wmain),
+//   so a folder or an argument outside the ANSI code page arrives as it was typed.
 //
 //   --swap-package does what someone who may write in the package's folder can do to a package
 //   that has just been started: once the process exists (suspended, before its first
@@ -32,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -115,12 +117,12 @@ int Usage() {
 
 // Renames `program` away and puts a copy at its name (see --swap-package); with `hold`, the copy
 // is opened for writing and its handle stored in `held`. False when a step failed.
-bool SwapPackage(const std::string& program, bool hold, ChildHandle* held) {
-  const std::string away = program + ".running";
-  if (!MoveFileA(program.c_str(), away.c_str())) return false;
-  if (!CopyFileA(away.c_str(), program.c_str(), TRUE)) return false;
+bool SwapPackage(const std::wstring& program, bool hold, ChildHandle* held) {
+  const std::wstring away = program + L".running";
+  if (!MoveFileW(program.c_str(), away.c_str())) return false;
+  if (!CopyFileW(away.c_str(), program.c_str(), TRUE)) return false;
   if (!hold) return true;
-  held->handle = CreateFileA(program.c_str(), GENERIC_READ | GENERIC_WRITE,
+  held->handle = CreateFileW(program.c_str(), GENERIC_READ | GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (held->handle == INVALID_HANDLE_VALUE) {
@@ -130,48 +132,48 @@ bool SwapPackage(const std::string& program, bool hold, ChildHandle* held) {
   return true;
 }
 
-void UnswapPackage(const std::string& program) {
-  const std::string away = program + ".running";
-  if (GetFileAttributesA(away.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  DeleteFileA(program.c_str());
-  MoveFileA(away.c_str(), program.c_str());
+void UnswapPackage(const std::wstring& program) {
+  const std::wstring away = program + L".running";
+  if (GetFileAttributesW(away.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  DeleteFileW(program.c_str());
+  MoveFileW(away.c_str(), program.c_str());
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+extern "C" int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   DWORD timeoutMs = 120 * 1000;
   bool swap = false, hold = false;
   int arg = 1;
-  for (; arg < argc && std::strncmp(argv[arg], "--", 2) == 0; ++arg) {
-    if (std::strcmp(argv[arg], "--set") == 0 && arg + 1 < argc) {
-      std::string assignment = argv[++arg];
-      const size_t equals = assignment.find('=');
-      if (equals == std::string::npos || equals == 0) return Usage();
-      const std::string name = assignment.substr(0, equals);
-      const std::string value = assignment.substr(equals + 1);
-      SetEnvironmentVariableA(name.c_str(), value.c_str());
-    } else if (std::strcmp(argv[arg], "--swap-package") == 0) {
+  for (; arg < argc && std::wcsncmp(argv[arg], L"--", 2) == 0; ++arg) {
+    if (std::wcscmp(argv[arg], L"--set") == 0 && arg + 1 < argc) {
+      std::wstring assignment = argv[++arg];
+      const size_t equals = assignment.find(L'=');
+      if (equals == std::wstring::npos || equals == 0) return Usage();
+      const std::wstring name = assignment.substr(0, equals);
+      const std::wstring value = assignment.substr(equals + 1);
+      SetEnvironmentVariableW(name.c_str(), value.c_str());
+    } else if (std::wcscmp(argv[arg], L"--swap-package") == 0) {
       swap = true;
-    } else if (std::strcmp(argv[arg], "--hold-for-writing") == 0) {
+    } else if (std::wcscmp(argv[arg], L"--hold-for-writing") == 0) {
       hold = true;
-    } else if (std::strcmp(argv[arg], "--timeout") == 0 && arg + 1 < argc) {
-      timeoutMs = static_cast<DWORD>(std::strtoul(argv[++arg], nullptr, 10)) * 1000;
+    } else if (std::wcscmp(argv[arg], L"--timeout") == 0 && arg + 1 < argc) {
+      timeoutMs = static_cast<DWORD>(std::wcstoul(argv[++arg], nullptr, 10)) * 1000;
     } else {
       return Usage();
     }
   }
   if (argc - arg != 2 || (hold && !swap)) return Usage();
-  const char* program = argv[arg];
-  std::vector<char> commandLine(argv[arg + 1], argv[arg + 1] + std::strlen(argv[arg + 1]) + 1);
+  const std::wstring program = argv[arg];
+  std::vector<wchar_t> commandLine(argv[arg + 1], argv[arg + 1] + std::wcslen(argv[arg + 1]) + 1);
 
-  STARTUPINFOA startup;
+  STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
-  if (!CreateProcessA(program, commandLine.data(), nullptr, nullptr, FALSE,
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                       swap ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &info)) {
     std::printf("start-error=%lu\n", static_cast<unsigned long>(GetLastError()));
     return 3;
