@@ -59,7 +59,7 @@ bool ReadChildReport(const std::string& path, ChildReport* report) {
 }
 
 void RemoveTree(const std::string& path) {
-  const std::wstring wide = WidePath(path);
+  const WideString wide = WidePath(path);
   DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -100,7 +100,7 @@ ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 ScopedEnvironment::ScopedEnvironment(const char* name, const char* value) : name_(name) {
   std::vector<wchar_t> buffer(32768);
   SetLastError(0);
-  const std::wstring wideName = WidePath(name);
+  const WideString wideName = WidePath(name);
   DWORD length = GetEnvironmentVariableW(wideName.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
   hadOld_ = length > 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
   if (hadOld_ && length < buffer.size()) old_ = Utf8FromWide(buffer.data(), length);

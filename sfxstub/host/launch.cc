@@ -48,8 +48,8 @@ int32_t Fail(DWORD error, ScopedHandle* process, ScopedHandle* thread) {
 // An existing target is replaced by deleting it first (which removes a link itself) and copying
 // to a name that must then be free: CopyFileW over an existing link would write through it.
 void CopyFileRetry(const char* source, const char* target, RetryPause pause) {
-  const std::wstring from = WidePath(source != nullptr ? source : "");
-  const std::wstring to = WidePath(target != nullptr ? target : "");
+  const WideString from = WidePath(source != nullptr ? source : "");
+  const WideString to = WidePath(target != nullptr ? target : "");
   Retry(pause, [&] {
     DeleteFileW(to.c_str());
     return CopyFileW(from.c_str(), to.c_str(), TRUE) != FALSE;
@@ -57,7 +57,7 @@ void CopyFileRetry(const char* source, const char* target, RetryPause pause) {
 }
 
 void DeleteFileRetry(const char* path, RetryPause pause) {
-  const std::wstring wide = WidePath(path != nullptr ? path : "");
+  const WideString wide = WidePath(path != nullptr ? path : "");
   Retry(pause, [&] { return DeleteFileW(wide.c_str()) != FALSE; });
 }
 
@@ -71,7 +71,7 @@ int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCod
 
   // Both are UTF-8; the process gets them as the system's wide text, so every character of
   // the folders and of the command-line tail arrives as it was.
-  std::wstring wideProgram, wideArguments;
+  WideString wideProgram, wideArguments;
   if (!ToWide(program, &wideProgram) ||
       (arguments != nullptr && !ToWide(arguments, &wideArguments))) {
     SetLastError(ERROR_NO_UNICODE_TRANSLATION);
@@ -86,7 +86,7 @@ int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCod
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return ERROR_FILENAME_EXCED_RANGE;
   }
-  std::wstring line;
+  WideString line;
   line.reserve(lineLength);
   line += L'"';
   line += wideProgram;

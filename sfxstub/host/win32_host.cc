@@ -133,7 +133,7 @@ int32_t Win32Host::DeleteFolderFiles(const std::string& folderPattern, const cha
 
 void Win32Host::ShowErrorReport(const std::string& text) {
   // The text is ASCII: the same words in every code page.
-  std::wstring wideText, wideTitle;
+  WideString wideText, wideTitle;
   ToWide(text, &wideText);
   ToWide(kErrorReportTitle, &wideTitle);
   MessageBoxW(nullptr, wideText.c_str(), wideTitle.c_str(), MB_OK | MB_ICONERROR);

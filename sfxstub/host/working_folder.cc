@@ -76,7 +76,7 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t byteLimit, std::str
   // base + '\' + prefix + six characters + terminating zero must fit MAX_PATH characters as the
   // system counts them (UTF-16 units), and the caller's bytes. The base is not normalised: one
   // that ends with a backslash gets a second one, which the file system accepts.
-  std::wstring wideBase, widePrefix;
+  WideString wideBase, widePrefix;
   if (!ToWide(base, &wideBase) || !ToWide(prefixText, &widePrefix)) return ERROR_NO_UNICODE_TRANSLATION;
   const size_t tail = 1 + kUniqueLength + 1;
   if (wideBase.size() + widePrefix.size() + tail > MAX_PATH ||

@@ -93,7 +93,7 @@ HANDLE CreatePrivateFile(DWORD* error) {
     std::snprintf(name, sizeof name, "_sfx_pkg~%lx-%lx-%x.tmp",
                   static_cast<unsigned long>(GetCurrentProcessId()),
                   static_cast<unsigned long>(GetTickCount()), counter.fetch_add(1));
-    const std::wstring path = WidePath(JoinPath(folder, name));
+    const WideString path = WidePath(JoinPath(folder, name));
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
@@ -127,7 +127,7 @@ DWORD CopyAll(HANDLE source, HANDLE target) {
 namespace internal {
 
 bool IsRemotePath(const std::string& path) {
-  const std::wstring wide = WidePath(path);
+  const WideString wide = WidePath(path);
   std::vector<wchar_t> full(MAX_PATH);
   for (;;) {
     const DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()),
@@ -139,7 +139,7 @@ bool IsRemotePath(const std::string& path) {
     }
     full.resize(length + 1);
   }
-  std::wstring text(full.begin(), full.end());
+  WideString text(full.begin(), full.end());
   auto isSeparator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
   if (text.size() >= 2 && isSeparator(text[0]) && isSeparator(text[1])) {
     // "\\?\" and "\\.\" name a drive ("\\?\C:\...") or UNC ("\\?\UNC\..."); anything else
@@ -187,7 +187,7 @@ class Win32FileSystem : public FileSystem {
  public:
   int OpenForReading(const char* path) override { return OpenPackage(path); }
   int Create(const char* path) override {
-    std::wstring wide;
+    WideString wide;
     if (!ToWide(path, &wide)) return Fail(ERROR_NO_UNICODE_TRANSLATION);  // EINVAL, as a bad name
     return _wopen(wide.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                   _S_IREAD | _S_IWRITE);
@@ -206,7 +206,7 @@ class Win32FileSystem : public FileSystem {
   }
   void Close(int file) override { _close(file); }
   int Remove(const char* path) override {
-    std::wstring wide;
+    WideString wide;
     if (!ToWide(path, &wide)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
     return _wunlink(wide.c_str());
   }

@@ -9,15 +9,15 @@
 namespace sfx {
 
 // wchar_t is UTF-16 on Windows: the units are copied one for one between the two types.
-bool ToWide(const std::string& utf8, std::wstring* wide) {
+bool ToWide(const std::string& utf8, WideString* wide) {
   std::u16string units;
   if (!Utf16FromUtf8(utf8, &units)) return false;
   wide->assign(units.begin(), units.end());
   return true;
 }
 
-std::wstring WidePath(const std::string& utf8) {
-  std::wstring wide;
+WideString WidePath(const std::string& utf8) {
+  WideString wide;
   if (!ToWide(utf8, &wide)) wide.clear();
   return wide;
 }

@@ -12,12 +12,18 @@
 
 namespace sfx {
 
+// The wide strings of the Win32 files. Not WideString itself: libstdc++ instantiates that one
+// whole in a single object, and using any of it links all of it (about 20 KiB of the stub);
+// with traits of its own the template is made from the header, only as far as it is used.
+struct WideCharTraits : std::char_traits<wchar_t> {};
+using WideString = std::basic_string<wchar_t, WideCharTraits>;
+
 // `utf8` as a wide string for a W call; false for bytes that are not UTF-8 in the sense of
 // wide_text.h (nothing the core builds is such, but a caller's bytes could be).
-bool ToWide(const std::string& utf8, std::wstring* wide);
+bool ToWide(const std::string& utf8, WideString* wide);
 // The same for a path: bytes that are not UTF-8 give an empty path, which names nothing, so
 // every call on it fails rather than reach some other file.
-std::wstring WidePath(const std::string& utf8);
+WideString WidePath(const std::string& utf8);
 
 // What a W call handed out, as the core holds it (a null `text` is empty).
 std::string Utf8FromWide(const wchar_t* text, size_t length);

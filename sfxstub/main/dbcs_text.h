@@ -3,8 +3,10 @@
 // Text is walked character by character from its first byte: a lead byte and the byte after it
 // form one character. A match may only begin on a character boundary, so a trail byte that
 // happens to equal '%', '\\' or '"' is never found as that character. Which bytes lead a
-// double-byte character comes from the platform (IsDBCSLeadByte on Windows); an empty test means
-// a single-byte code page.
+// double-byte character comes from the caller's Host; an empty test means a single-byte code
+// page. The stub's text is UTF-8 (paths and the tail read as Unicode, the template read in the
+// ANSI code page and converted), whose multi-byte characters hold no such byte: its Host says no
+// byte leads.
 #ifndef SFXSTUB_MAIN_DBCS_TEXT_H_
 #define SFXSTUB_MAIN_DBCS_TEXT_H_
 
