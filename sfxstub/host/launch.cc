@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/io/win32_error.h"
 #include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
@@ -61,8 +62,8 @@ int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCod
                    void (*beforeResume)()) {
   if (exitCode != nullptr) *exitCode = 0;
   if (program == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return ERROR_INVALID_PARAMETER;
+    SetLastError(kErrorInvalidParameter);
+    return kErrorInvalidParameter;
   }
 
   // The line is built whole, never cut: a cut line would hand the setup program arguments its
@@ -71,8 +72,8 @@ int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCod
   const size_t argumentsLength = arguments != nullptr ? std::strlen(arguments) : 0;
   const size_t lineLength = programLength + 2 + (arguments != nullptr ? 1 + argumentsLength : 0);
   if (lineLength + 1 > kMaxCommandLine) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return ERROR_FILENAME_EXCED_RANGE;
+    SetLastError(kErrorFilenameExcedRange);
+    return kErrorFilenameExcedRange;
   }
   std::string line;
   line.reserve(lineLength);

@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "sfxstub/io/win32_error.h"
 #include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
@@ -67,11 +68,11 @@ int32_t TakeNewFolder(const std::string& path, std::string* folder, FolderIdenti
     handle.Reset(OpenFolderItself(path, FILE_READ_ATTRIBUTES));
     if (!handle.Valid()) {
       const DWORD error = GetLastError();
-      return error != ERROR_SUCCESS ? static_cast<int32_t>(error) : ERROR_CANNOT_MAKE;
+      return error != ERROR_SUCCESS ? static_cast<int32_t>(error) : kErrorCannotMake;
     }
   }
   FolderIdentity found;
-  if (!ReadFolderIdentity(handle.Get(), &found)) return ERROR_CANNOT_MAKE;
+  if (!ReadFolderIdentity(handle.Get(), &found)) return kErrorCannotMake;
   const int32_t result = listError != ERROR_SUCCESS ? static_cast<int32_t>(listError)
                                                     : RestrictFolderAccess(handle.Get());
   *folder = path;
@@ -90,7 +91,7 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t limit, std::string*
   // base + '\' + prefix + six characters + terminating zero must fit. The base is not
   // normalised: one that ends with a backslash gets a second one, which the file system accepts.
   if (base.size() + 1 + prefixText.size() + kUniqueLength + 1 > limit) {
-    return ERROR_FILENAME_EXCED_RANGE;
+    return kErrorFilenameExcedRange;
   }
   CreateDirectoryA(base.c_str(), nullptr);  // Normally there already.
 
@@ -99,7 +100,7 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t limit, std::string*
                 static_cast<unsigned long>(GetCurrentThreadId() % 100000));
   const std::string stem = base + '\\' + prefixText;
 
-  int32_t result = ERROR_ALREADY_EXISTS;
+  int32_t result = kErrorAlreadyExists;
   for (char letter = 'a'; letter <= 'z'; ++letter) {
     std::string candidate = stem + letter + digits;
     if (NameTaken(candidate)) continue;
@@ -121,7 +122,7 @@ int32_t CreateWorkingFolder(const char* prefix, std::string* folder, FolderIdent
 }
 
 int32_t CreateWorkingFolder(char* buffer, uint32_t size, const char* prefix) {
-  if (buffer == nullptr || size == 0) return ERROR_INVALID_PARAMETER;
+  if (buffer == nullptr || size == 0) return kErrorInvalidParameter;
   std::memset(buffer, 0, size);
   std::string folder;
   int32_t result = CreateWorkingFolderWithin(prefix, size, &folder, nullptr);
@@ -142,7 +143,7 @@ bool ReadFolderIdentity(HANDLE handle, FolderIdentity* identity) {
   if (!GetFileInformationByHandle(handle, &info)) return false;
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    SetLastError(ERROR_DIRECTORY);
+    SetLastError(kErrorDirectory);
     return false;
   }
   identity->known = true;
@@ -161,14 +162,14 @@ namespace internal {
 int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const char* libraryName) {
   // Windows 9x has no access lists: nothing to set.
   if (platformId != VER_PLATFORM_WIN32_NT) return 0;
-  if (folder == nullptr || folder == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  if (folder == nullptr || folder == INVALID_HANDLE_VALUE) return kErrorInvalidHandle;
 
   ScopedLibrary library(LoadLibraryA(libraryName));
   if (library.Get() == nullptr) return static_cast<int32_t>(GetLastError());
   auto setSecurityInfo = LookUpFunction<decltype(&::SetSecurityInfo)>(library.Get(), "SetSecurityInfo");
   auto setEntriesInAcl =
       LookUpFunction<decltype(&::SetEntriesInAclA)>(library.Get(), "SetEntriesInAclA");
-  if (setSecurityInfo == nullptr || setEntriesInAcl == nullptr) return ERROR_INVALID_ORDINAL;
+  if (setSecurityInfo == nullptr || setEntriesInAcl == nullptr) return kErrorInvalidOrdinal;
 
   // The current account, from the process token.
   ScopedHandle token;
@@ -186,7 +187,7 @@ int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const char* librar
   try {
     userBuffer.resize(needed);
   } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return kErrorNotEnoughMemory;
   }
   if (!GetTokenInformation(token.Get(), TokenUser, userBuffer.data(), needed, &needed)) {
     return static_cast<int32_t>(GetLastError());
