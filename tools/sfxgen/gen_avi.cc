@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "tools/sfxgen/generators.h"
-#include "tools/sfxpack/file_util.h"
 
 namespace sfxgen {
 namespace {
@@ -231,13 +230,6 @@ std::vector<uint8_t> BuildClip() {
 
 }  // namespace
 
-int WriteAnimation(const char* outPath) {
-  std::string error;
-  if (!sfxpack::WriteFileAtomically(outPath, BuildClip(), &error)) {
-    std::fprintf(stderr, "sfxgen: %s\n", error.c_str());
-    return 1;
-  }
-  return 0;
-}
+int WriteAnimation(const char* outPath) { return WriteGenerated(outPath, BuildClip()); }
 
 }  // namespace sfxgen

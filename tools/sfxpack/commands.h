@@ -1,5 +1,5 @@
 // sfxpack's commands. Each takes the arguments after the command name (argv[0] is the command)
-// and returns the process exit code (cli.h: 0 good, 1 a verdict of "bad", 2 usage or I/O error).
+// and returns the process exit code (status.h: 0 good, 1 a verdict of "bad", 2 usage or I/O error).
 // Messages go to stderr, prefixed "sfxpack: ". Each command prints its help text (below) for
 // -h or --help.
 #ifndef SFXSTUB_TOOLS_SFXPACK_COMMANDS_H_

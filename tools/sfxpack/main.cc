@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/sfxpack/cli.h"
 #include "tools/sfxpack/commands.h"
+#include "tools/sfxpack/messages.h"
+#include "tools/sfxpack/options.h"
+#include "tools/sfxpack/status.h"
 
 #ifndef SFXPACK_VERSION
 #define SFXPACK_VERSION "0.0.0"
@@ -88,10 +90,10 @@ int main(int argc, char** argv) {
   try {
     return Dispatch(argc, argv);
   } catch (const std::bad_alloc&) {
-    return sfxpack::Fail(sfxpack::kExitError, "out of memory");
+    return sfxpack::Report(sfxpack::Status::Error("out of memory"));
   } catch (const std::exception& e) {
-    return sfxpack::Fail(sfxpack::kExitError, std::string("internal error: ") + e.what());
+    return sfxpack::Report(sfxpack::Status::Error(std::string("internal error: ") + e.what()));
   } catch (...) {
-    return sfxpack::Fail(sfxpack::kExitError, "internal error");
+    return sfxpack::Report(sfxpack::Status::Error("internal error"));
   }
 }
