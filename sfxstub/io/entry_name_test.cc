@@ -24,7 +24,7 @@ TEST(EntryNameTest, NamesThatLeaveTheFolderAreRefused) {
       "\\\\?\\C:\\x", "\\\\.\\COM1", "\\\\server\\share\\x",
       // Devices, in any case and with an extension.
       "CON", "con", "PRN", "AUX", "NUL", "nul.txt", "Com1", "COM9.log", "lpt1", "LPT9",
-      "CONIN$", "conout$", "sub\\NUL", "NUL .txt", "com1 .log",
+      "CONIN$", "conout$", "sub\\NUL", "NUL .txt", "com1 .log", "CON.tar.gz",
       // Trailing dots and blanks, which Windows drops.
       "x.", "x ", "x. . ", "sub.\\x", "sub \\x",
       // Empty pieces: no name, a leading, trailing or doubled separator.
