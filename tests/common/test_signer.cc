@@ -9,20 +9,28 @@
 namespace sfx {
 namespace test {
 
+namespace {
+
+// `trailer` made of the test signer's signature of `digest`.
+std::vector<uint8_t> SignedTrailer(const uint8_t digest[16],
+                                   std::vector<uint8_t> (*trailer)(const uint8_t signature[40])) {
+  uint8_t signature[kDsaSignatureSize];
+  SignWithTestSigner(digest, signature);
+  return trailer(signature);
+}
+
+}  // namespace
+
 std::vector<uint8_t> TestBinaryTrailer(const uint8_t* data, size_t length) {
   uint8_t digest[kMd5DigestSize];
-  uint8_t signature[kDsaSignatureSize];
   Md5Digest(digest, data, static_cast<uint32_t>(length));
-  SignWithTestSigner(digest, signature);
-  return sfxpack::BinaryTrailer(signature);
+  return SignedTrailer(digest, sfxpack::BinaryTrailer);
 }
 
 std::vector<uint8_t> TestTextDsaTrailer(const uint8_t* data, size_t length) {
   uint8_t digest[kMd5DigestSize];
-  uint8_t signature[kDsaSignatureSize];
   TextDigest(digest, data, static_cast<uint32_t>(length));
-  SignWithTestSigner(digest, signature);
-  return sfxpack::TextDsaTrailer(signature);
+  return SignedTrailer(digest, sfxpack::TextDsaTrailer);
 }
 
 sfxpack::TrailerSigner TestTrailerSigner() {

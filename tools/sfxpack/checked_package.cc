@@ -20,6 +20,16 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
+const std::vector<OptionDecl>& CheckingOptions() {
+  static const std::vector<OptionDecl> options = {
+      {"--key", OptionDecl::kValue},
+      {"--json", OptionDecl::kFlag},
+      {"-q", OptionDecl::kFlag},
+      {"--quiet", OptionDecl::kFlag},
+  };
+  return options;
+}
+
 Status CheckedPackage::Load(const Options& options, const char* command, const char* what,
                             bool quiet) {
   if (options.positional().empty()) return UsageError(command, "no " + Lower(what) + " given");

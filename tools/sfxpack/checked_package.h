@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/format/dsa_public_key.h"
@@ -21,6 +22,10 @@
 #include "tools/sfxpack/status.h"
 
 namespace sfxpack {
+
+// The options of the commands that only check a package (list, verify): --key, --json, -q and
+// --quiet.
+const std::vector<OptionDecl>& CheckingOptions();
 
 class CheckedPackage {
  public:

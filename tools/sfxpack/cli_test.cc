@@ -305,29 +305,37 @@ TEST_F(SfxpackCli, LargeInputsNeedNoMoreMemoryThanSmallOnes) {
   EXPECT_TRUE(run.Has("too large")) << run.output;
 }
 
+// The inputs of the pack tests below: stubs and main programs the stub accepts or refuses.
+class PackInputsTest : public SfxpackCli {
+ protected:
+  void SetUp() override {
+    SfxpackCli::SetUp();
+    out = dir.Path("out.exe");
+    data = dir.Write("data.bin", std::string(2000, 'd'));
+    missing = dir.Path("missing.exe");
+    keyless = dir.Write("keyless.exe", sfx::MinimalPeImage(0x200));
+    finished = MakePackage("finished.exe");
+    emptyMain = dir.Write("empty.exe", std::string());
+    hugeMain = dir.Write("huge.exe", std::string());
+    ASSERT_EQ(0, ::truncate(hugeMain.c_str(), (256ll << 20) + 1));
+    // Stubs with an Authenticode certificate table (PE32, PE32+), and one that declares only
+    // four data directories, so that what stands where entry 4 would be is no certificate table.
+    using sfx::test::MakePe;
+    using sfx::test::PeKind;
+    tabled = dir.Write("tabled.exe", Carrying(MakePe(0x400, 0x1000, 16, 0, PeKind::Pe32)));
+    tabledPlus = dir.Write("tabled64.exe", Carrying(MakePe(0x400, 0x1000, 16, 0, PeKind::Pe32Plus)));
+    fourDirectories = dir.Write("four.exe", Carrying(MakePe(0x400, 0x1000, 4, 0, PeKind::Pe32)));
+    // A stub over 1 MiB whose key straddles the end of the first piece it is read in.
+    straddling = dir.Write("large.exe", Carrying(sfx::MinimalPeImage((1 << 20) - 100)));
+  }
+
+  std::string out, data, missing, keyless, finished, emptyMain, hugeMain;
+  std::string tabled, tabledPlus, fourDirectories, straddling;
+};
+
 // Everything the stub refuses at run time is refused when packing, with the reason, and so is
 // every input pack can't use; nothing is written then.
-TEST_F(SfxpackCli, PackRefusesWhatTheStubWouldRefuse) {
-  const std::string out = dir.Path("out.exe");
-  const std::string data = dir.Write("data.bin", std::string(2000, 'd'));
-  const std::string missing = dir.Path("missing.exe");
-  const std::string keyless = dir.Write("keyless.exe", sfx::MinimalPeImage(0x200));
-  const std::string finished = MakePackage("finished.exe");
-  const std::string emptyMain = dir.Write("empty.exe", std::string());
-  const std::string hugeMain = dir.Write("huge.exe", std::string());
-  ASSERT_EQ(0, ::truncate(hugeMain.c_str(), (256ll << 20) + 1));
-  // Stubs with an Authenticode certificate table (PE32, PE32+), and one that declares only four
-  // data directories, so that what stands where entry 4 would be is no certificate table.
-  using sfx::test::MakePe;
-  using sfx::test::PeKind;
-  const std::string tabled = dir.Write("tabled.exe", Carrying(MakePe(0x400, 0x1000, 16, 0, PeKind::Pe32)));
-  const std::string tabledPlus =
-      dir.Write("tabled64.exe", Carrying(MakePe(0x400, 0x1000, 16, 0, PeKind::Pe32Plus)));
-  const std::string fourDirectories =
-      dir.Write("four.exe", Carrying(MakePe(0x400, 0x1000, 4, 0, PeKind::Pe32)));
-  // A stub over 1 MiB whose key straddles the end of the first piece it is read in.
-  Bytes large = sfx::MinimalPeImage((1 << 20) - 100);
-  const std::string straddling = dir.Write("large.exe", Carrying(large));
+TEST_F(PackInputsTest, PackRefusesWhatTheStubWouldRefuse) {
   struct Refusal {
     std::vector<std::string> args;
     std::string message;
@@ -379,8 +387,11 @@ TEST_F(SfxpackCli, PackRefusesWhatTheStubWouldRefuse) {
     EXPECT_FALSE(std::filesystem::exists(out));
   }
   EXPECT_TRUE(NoTempFiles(dir.path()));
+}
 
-  // Allowed with the flags, and warned about; the longest name Windows takes is taken.
+// What the flags allow is packed, and warned about; the longest name Windows takes is taken, and
+// so are stubs the refusals above must not catch.
+TEST_F(PackInputsTest, PackTakesWhatTheStubTakes) {
   const std::vector<std::vector<std::string>> allowed = {
       Pack(out).Set("--stub", keyless).Add({"--allow-other-key"}),
       Pack(out).File("Read.TXT", text).File("read.txt", data).Add({"--allow-duplicates"}),

@@ -178,18 +178,9 @@ Status SignPackage(const Options& options, const AuthenticodeRequest& request,
   return status.ok() ? out.Commit(options.Has("--force")) : status;
 }
 
-}  // namespace
-
-int RunAuthenticode(int argc, char** argv) {
-  Options options;
-  Status status = options.Parse(argc, argv, AuthenticodeOptions());
-  if (!status.ok()) return Report(UsageError("authenticode", status.reason()));
-  if (options.help()) {
-    std::fputs(kAuthenticodeHelp, stdout);
-    return kExitGood;
-  }
+int RunAuthenticode(const Options& options) {
   AuthenticodeRequest request;
-  status = ParseAuthenticodeRequest(options, &request);
+  Status status = ParseAuthenticodeRequest(options, &request);
   if (!status.ok()) return Report(status);
   AuthenticodeReport report;
   status = SignPackage(options, request, &report);
@@ -199,5 +190,11 @@ int RunAuthenticode(int argc, char** argv) {
               report.signerRuns);
   return kExitGood;
 }
+
+}  // namespace
+
+const Command kAuthenticodeCommand = {
+    "add an Authenticode signature to a package",
+    {"authenticode", AuthenticodeOptions(), kAuthenticodeHelp}, RunAuthenticode};
 
 }  // namespace sfxpack

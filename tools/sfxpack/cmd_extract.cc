@@ -140,22 +140,13 @@ Status ExtractAll(const CheckedPackage& package, const std::string& folder, bool
   return Status::Ok();
 }
 
-}  // namespace
-
-int RunExtract(int argc, char** argv) {
-  Options options;
-  Status status = options.Parse(argc, argv, kExtractOptions);
-  if (!status.ok()) return Report(UsageError("extract", status.reason()));
-  if (options.help()) {
-    std::fputs(kExtractHelp, stdout);
-    return kExitGood;
-  }
+int RunExtract(const Options& options) {
   if (options.positional().size() != 1 || !options.Has("--to")) {
     return Report(UsageError("extract", "a package and --to DIR are required"));
   }
   const std::string folder = options.Get("--to");
   CheckedPackage package;
-  status = OpenCheckedPackage(options, "extract", true, &package);
+  Status status = OpenCheckedPackage(options, "extract", true, &package);
   if (!status.ok()) return Report(status);
   if (package.result() != 0) {
     return Report(Status::Bad(package.path() + " is not a valid package signed with this key: " +
@@ -174,5 +165,11 @@ int RunExtract(int argc, char** argv) {
               folder.c_str());
   return kExitGood;
 }
+
+}  // namespace
+
+const Command kExtractCommand = {
+    "extract a package as the stub does",
+    {"extract", kExtractOptions, kExtractHelp}, RunExtract};
 
 }  // namespace sfxpack

@@ -62,16 +62,7 @@ Status WritePair(const DsaPrivateKey& key, const std::string& privatePath,
   return status;
 }
 
-}  // namespace
-
-int RunKeygen(int argc, char** argv) {
-  Options options;
-  const Status parsed = options.Parse(argc, argv, {{"--force", OptionDecl::kFlag}});
-  if (!parsed.ok()) return Usage(parsed.reason());
-  if (options.help()) {
-    std::fputs(kKeygenHelp, stdout);
-    return kExitGood;
-  }
+int RunKeygen(const Options& options) {
   if (options.positional().size() != 1) {
     return Usage(options.positional().empty() ? "an output name is needed" : "more than one output name");
   }
@@ -92,5 +83,11 @@ int RunKeygen(int argc, char** argv) {
               publicPath.c_str());
   return kExitGood;
 }
+
+}  // namespace
+
+const Command kKeygenCommand = {
+    "make a DSA key pair for signing packages",
+    {"keygen", {{"--force", OptionDecl::kFlag}}, kKeygenHelp}, RunKeygen};
 
 }  // namespace sfxpack

@@ -34,13 +34,6 @@ const char kListHelp[] =
 
 namespace {
 
-const std::vector<OptionDecl> kListOptions = {
-    {"--key", OptionDecl::kValue},
-    {"--json", OptionDecl::kFlag},
-    {"-q", OptionDecl::kFlag},
-    {"--quiet", OptionDecl::kFlag},
-};
-
 std::string IsoTime(uint32_t seconds) {
   std::time_t t = static_cast<std::time_t>(seconds);
   std::tm parts;
@@ -161,19 +154,10 @@ void PrintText(const Listing& l) {
   }
 }
 
-}  // namespace
-
-int RunList(int argc, char** argv) {
-  Options options;
-  Status status = options.Parse(argc, argv, kListOptions);
-  if (!status.ok()) return Report(UsageError("list", status.reason()));
-  if (options.help()) {
-    std::fputs(kListHelp, stdout);
-    return kExitGood;
-  }
+int RunList(const Options& options) {
   const bool json = options.Has("--json");
   CheckedPackage package;
-  status = OpenCheckedPackage(options, "list", json || options.quiet(), &package);
+  Status status = OpenCheckedPackage(options, "list", json || options.quiet(), &package);
   if (!status.ok()) return Report(status);
   if (package.result() != 0) return ReportRefused(&package, json);
 
@@ -193,5 +177,11 @@ int RunList(int argc, char** argv) {
   }
   return listing.mainGood ? kExitGood : kExitBad;
 }
+
+}  // namespace
+
+const Command kListCommand = {
+    "check a package and list what it holds",
+    {"list", CheckingOptions(), kListHelp}, RunList};
 
 }  // namespace sfxpack

@@ -258,20 +258,11 @@ Status WritePackageFile(const PackRequest& request, const PackInputs& in, uint64
   return status.ok() ? out.Commit(request.force) : status;
 }
 
-}  // namespace
-
-int RunPack(int argc, char** argv) {
-  Options options;
-  Status status = options.Parse(argc, argv, kPackOptions);
-  if (!status.ok()) return Report(UsageError("pack", status.reason()));
-  if (options.help()) {
-    std::fputs(kPackHelp, stdout);
-    return kExitGood;
-  }
+int RunPack(const Options& options) {
   PackRequest request;
   PackInputs inputs;
   uint64_t total = 0, size = 0;
-  status = ParsePackRequest(options, &request);
+  Status status = ParsePackRequest(options, &request);
   if (status.ok()) status = CheckPackRequest(options, request);
   if (status.ok()) status = OpenPackInputs(options, request, &inputs);
   if (status.ok()) status = CheckStubAndMain(options, request, inputs);
@@ -283,5 +274,11 @@ int RunPack(int argc, char** argv) {
               request.salted ? "salted" : "NOT salted (--no-salt)");
   return kExitGood;
 }
+
+}  // namespace
+
+const Command kPackCommand = {
+    "make a signed package from a stub, a main program and files",
+    {"pack", kPackOptions, kPackHelp}, RunPack};
 
 }  // namespace sfxpack

@@ -98,18 +98,9 @@ Status CopyAndSign(const InputFile& input, const std::string& kind, const DsaPri
   return out->Write(trailer.data(), trailer.size());
 }
 
-}  // namespace
-
-int RunSign(int argc, char** argv) {
-  Options options;
-  Status status = options.Parse(argc, argv, kSignOptions);
-  if (!status.ok()) return Report(UsageError("sign", status.reason()));
-  if (options.help()) {
-    std::fputs(kSignHelp, stdout);
-    return kExitGood;
-  }
+int RunSign(const Options& options) {
   SignRequest request;
-  status = ParseSignRequest(options, &request);
+  Status status = ParseSignRequest(options, &request);
   InputFile keyFile, input;
   DsaPrivateKey key;
   if (status.ok() && request.kind != "md5") status = LoadSigningKey(options, "--key", &keyFile, &key);
@@ -139,5 +130,11 @@ int RunSign(int argc, char** argv) {
               request.kind.c_str(), static_cast<unsigned long long>(input.size()));
   return kExitGood;
 }
+
+}  // namespace
+
+const Command kSignCommand = {
+    "append a signature trailer to a file",
+    {"sign", kSignOptions, kSignHelp}, RunSign};
 
 }  // namespace sfxpack

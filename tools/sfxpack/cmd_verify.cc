@@ -35,29 +35,24 @@ const char kVerifyHelp[] =
 
 namespace {
 
-const std::vector<OptionDecl> kVerifyOptions = {
-    {"--key", OptionDecl::kValue},
-    {"--json", OptionDecl::kFlag},
-    {"-q", OptionDecl::kFlag},
-    {"--quiet", OptionDecl::kFlag},
+// How verify names each trailer kind: in JSON, and in words.
+struct KindWords {
+  sfx::SignatureKind kind;
+  const char* name;
+  const char* text;
 };
 
-const char* KindText(sfx::SignatureKind kind) {
-  switch (kind) {
-    case sfx::SignatureKind::BinaryDsa: return "binary DSA (\"OLMSignd\")";
-    case sfx::SignatureKind::TextDsa: return "text DSA (\"OLMSignA\")";
-    case sfx::SignatureKind::TextMd5: return "text MD5 (\"OLM_MD5a\")";
+const KindWords& WordsFor(sfx::SignatureKind kind) {
+  static const KindWords kWords[] = {
+      {sfx::SignatureKind::BinaryDsa, "binary", "binary DSA (\"OLMSignd\")"},
+      {sfx::SignatureKind::TextDsa, "text", "text DSA (\"OLMSignA\")"},
+      {sfx::SignatureKind::TextMd5, "md5", "text MD5 (\"OLM_MD5a\")"},
+  };
+  static const KindWords kUnknown = {kind, "unknown", "unknown"};
+  for (const KindWords& words : kWords) {
+    if (words.kind == kind) return words;
   }
-  return "unknown";
-}
-
-const char* KindName(sfx::SignatureKind kind) {
-  switch (kind) {
-    case sfx::SignatureKind::BinaryDsa: return "binary";
-    case sfx::SignatureKind::TextDsa: return "text";
-    case sfx::SignatureKind::TextMd5: return "md5";
-  }
-  return "unknown";
+  return kUnknown;
 }
 
 // The MD5 of the bytes of 0x20..0x7F in the file's first `length` bytes, read in pieces.
@@ -108,7 +103,7 @@ void PrintText(const Verdict& r) {
   if (!r.trailer) {
     std::printf("%s: no signature trailer\n", r.file.c_str());
   } else {
-    std::printf("%s: %s trailer, signed length %u\n", r.file.c_str(), KindText(r.kind),
+    std::printf("%s: %s trailer, signed length %u\n", r.file.c_str(), WordsFor(r.kind).text,
                 r.signedLength);
   }
   std::printf("signature: %s\n", r.verdict == "valid" || r.verdict == "package-refused"
@@ -159,19 +154,10 @@ void JudgeDsaTrailer(CheckedPackage* file, Verdict* report) {
   }
 }
 
-}  // namespace
-
-int RunVerify(int argc, char** argv) {
-  Options options;
-  Status status = options.Parse(argc, argv, kVerifyOptions);
-  if (!status.ok()) return Report(UsageError("verify", status.reason()));
-  if (options.help()) {
-    std::fputs(kVerifyHelp, stdout);
-    return kExitGood;
-  }
+int RunVerify(const Options& options) {
   const bool json = options.Has("--json");
   CheckedPackage file;
-  status = file.Load(options, "verify", "FILE", json || options.quiet());
+  Status status = file.Load(options, "verify", "FILE", json || options.quiet());
   if (!status.ok()) return Report(status);
 
   Verdict report;
@@ -181,7 +167,7 @@ int RunVerify(int argc, char** argv) {
     report.verdict = "no-signature";
     report.reason = "no signature: not a package, or truncated";
   } else {
-    report.trailer = KindName(report.kind);
+    report.trailer = WordsFor(report.kind).name;
     if (report.kind == sfx::SignatureKind::TextMd5) {
       status = JudgeMd5Trailer(file, signature, &report);
       if (!status.ok()) return Report(status);
@@ -201,5 +187,11 @@ int RunVerify(int argc, char** argv) {
   }
   return report.verdict == "valid" ? kExitGood : kExitBad;
 }
+
+}  // namespace
+
+const Command kVerifyCommand = {
+    "check a file's signature (and a package's archive)",
+    {"verify", CheckingOptions(), kVerifyHelp}, RunVerify};
 
 }  // namespace sfxpack

@@ -1,6 +1,9 @@
 #include "tools/sfxpack/options.h"
 
 #include <algorithm>
+#include <cstdio>
+
+#include "tools/sfxpack/messages.h"
 
 namespace sfxpack {
 namespace {
@@ -89,6 +92,21 @@ std::string Options::Get(const std::string& name, const std::string& fallback) c
 std::vector<std::string> Options::GetAll(const std::string& name) const {
   auto it = values_.find(name);
   return it == values_.end() ? std::vector<std::string>() : it->second;
+}
+
+bool ParseCommand(int argc, char** argv, const CommandSpec& command, Options* options,
+                  int* exitCode) {
+  const Status status = options->Parse(argc, argv, command.options);
+  if (!status.ok()) {
+    *exitCode = Report(UsageError(command.name, status.reason()));
+    return false;
+  }
+  if (options->help()) {
+    std::fputs(command.help, stdout);
+    *exitCode = kExitGood;
+    return false;
+  }
+  return true;
 }
 
 std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates) {

@@ -48,6 +48,19 @@ class Options {
   std::vector<std::string> args_;
 };
 
+// A command's name, options and help text.
+struct CommandSpec {
+  const char* name;
+  std::vector<OptionDecl> options;
+  const char* help;
+};
+
+// The command line of `command` parsed into `options`. False when the run ends here,
+// `*exitCode` saying how: the command's help printed for -h or --help (0), or a usage error
+// reported (2).
+bool ParseCommand(int argc, char** argv, const CommandSpec& command, Options* options,
+                  int* exitCode);
+
 // The closest of `candidates` to `word` (edit distance at most 2), or empty.
 std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates);
 
