@@ -2,7 +2,8 @@
 # builds under Wine in a private prefix of the build's width under the build folder.
 #
 #   sfx_add_gtest(NAME SOURCES src... [LIBS lib...] [LABELS label...])
-#       builds a GoogleTest executable and registers it with CTest (under Wine in the Windows build).
+#       builds a GoogleTest executable and registers it with CTest (under Wine in the Windows build);
+#       it links the tests' shared helpers (tests/common) besides LIBS.
 #   sfx_add_wine_test(NAME COMMAND exe args... [LABELS ...])   (Windows build only)
 #       registers a Windows program as a test run under Wine.
 #   SFXSTUB_WINE_ENV: the environment (list of VAR=value) every Wine test runs with; WINE and
@@ -13,6 +14,7 @@ if(WIN32)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(SFX_GTEST_LIB gtest)
   set(SFX_GTEST_LIBS gtest gtest_main)
 
   # Each Windows build runs under the Wine of its own width, in a prefix of that width. The
@@ -55,6 +57,7 @@ if(WIN32)
   set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wineprefix TIMEOUT 300)
 else()
   find_package(GTest REQUIRED)
+  set(SFX_GTEST_LIB GTest::gtest)
   set(SFX_GTEST_LIBS GTest::gtest GTest::gtest_main)
   set(SFXGEN $<TARGET_FILE:sfxgen>)
   set(SFXPACK $<TARGET_FILE:sfxpack>)
@@ -74,7 +77,7 @@ endfunction()
 function(sfx_add_gtest name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ARGS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${SFX_GTEST_LIBS})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} sfx_test_support ${SFX_GTEST_LIBS})
   target_compile_definitions(${name} PRIVATE
     SFXSTUB_TEST_PRIVATE_KEY="${SFXSTUB_TEST_SIGNER_PRIVATE_KEY}"
     SFXSTUB_SOURCE_DIR="${CMAKE_SOURCE_DIR}")

@@ -24,6 +24,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=lib/host-i386.sh
 . "$root/scripts/lib/host-i386.sh"
+# shellcheck source=../tests/wine/lib.sh
+. "$root/tests/wine/lib.sh"
 native=$(realpath "${SFXBENCH_NATIVE:-$root/build/native}")
 runs=${SFXBENCH_RUNS:-5}
 bench=${SFXSTUB_BENCH_DIR:-/tmp/sfxstub-bench}
@@ -161,15 +163,15 @@ for mib in "${sizes[@]}"; do
   limit_run "$pkg" "$dir/stored" "$dir/out"; rm -rf "$dir/out"
   for w in "${widths[@]}"; do
     p=$dir/package$w.exe
-    wine_as "$w" "Z:${p//\//\\}" /verysilent >/dev/null 2>&1 || true
+    wine_as "$w" "$(winpath "$p")" /verysilent >/dev/null 2>&1 || true
   done
-  for r in $(seq 1 "$runs"); do
+  for _ in $(seq 1 "$runs"); do
     measure "limit$mib" bash -c 'limit_run "$@"' _ "$pkg" "$dir/stored" "$dir/out"; rm -rf "$dir/out"
     measure "native$mib" "$SFXPACK" extract "$pkg" --key "$KEY" --to "$dir/out"; rm -rf "$dir/out"
     for w in "${widths[@]}"; do
       p=$dir/package$w.exe
       wine_cmd "$w"
-      measure "wine$w-$mib" "${WINECMD[@]}" "Z:${p//\//\\}" /verysilent
+      measure "wine$w-$mib" "${WINECMD[@]}" "$(winpath "$p")" /verysilent
       measure "floor$w-$mib" "${WINECMD[@]}" "$(empty "$w")"
     done
   done

@@ -14,19 +14,11 @@ with_window=1
 [ "${1:-}" = "--no-window" ] && with_window=0
 
 say() { printf '\n== %s\n' "$*"; }
-winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 
 # shellcheck source=lib/host-i386.sh
 . scripts/lib/host-i386.sh
-
-# SFXDEMO_NATIVE and SFXDEMO_WIN32 / SFXDEMO_WIN64 name other build folders; SFXDEMO_SKIP_BUILD=1
-# uses them as they are. SFXDEMO_STUB=win64 runs the 64-bit stub even where 32-bit programs run.
-native=${SFXDEMO_NATIVE:-$root/build/native}
-if [ -z "${SFXDEMO_SKIP_BUILD:-}" ]; then
-  say "Setting up the machine and building (native, win32 and win64)"
-  bash scripts/setup-machine.sh
-  bash scripts/build.sh native win32 win64
-fi
+# shellcheck source=../tests/wine/lib.sh
+. tests/wine/lib.sh
 
 # The 32-bit stub is the default; a host that cannot execute 32-bit programs runs the 64-bit one.
 kind=${SFXDEMO_STUB:-win32}
@@ -34,6 +26,17 @@ if [ "$kind" = win32 ] && ! host_runs_i386; then
   say "Using the 64-bit stub: $I386_REASON"
   kind=win64
 fi
+
+# SFXDEMO_NATIVE and SFXDEMO_WIN32 / SFXDEMO_WIN64 name other build folders; SFXDEMO_SKIP_BUILD=1
+# uses them as they are. SFXDEMO_STUB=win64 runs the 64-bit stub even where 32-bit programs run.
+native=${SFXDEMO_NATIVE:-$root/build/native}
+if [ -z "${SFXDEMO_SKIP_BUILD:-}" ]; then
+  # Only what the demo runs: the native tools, and the one stub with the harness that runs it.
+  say "Setting up the machine and building (sfxpack, sfxgen; the $kind stub, sfxrun, sfxprobe)"
+  bash scripts/setup-machine.sh
+  bash scripts/build.sh native:sfxpack,sfxgen "$kind:sfxstub,sfxrun,sfxprobe"
+fi
+
 if [ "$kind" = win64 ]; then
   windows=${SFXDEMO_WIN64:-$root/build/win64}
   STUB=$windows/sfxstub/main/sfxstub64.exe
@@ -85,7 +88,7 @@ sed -n -e 's/^cmdline=/  command line:  /p' -e 's/^cwd=/  current folder: /p' \
        -e 's/^self=/  its own file:  /p' -e 's/^file=\(.*\) \([0-9]*\) [0-9]*$/  file in its folder: \1 (\2 bytes)/p' \
        "$demo/seen/report.txt"
 echo "The stub exited with: $(sed -n 's/^exit=//p' <<<"$result")   error report: $(sed -n 's/^report=//p' <<<"$result")"
-if compgen -G "$demo/temp/_tr_sfx.tm~*" >/dev/null; then
+if working_folders_in "$demo/temp"; then
   echo "working folder left behind in TEMP!"
 else
   echo "The working folder is gone from TEMP."
@@ -109,6 +112,7 @@ if [ "$with_window" = 1 ]; then
   head -c 60000000 /dev/urandom >"$demo/payload/big.bin"
   "$SFXPACK" pack --stub "$STUB" --key "$KEY" --main "$SETUP" \
     --raw "big.bin=$demo/payload/big.bin" --cmdline "$template" --force -o "$demo/window-setup.exe"
+  # shellcheck disable=SC2016  # expanded by the inner shell
   xvfb-run -a -s "-screen 0 800x600x24" bash -c '
     "$WINE" "$1" "$2" "\"$2\"" >"$3/run.txt" &
     pid=$!
@@ -125,6 +129,6 @@ if [ "$with_window" = 1 ]; then
   done
   echo "The stub exited with: $(tr -d '\r' <"$demo/screenshots/run.txt" | sed -n 's/^exit=//p')"
   rm -f "$demo/screenshots/run.txt"
-  echo "$(ls "$demo/screenshots" | wc -l) screenshots with the window saved in build/demo/screenshots"
+  echo "$(find "$demo/screenshots" -name '*.png' | wc -l) screenshots with the window saved in build/demo/screenshots"
 fi
 say "Done"

@@ -12,8 +12,11 @@ targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(trailer catalog package_file command_line)
 build="$root/build/fuzz"
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+# Every library is built with libFuzzer's coverage instrumentation there (SFXSTUB_FUZZ).
+if [ -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" -DSFXSTUB_FUZZ=ON >/dev/null || exit 1
+else
+  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSFXSTUB_FUZZ=ON >/dev/null || exit 1
 fi
 cmake --build "$build" --target sfx_fuzzers -j"$(nproc)" >/dev/null || { echo "fuzz build failed"; exit 1; }
 
@@ -27,7 +30,7 @@ for t in "${targets[@]}"; do
     "$dir/corpus/$t" "$dir/seeds/$t" >"$log" 2>&1
   rc=$?
   execs=$(grep -m1 'stat::number_of_executed_units' "$log" | awk '{print $2}')
-  units=$(ls "$dir/corpus/$t" | wc -l)
+  units=$(find "$dir/corpus/$t" -type f | wc -l)
   if [ $rc = 0 ]; then
     echo "PASS $t: ${execs:-?} executions in ${seconds} s, corpus $units inputs"
   else

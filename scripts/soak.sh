@@ -44,7 +44,8 @@ export WINEPREFIX=${WINEPREFIX:-$win32/wineprefix} WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 unset DISPLAY
 bash "$root/tests/wine/make-prefix.sh"
-winpath() { echo "Z:${1//\//\\}"; }
+# shellcheck source=../tests/wine/lib.sh
+. "$root/tests/wine/lib.sh"
 step() { printf '[soak %s] %s\n' "$(date +%T)" "$*"; }
 
 step "writing ${big_mib} MiB of random input and four files of 128 MiB"

@@ -20,8 +20,6 @@
 #include "sfxstub/archive/sfx_archive.h"
 #include "tests/common/temp_dir.h"
 #include "tests/common/test_signer.h"
-#include "tools/sfxpack/dsa_key.h"
-#include "tools/sfxpack/dsa_signer.h"
 #include "tools/sfxpack/package_writer.h"
 
 namespace sfx {
@@ -111,13 +109,10 @@ class FaultInjectionTest : public ::testing::Test {
     }
     input.commandTemplate = "%CMDLINE%";
     Bytes package;
-    std::string error;
-    auto signer = [](const uint8_t* data, size_t length) {
-      return sfxpack::MakeBinaryTrailer(TestSignerKey(), data, length);
-    };
-    ASSERT_TRUE(sfxpack::BuildPackage(input, signer, &package, &error)) << error;
+    const sfxpack::Status built = sfxpack::BuildPackage(input, test::TestTrailerSigner(), &package);
+    ASSERT_TRUE(built.ok()) << built.reason();
     path = dir.Write("package.exe", package);
-    key = TestSignerKey().pub;
+    key = test::TestSignerPublicKey();
 
     // What a clean run writes, to compare every other run against.
     Injector none;

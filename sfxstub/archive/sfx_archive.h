@@ -52,18 +52,14 @@
 #include "sfxstub/io/disk_stream.h"
 #include "sfxstub/io/file_stream.h"
 #include "sfxstub/io/file_system.h"
+#include "sfxstub/io/win32_error.h"
 #include "sfxstub/signing/signature_verify.h"
 
 namespace sfx {
 
-// The error numbers of the archive.
-constexpr int32_t kErrorFileNotFound = 2;      // ERROR_FILE_NOT_FOUND
-constexpr int32_t kErrorNotEnoughMemory = 8;   // ERROR_NOT_ENOUGH_MEMORY
-constexpr int32_t kErrorCannotMake = 82;       // ERROR_CANNOT_MAKE
-constexpr int32_t kErrorInvalidParameter = 87; // ERROR_INVALID_PARAMETER
-constexpr int32_t kErrorDiskFull = 112;        // ERROR_DISK_FULL
-constexpr int32_t kErrorFileInvalid = 1006;    // ERROR_FILE_INVALID
-constexpr int32_t kErrorBadMainRange = -1;     // a "CMDP" payload other than 8 bytes
+// The error numbers of the archive: Windows ones (win32_error.h: 2, 8, 82, 87, 112, 1006, and
+// those of the file system), and one of its own.
+constexpr int32_t kErrorBadMainRange = -1;  // a "CMDP" payload other than 8 bytes
 
 // Listed objects are copied through a buffer of this many bytes (fewer for a smaller object).
 // Small enough to stay in the processor's cache between the read and the write, which makes

@@ -22,8 +22,6 @@
 #include "tests/common/minimal_pe.h"
 #include "tests/common/temp_dir.h"
 #include "tests/common/test_signer.h"
-#include "tools/sfxpack/dsa_key.h"
-#include "tools/sfxpack/dsa_signer.h"
 #include "tools/sfxpack/package_writer.h"
 
 namespace sfx {
@@ -39,11 +37,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-sfxpack::TrailerSigner Signer() {
-  return [](const uint8_t* data, size_t length) {
-    return sfxpack::MakeBinaryTrailer(TestSignerKey(), data, length);
-  };
-}
+sfxpack::TrailerSigner Signer() { return test::TestTrailerSigner(); }
 
 Bytes FakeStub() { return MinimalPeImage(0x60); }
 
@@ -67,7 +61,10 @@ uint32_t ModificationTime(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<uint32_t>(st.st_mtime) : 0;
 }
 
-std::string Sep() { return std::string(1, kPathSeparator); }
+// The folder separator in the names these tests store: '/', a separator on both platforms
+// (Win32 takes it as well as the backslash), so that their packages, and the signatures the
+// Windows builds take from the native ones, are the same in both builds.
+std::string Sep() { return "/"; }
 
 struct RecordingProgress : ProgressSink {
   std::vector<int32_t> ranges;
@@ -80,7 +77,7 @@ class SfxArchiveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(testing::Test::HasFailure());
-    key = TestSignerKey().pub;
+    key = test::TestSignerPublicKey();
     out = dir.Path("out");
     std::filesystem::create_directory(out);
   }
@@ -89,11 +86,11 @@ class SfxArchiveTest : public ::testing::Test {
   PackageBuilder Start() {
     PackageBuilder b(Signer());
     Bytes stub = FakeStub();
-    EXPECT_TRUE(b.AddStub(stub.data(), stub.size()));
+    EXPECT_TRUE(b.AddStub(stub.data(), stub.size()).ok());
     return b;
   }
   std::string Save(PackageBuilder& b, const std::string& name = "package.exe") {
-    EXPECT_TRUE(b.error().empty()) << b.error();
+    EXPECT_TRUE(b.status().ok()) << b.status().reason();
     return dir.Write(name, b.bytes());
   }
   // A package of `contents` (as package files), a main program, and the catalog that
@@ -144,8 +141,8 @@ TEST_F(SfxArchiveTest, RoundTripGivesTheInputsWithTheirTimes) {
   input.files.push_back({"readme.txt", B("hello\r\n"), 0xFFFFFFF0u, sfxpack::PackageInput::Kind::kRaw});
   input.files.push_back({"empty", Bytes(), 86400u, sfxpack::PackageInput::Kind::kRaw});
   Bytes package;
-  std::string error;
-  ASSERT_TRUE(sfxpack::BuildPackage(input, Signer(), &package, &error)) << error;
+  const sfxpack::Status built = sfxpack::BuildPackage(input, Signer(), &package);
+  ASSERT_TRUE(built.ok()) << built.reason();
   std::string path = dir.Write("package.exe", package);
 
   RecordingProgress progress;
@@ -193,10 +190,9 @@ TEST_F(SfxArchiveTest, SaltedPackageReadsAsTheUnsaltedOne) {
   input.files.push_back({"data.bin", B(std::string(3000, 'd')), 1000u, sfxpack::PackageInput::Kind::kPackage});
   input.files.push_back({"readme.txt", B("hello\r\n"), 2000u, sfxpack::PackageInput::Kind::kRaw});
   Bytes plain, salted;
-  std::string error;
-  ASSERT_TRUE(sfxpack::BuildPackage(input, Signer(), &plain, &error)) << error;
+  ASSERT_TRUE(sfxpack::BuildPackage(input, Signer(), &plain).ok());
   for (size_t i = 0; i < sfxpack::kSaltSize; ++i) input.salt.push_back(static_cast<uint8_t>(i * 37 + 5));
-  ASSERT_TRUE(sfxpack::BuildPackage(input, Signer(), &salted, &error)) << error;
+  ASSERT_TRUE(sfxpack::BuildPackage(input, Signer(), &salted).ok());
 
   const uint32_t saltAt = static_cast<uint32_t>(input.stub.size() + 48);
   EXPECT_EQ(sfxpack::kSaltMagic, std::string(salted.begin() + saltAt, salted.begin() + saltAt + 16));
@@ -564,7 +560,7 @@ TEST_F(SfxArchiveTest, ObjectsLargerThanOneCopyPieceComeOutWhole) {
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 131 + (i >> 13));
   PackageBuilder b = Start();
   ObjectRange object, main;
-  ASSERT_TRUE(b.AddRawFile(big.data(), big.size(), &object));
+  ASSERT_TRUE(b.AddRawFile(big.data(), big.size(), &object).ok());
   Bytes program = B("MZ the main setup program");
   b.AddPackageFile(program.data(), program.size(), &main);
   const std::vector<uint32_t> sizes = {c - 1, c, c + 1, 2 * c, object.size, 0};
@@ -605,8 +601,7 @@ TEST_F(SfxArchiveTest, MainProgramAboveTheBoundIsNotEnoughMemory) {
   auto withInflatedSize = [&](uint32_t inflated) {
     Bytes content = B("MZ small program");
     Bytes packed;
-    std::string error;
-    EXPECT_TRUE(sfxpack::MakePackageFileBody(content.data(), content.size(), &packed, &error));
+    EXPECT_TRUE(sfxpack::MakePackageFileBody(content.data(), content.size(), &packed).ok());
     packed[16] = static_cast<uint8_t>(inflated);
     packed[17] = static_cast<uint8_t>(inflated >> 8);
     packed[18] = static_cast<uint8_t>(inflated >> 16);

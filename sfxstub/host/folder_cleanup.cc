@@ -6,6 +6,7 @@
 
 #include "sfxstub/io/join_path.h"
 #include "sfxstub/io/wide_path_win32.h"
+#include "sfxstub/io/win32_error.h"
 #include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
@@ -122,7 +123,7 @@ int32_t DeleteWorkingFolder(const std::string& folder, const FolderIdentity& ide
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
       info.dwVolumeSerialNumber != identity.volumeSerial ||
       info.nFileIndexHigh != identity.indexHigh || info.nFileIndexLow != identity.indexLow) {
-    return ERROR_DIRECTORY;  // Not ours: touch nothing.
+    return kErrorDirectory;  // Not ours: touch nothing.
   }
   int32_t result = CleanEntries(folder, filePattern, recurse);
   // The pin must go before the folder can be removed. What could stand at the name after it

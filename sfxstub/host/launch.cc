@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sfxstub/io/wide_path_win32.h"
+#include "sfxstub/io/win32_error.h"
 #include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
@@ -65,8 +66,8 @@ int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCod
                    void (*beforeResume)()) {
   if (exitCode != nullptr) *exitCode = 0;
   if (program == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return ERROR_INVALID_PARAMETER;
+    SetLastError(kErrorInvalidParameter);
+    return kErrorInvalidParameter;
   }
 
   // Both are UTF-8; the process gets them as the system's wide text, so every character of
@@ -74,8 +75,8 @@ int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCod
   WideString wideProgram, wideArguments;
   if (!ToWide(program, &wideProgram) ||
       (arguments != nullptr && !ToWide(arguments, &wideArguments))) {
-    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-    return ERROR_NO_UNICODE_TRANSLATION;
+    SetLastError(kErrorNoUnicodeTranslation);
+    return kErrorNoUnicodeTranslation;
   }
 
   // The line is built whole, never cut: a cut line would hand the setup program arguments its
@@ -83,8 +84,8 @@ int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCod
   const size_t lineLength =
       wideProgram.size() + 2 + (arguments != nullptr ? 1 + wideArguments.size() : 0);
   if (lineLength + 1 > kMaxCommandLine) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return ERROR_FILENAME_EXCED_RANGE;
+    SetLastError(kErrorFilenameExcedRange);
+    return kErrorFilenameExcedRange;
   }
   WideString line;
   line.reserve(lineLength);

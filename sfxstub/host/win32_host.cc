@@ -6,6 +6,7 @@
 #include "sfxstub/host/launch.h"
 #include "sfxstub/host/working_folder.h"
 #include "sfxstub/io/wide_path_win32.h"
+#include "sfxstub/io/win32_error.h"
 #include "sfxstub/ui/progress_bar.h"
 #include "sfxstub/ui/progress_ui.h"
 
@@ -40,7 +41,7 @@ int32_t ModulePathWith(ModuleFileNameFunction getName, std::string* path) {
     DWORD length = getName(nullptr, buffer.data(), size);
     if (length == 0) {
       DWORD error = GetLastError();
-      return error != ERROR_SUCCESS ? static_cast<int32_t>(error) : ERROR_INVALID_FUNCTION;
+      return error != ERROR_SUCCESS ? static_cast<int32_t>(error) : kErrorInvalidFunction;
     }
     // A filled buffer means the path may have been cut (older systems do not even terminate
     // it), so only a shorter answer is the whole path.
@@ -48,7 +49,7 @@ int32_t ModulePathWith(ModuleFileNameFunction getName, std::string* path) {
       *path = Utf8FromWide(buffer.data(), length);
       return 0;
     }
-    if (size >= kModulePathLimit) return ERROR_FILENAME_EXCED_RANGE;
+    if (size >= kModulePathLimit) return kErrorFilenameExcedRange;
     buffer.resize(static_cast<size_t>(size) * 2);
   }
 }

@@ -9,6 +9,7 @@
 
 #include "sfxstub/io/temp_folder_win32.h"
 #include "sfxstub/io/wide_path_win32.h"
+#include "sfxstub/io/win32_error.h"
 #include "sfxstub/io/win32_handle.h"
 
 namespace sfx {
@@ -53,11 +54,11 @@ int32_t TakeNewFolder(const std::string& path, std::string* folder, FolderIdenti
     handle.Reset(OpenFolderItself(path, FILE_READ_ATTRIBUTES));
     if (!handle.Valid()) {
       const DWORD error = GetLastError();
-      return error != ERROR_SUCCESS ? static_cast<int32_t>(error) : ERROR_CANNOT_MAKE;
+      return error != ERROR_SUCCESS ? static_cast<int32_t>(error) : kErrorCannotMake;
     }
   }
   FolderIdentity found;
-  if (!ReadFolderIdentity(handle.Get(), &found)) return ERROR_CANNOT_MAKE;
+  if (!ReadFolderIdentity(handle.Get(), &found)) return kErrorCannotMake;
   const int32_t result = listError != ERROR_SUCCESS ? static_cast<int32_t>(listError)
                                                     : RestrictFolderAccess(handle.Get());
   *folder = path;
@@ -77,11 +78,13 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t byteLimit, std::str
   // system counts them (UTF-16 units), and the caller's bytes. The base is not normalised: one
   // that ends with a backslash gets a second one, which the file system accepts.
   WideString wideBase, widePrefix;
-  if (!ToWide(base, &wideBase) || !ToWide(prefixText, &widePrefix)) return ERROR_NO_UNICODE_TRANSLATION;
+  if (!ToWide(base, &wideBase) || !ToWide(prefixText, &widePrefix)) {
+    return kErrorNoUnicodeTranslation;
+  }
   const size_t tail = 1 + kUniqueLength + 1;
   if (wideBase.size() + widePrefix.size() + tail > MAX_PATH ||
       base.size() + prefixText.size() + tail > byteLimit) {
-    return ERROR_FILENAME_EXCED_RANGE;
+    return kErrorFilenameExcedRange;
   }
   CreateDirectoryW(wideBase.c_str(), nullptr);  // Normally there already.
 
@@ -90,7 +93,7 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t byteLimit, std::str
                 static_cast<unsigned long>(GetCurrentThreadId() % 100000));
   const std::string stem = base + '\\' + prefixText;
 
-  int32_t result = ERROR_ALREADY_EXISTS;
+  int32_t result = kErrorAlreadyExists;
   for (char letter = 'a'; letter <= 'z'; ++letter) {
     std::string candidate = stem + letter + digits;
     if (NameTaken(candidate)) continue;
@@ -112,7 +115,7 @@ int32_t CreateWorkingFolder(const char* prefix, std::string* folder, FolderIdent
 }
 
 int32_t CreateWorkingFolder(char* buffer, uint32_t size, const char* prefix) {
-  if (buffer == nullptr || size == 0) return ERROR_INVALID_PARAMETER;
+  if (buffer == nullptr || size == 0) return kErrorInvalidParameter;
   std::memset(buffer, 0, size);
   std::string folder;
   int32_t result = CreateWorkingFolderWithin(prefix, size, &folder, nullptr);
@@ -133,7 +136,7 @@ bool ReadFolderIdentity(HANDLE handle, FolderIdentity* identity) {
   if (!GetFileInformationByHandle(handle, &info)) return false;
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    SetLastError(ERROR_DIRECTORY);
+    SetLastError(kErrorDirectory);
     return false;
   }
   identity->known = true;
@@ -152,14 +155,14 @@ namespace internal {
 int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const wchar_t* libraryName) {
   // Windows 9x has no access lists: nothing to set.
   if (platformId != VER_PLATFORM_WIN32_NT) return 0;
-  if (folder == nullptr || folder == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  if (folder == nullptr || folder == INVALID_HANDLE_VALUE) return kErrorInvalidHandle;
 
   ScopedLibrary library(LoadLibraryW(libraryName));
   if (library.Get() == nullptr) return static_cast<int32_t>(GetLastError());
   auto setSecurityInfo = LookUpFunction<decltype(&::SetSecurityInfo)>(library.Get(), "SetSecurityInfo");
   auto setEntriesInAcl =
       LookUpFunction<decltype(&::SetEntriesInAclA)>(library.Get(), "SetEntriesInAclA");
-  if (setSecurityInfo == nullptr || setEntriesInAcl == nullptr) return ERROR_INVALID_ORDINAL;
+  if (setSecurityInfo == nullptr || setEntriesInAcl == nullptr) return kErrorInvalidOrdinal;
 
   // The current account, from the process token.
   ScopedHandle token;
@@ -177,7 +180,7 @@ int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const wchar_t* lib
   try {
     userBuffer.resize(needed);
   } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return kErrorNotEnoughMemory;
   }
   if (!GetTokenInformation(token.Get(), TokenUser, userBuffer.data(), needed, &needed)) {
     return static_cast<int32_t>(GetLastError());

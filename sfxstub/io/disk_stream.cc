@@ -6,12 +6,9 @@
 #include <new>
 
 #include "sfxstub/io/errno_map.h"
+#include "sfxstub/io/win32_error.h"
 
 namespace sfx {
-namespace {
-constexpr uint32_t kErrorInvalidHandle = 6;
-constexpr uint32_t kErrorNotEnoughMemory = 8;
-}  // namespace
 
 DiskStream::~DiskStream() { Close(); }
 

@@ -41,7 +41,7 @@ TEST(EntryNameTest, NamesThatLeaveTheFolderAreRefused) {
       // Devices, in any case, with an extension or trailing dots and blanks.
       "CON", "con", "PRN", "AUX", "NUL", "nul.txt", "Com1", "COM9.log", "lpt1", "LPT9",
       "CONIN$", "conout$", "sub\\NUL", "NUL .txt", "com1 .log", "NUL.", "x\\con ", "lpt1. .",
-      "COM\xC2\xB9", "lpt\xC2\xB3.txt", "COM\xC2\xB2",
+      "COM\xC2\xB9", "lpt\xC2\xB3.txt", "COM\xC2\xB2", "CON.tar.gz",
       // No name at all.
       ""};
   for (const char* name : kRefused) EXPECT_FALSE(StaysInFolder(name)) << name;

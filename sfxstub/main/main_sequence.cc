@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "sfxstub/io/join_path.h"
+#include "sfxstub/io/win32_error.h"
 #include "sfxstub/main/command_line.h"
 #include "sfxstub/main/command_tail.h"
 
@@ -12,13 +13,6 @@ namespace sfx {
 const char kWorkingFolderPrefix[] = "_tr_sfx.tm~";
 const char kMainProgramName[] = "setup.ovr";
 const char kLaunchCopyName[] = "tarvo.setup";
-
-namespace {
-
-constexpr int32_t kErrorNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
-constexpr int32_t kErrorCannotMake = 82;      // ERROR_CANNOT_MAKE
-
-}  // namespace
 
 const char* PhaseText(SfxPhase phase) {
   switch (phase) {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/common/signing_samples.h"
-#include "tests/common/test_signer.h"
+#include "tests/common/test_signer_key.h"
 
 namespace sfx {
 namespace {

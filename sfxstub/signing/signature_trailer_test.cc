@@ -7,7 +7,6 @@
 #include "sfxstub/io/memory_stream.h"
 #include "tests/common/signing_samples.h"
 #include "tests/common/temp_dir.h"
-#include "tools/sfxpack/dsa_signer.h"
 
 namespace sfx {
 namespace {

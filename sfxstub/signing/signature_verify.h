@@ -11,17 +11,10 @@
 
 #include <cstdint>
 
+#include "sfxstub/format/dsa_public_key.h"
 #include "sfxstub/io/file_stream.h"
 
 namespace sfx {
-
-// A DSA public key with a 1024-bit p and a 160-bit q; every number big-endian.
-struct DsaPublicKey {
-  uint8_t p[128];
-  uint8_t q[20];
-  uint8_t g[128];
-  uint8_t y[128];
-};
 
 // The package signer's key, generated at build time from the key file SFXSTUB_SIGNER_KEY
 // (library sfx_signer_key).

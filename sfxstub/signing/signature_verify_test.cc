@@ -8,7 +8,7 @@
 #include "tests/common/signing_samples.h"
 #include "tests/common/test_signer.h"
 #include "tests/common/temp_dir.h"
-#include "tools/sfxpack/dsa_signer.h"
+#include "tools/sfxpack/trailers.h"
 
 namespace sfx {
 namespace {
@@ -34,16 +34,16 @@ Bytes Sample(size_t n) {
 }
 
 Bytes BinarySigned(const Bytes& data) {
-  return Concat(data, sfxpack::MakeBinaryTrailer(TestSignerKey(), data.data(), data.size()));
+  return Concat(data, test::TestBinaryTrailer(data.data(), data.size()));
 }
 
 Bytes TextSigned(const Bytes& data) {
-  return Concat(data, sfxpack::MakeTextDsaTrailer(TestSignerKey(), data.data(), data.size()));
+  return Concat(data, test::TestTextDsaTrailer(data.data(), data.size()));
 }
 
 // The 40-byte big-endian number q + delta (delta small), or q - delta.
 Bytes QPlus(int delta) {
-  Bytes s(TestSignerKey().pub.q, TestSignerKey().pub.q + 20);
+  Bytes s(test::TestSignerPublicKey().q, test::TestSignerPublicKey().q + 20);
   int carry = delta;
   for (int i = 19; i >= 0 && carry != 0; --i) {
     int v = s[i] + carry;
@@ -84,8 +84,8 @@ TEST(VerifyDsaSignatureTest, AcceptsTheSignerAndRefusesAnyChangedByte) {
   uint8_t digest[16];
   Md5Digest(digest, reinterpret_cast<const uint8_t*>("package"), 7);
   uint8_t sig[40];
-  sfxpack::SignDigest(TestSignerKey(), digest, sig);
-  ASSERT_TRUE(VerifyDsaSignature(digest, sig, 40, TestSignerKey().pub));
+  test::SignWithTestSigner(digest, sig);
+  ASSERT_TRUE(VerifyDsaSignature(digest, sig, 40, test::TestSignerPublicKey()));
   // The built-in key is the public half of the test signer's key.
   EXPECT_TRUE(VerifyDsaSignature(digest, sig, 40));
 
@@ -93,56 +93,56 @@ TEST(VerifyDsaSignatureTest, AcceptsTheSignerAndRefusesAnyChangedByte) {
     uint8_t changed[40];
     std::memcpy(changed, sig, 40);
     changed[i] ^= 0x01;
-    EXPECT_FALSE(VerifyDsaSignature(digest, changed, 40, TestSignerKey().pub)) << "byte " << i;
+    EXPECT_FALSE(VerifyDsaSignature(digest, changed, 40, test::TestSignerPublicKey())) << "byte " << i;
   }
   for (int i = 0; i < 16; ++i) {
     uint8_t other[16];
     std::memcpy(other, digest, 16);
     other[i] ^= 0x80;
-    EXPECT_FALSE(VerifyDsaSignature(other, sig, 40, TestSignerKey().pub)) << "digest byte " << i;
+    EXPECT_FALSE(VerifyDsaSignature(other, sig, 40, test::TestSignerPublicKey())) << "digest byte " << i;
   }
-  EXPECT_FALSE(VerifyDsaSignature(digest, sig, 39, TestSignerKey().pub));
-  EXPECT_FALSE(VerifyDsaSignature(digest, sig, 41, TestSignerKey().pub));
-  EXPECT_FALSE(VerifyDsaSignature(digest, sig, 0, TestSignerKey().pub));
+  EXPECT_FALSE(VerifyDsaSignature(digest, sig, 39, test::TestSignerPublicKey()));
+  EXPECT_FALSE(VerifyDsaSignature(digest, sig, 41, test::TestSignerPublicKey()));
+  EXPECT_FALSE(VerifyDsaSignature(digest, sig, 0, test::TestSignerPublicKey()));
 }
 
 TEST(VerifyDsaSignatureTest, RefusesROrSOutOfRange) {
   uint8_t digest[16];
   Md5Digest(digest, nullptr, 0);
   uint8_t good[40];
-  sfxpack::SignDigest(TestSignerKey(), digest, good);
+  test::SignWithTestSigner(digest, good);
   const Bytes zero(20, 0);
   for (const Bytes& bad : {zero, QPlus(0), QPlus(1), Bytes(20, 0xFF)}) {
     uint8_t sig[40];
     std::memcpy(sig, good, 40);
     std::memcpy(sig, bad.data(), 20);  // r
-    EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, TestSignerKey().pub));
+    EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, test::TestSignerPublicKey()));
     std::memcpy(sig, good, 40);
     std::memcpy(sig + 20, bad.data(), 20);  // s
-    EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, TestSignerKey().pub));
+    EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, test::TestSignerPublicKey()));
   }
 }
 
 TEST(VerifyDsaSignatureTest, MalformedKeysAnswerNoWithoutThrowing) {
   uint8_t digest[16] = {1};
   uint8_t sig[40];
-  sfxpack::SignDigest(TestSignerKey(), digest, sig);
-  DsaPublicKey evenP = TestSignerKey().pub;
+  test::SignWithTestSigner(digest, sig);
+  DsaPublicKey evenP = test::TestSignerPublicKey();
   evenP.p[127] &= 0xFE;
   EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, evenP));
-  DsaPublicKey zeroQ = TestSignerKey().pub;
+  DsaPublicKey zeroQ = test::TestSignerPublicKey();
   std::memset(zeroQ.q, 0, 20);
   EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, zeroQ));
   // A q that is not prime (here q = 2^159 * 2 - 2, even): s may have no inverse. r = 1 with a
   // non-invertible s must not pass as v = 1.
-  DsaPublicKey compositeQ = TestSignerKey().pub;
+  DsaPublicKey compositeQ = test::TestSignerPublicKey();
   std::memset(compositeQ.q, 0xFF, 20);
   compositeQ.q[19] = 0xFE;
   uint8_t one[40] = {};
   one[19] = 1;
   one[39] = 2;  // gcd(2, q) = 2
   EXPECT_FALSE(VerifyDsaSignature(digest, one, 40, compositeQ));
-  DsaPublicKey otherY = TestSignerKey().pub;
+  DsaPublicKey otherY = test::TestSignerPublicKey();
   otherY.y[100] ^= 4;
   EXPECT_FALSE(VerifyDsaSignature(digest, sig, 40, otherY));
 }
@@ -151,27 +151,27 @@ TEST(VerifySignedFileTest, BinaryKindCoversEveryByteBeforeTheTrailer) {
   const Bytes data = Sample(64);
   const Bytes signedFile = BinarySigned(data);
   TempFile file(signedFile);
-  ASSERT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub));
+  ASSERT_TRUE(VerifySignedFile(file.path(), test::TestSignerPublicKey()));
   EXPECT_TRUE(VerifySignedFile(file.path()));  // built-in key
   for (size_t i = 0; i < signedFile.size() - 8; ++i) {  // data, r and s
     Bytes changed = signedFile;
     changed[i] ^= 0x20;
     file.Rewrite(changed);
-    EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub)) << "byte " << i;
+    EXPECT_FALSE(VerifySignedFile(file.path(), test::TestSignerPublicKey())) << "byte " << i;
   }
 }
 
 TEST(VerifySignedFileTest, SignedLengthZeroAndLargeFiles) {
   TempFile onlyTrailer(BinarySigned(Bytes()));
-  EXPECT_TRUE(VerifySignedFile(onlyTrailer.path(), TestSignerKey().pub));
+  EXPECT_TRUE(VerifySignedFile(onlyTrailer.path(), test::TestSignerPublicKey()));
   TempFile onlyTextTrailer(TextSigned(Bytes()));
-  EXPECT_TRUE(VerifySignedFile(onlyTextTrailer.path(), TestSignerKey().pub));
+  EXPECT_TRUE(VerifySignedFile(onlyTextTrailer.path(), test::TestSignerPublicKey()));
   // Larger than one hashing piece, both kinds.
   const Bytes big = Sample(200 * 1024 + 17);
   TempFile binary(BinarySigned(big));
-  EXPECT_TRUE(VerifySignedFile(binary.path(), TestSignerKey().pub));
+  EXPECT_TRUE(VerifySignedFile(binary.path(), test::TestSignerPublicKey()));
   TempFile text(TextSigned(big));
-  EXPECT_TRUE(VerifySignedFile(text.path(), TestSignerKey().pub));
+  EXPECT_TRUE(VerifySignedFile(text.path(), test::TestSignerPublicKey()));
 }
 
 // The covered bytes are hashed piece by piece: lengths at the piece size and one byte either
@@ -182,13 +182,13 @@ TEST(VerifySignedFileTest, SignedLengthsAroundTheHashChunk) {
     SCOPED_TRACE(length);
     const Bytes signedFile = BinarySigned(Sample(length));
     TempFile file(signedFile);
-    EXPECT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub));
+    EXPECT_TRUE(VerifySignedFile(file.path(), test::TestSignerPublicKey()));
     for (size_t at : {c - 1, c, length - 1}) {
       if (at >= length) continue;
       Bytes changed = signedFile;
       changed[at] ^= 1;
       file.Rewrite(changed);
-      EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub)) << "byte " << at;
+      EXPECT_FALSE(VerifySignedFile(file.path(), test::TestSignerPublicKey())) << "byte " << at;
     }
   }
 }
@@ -202,9 +202,9 @@ TEST(VerifySignedFileTest, TextKindFilteredBytesStraddlePieces) {
     const std::string line = "Key" + std::to_string(lines.size()) + "=Value\r\n";
     lines.insert(lines.end(), line.begin(), line.end());
   }
-  const Bytes trailer = sfxpack::MakeTextDsaTrailer(TestSignerKey(), lines.data(), lines.size());
+  const Bytes trailer = test::TestTextDsaTrailer(lines.data(), lines.size());
   TempFile file(Concat(lines, trailer));
-  ASSERT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub));
+  ASSERT_TRUE(VerifySignedFile(file.path(), test::TestSignerPublicKey()));
 
   // Filler that the filter drops, put just before the boundary, shifts the printable bytes
   // across it; the verdict stays.
@@ -213,7 +213,7 @@ TEST(VerifySignedFileTest, TextKindFilteredBytesStraddlePieces) {
     shifted.insert(shifted.begin() + (c - 3), filler, 0x0A);
     shifted.insert(shifted.begin() + (c - 3), 0xC3);
     file.Rewrite(Concat(shifted, trailer));
-    EXPECT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub)) << filler;
+    EXPECT_TRUE(VerifySignedFile(file.path(), test::TestSignerPublicKey())) << filler;
   }
   // A printable change right at the boundary, on either side, is seen.
   for (size_t at : {c - 1, c}) {
@@ -221,7 +221,7 @@ TEST(VerifySignedFileTest, TextKindFilteredBytesStraddlePieces) {
     if (changed[at] < 0x20) continue;
     changed[at] = changed[at] == 'A' ? 'B' : 'A';
     file.Rewrite(Concat(changed, trailer));
-    EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub)) << "byte " << at;
+    EXPECT_FALSE(VerifySignedFile(file.path(), test::TestSignerPublicKey())) << "byte " << at;
   }
 }
 
@@ -229,28 +229,28 @@ TEST(VerifySignedFileTest, BytesAfterTheTrailerDoNotCount) {
   for (uint32_t padding : {0u, 5u, 7u}) {
     uint32_t length = 0;
     TempFile pe(test::MakeSignedPe(0x240, padding, &length));
-    EXPECT_TRUE(VerifySignedFile(pe.path(), TestSignerKey().pub)) << padding;
+    EXPECT_TRUE(VerifySignedFile(pe.path(), test::TestSignerPublicKey())) << padding;
   }
   const Bytes text = TextSigned(ToBytes("setup.ini line\r\n"));
   TempFile tail99(Concat(text, Bytes(99, 'z')));
-  EXPECT_TRUE(VerifySignedFile(tail99.path(), TestSignerKey().pub));
+  EXPECT_TRUE(VerifySignedFile(tail99.path(), test::TestSignerPublicKey()));
   TempFile tail100(Concat(text, Bytes(100, 'z')));
-  EXPECT_FALSE(VerifySignedFile(tail100.path(), TestSignerKey().pub));  // no trailer found
+  EXPECT_FALSE(VerifySignedFile(tail100.path(), test::TestSignerPublicKey()));  // no trailer found
 }
 
 TEST(VerifySignedFileTest, TextKindIgnoresLineBreaksTabsAndHighBytesOnly) {
   const Bytes lines = ToBytes("[Setup]\r\nName=Example\r\nPath=C:\\Program Files\r\n");
-  const Bytes trailer = sfxpack::MakeTextDsaTrailer(TestSignerKey(), lines.data(), lines.size());
+  const Bytes trailer = test::TestTextDsaTrailer(lines.data(), lines.size());
   TempFile file(Concat(lines, trailer));
-  ASSERT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub));
+  ASSERT_TRUE(VerifySignedFile(file.path(), test::TestSignerPublicKey()));
 
   // Removing or adding CR, LF, tab, other controls or high bytes keeps the verdict.
   Bytes unix = ToBytes("[Setup]\nName=Example\nPath=C:\\Program Files\n");
   file.Rewrite(Concat(unix, trailer));
-  EXPECT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub));
+  EXPECT_TRUE(VerifySignedFile(file.path(), test::TestSignerPublicKey()));
   Bytes noisy = ToBytes("\xef\xbb\xbf[Setup]\t\r\nName=Example\x01\r\nPath=C:\\Program Files\xa0\r\n\r\n");
   file.Rewrite(Concat(noisy, trailer));
-  EXPECT_TRUE(VerifySignedFile(file.path(), TestSignerKey().pub));
+  EXPECT_TRUE(VerifySignedFile(file.path(), test::TestSignerPublicKey()));
 
   // Any printable change does not.
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -258,12 +258,12 @@ TEST(VerifySignedFileTest, TextKindIgnoresLineBreaksTabsAndHighBytesOnly) {
     Bytes changed = lines;
     changed[i] = changed[i] == 'A' ? 'B' : 'A';
     file.Rewrite(Concat(changed, trailer));
-    EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub)) << "byte " << i;
+    EXPECT_FALSE(VerifySignedFile(file.path(), test::TestSignerPublicKey())) << "byte " << i;
   }
   Bytes spaced = lines;
   spaced.insert(spaced.begin() + 3, ' ');
   file.Rewrite(Concat(spaced, trailer));
-  EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub));
+  EXPECT_FALSE(VerifySignedFile(file.path(), test::TestSignerPublicKey()));
 }
 
 TEST(VerifySignedFileTest, RefusesMd5TrailersMissingFilesAndUnsignedFiles) {
@@ -273,17 +273,17 @@ TEST(VerifySignedFileTest, RefusesMd5TrailersMissingFilesAndUnsignedFiles) {
   SignatureKind kind;
   ASSERT_TRUE(FindSignatureTrailer(file.path(), nullptr, &kind, nullptr));
   EXPECT_EQ(SignatureKind::TextMd5, kind);
-  EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub));
+  EXPECT_FALSE(VerifySignedFile(file.path(), test::TestSignerPublicKey()));
 
   // A text DSA trailer whose hex payload is not hexadecimal is found but does not verify.
   Bytes badHex = TextSigned(data);
   badHex[data.size() + 8] = 'x';
   file.Rewrite(badHex);
-  EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub));
+  EXPECT_FALSE(VerifySignedFile(file.path(), test::TestSignerPublicKey()));
 
   file.Rewrite(Sample(500));
-  EXPECT_FALSE(VerifySignedFile(file.path(), TestSignerKey().pub));
-  EXPECT_FALSE(VerifySignedFile((std::string(file.path()) + ".missing").c_str(), TestSignerKey().pub));
+  EXPECT_FALSE(VerifySignedFile(file.path(), test::TestSignerPublicKey()));
+  EXPECT_FALSE(VerifySignedFile((std::string(file.path()) + ".missing").c_str(), test::TestSignerPublicKey()));
 }
 
 }  // namespace

@@ -16,8 +16,9 @@ export WINEPREFIX="$work/wineprefix-x11" WINEARCH=${WINEARCH:-win32} WINEDEBUG=-
 bash "$here/../../tests/wine/make-prefix.sh" x11
 
 cd "$work"
-rm -f ready done shot.png
+rm -f ready "done" shot.png
 export demo
+# shellcheck disable=SC2016  # expanded by the inner shell
 xvfb-run -a -s "-screen 0 800x600x24 -br" bash -c '
   "${WINE:-wine}" "$demo" ready done &
   pid=$!

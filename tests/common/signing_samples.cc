@@ -7,7 +7,6 @@
 #include <fstream>
 #include <memory>
 
-#include "tools/sfxpack/dsa_signer.h"
 
 namespace sfx {
 namespace test {
@@ -68,7 +67,7 @@ Bytes MakePe(uint32_t objectSize, uint32_t certificateOffset, uint32_t directori
 
 Bytes MakeSignedPe(uint32_t objectSize, uint32_t padding, uint32_t* signedLength, PeKind kind) {
   Bytes pe = MakePe(objectSize, objectSize + 48 + padding, 16, 0, kind);
-  pe = Concat(pe, sfxpack::MakeBinaryTrailer(TestSignerKey(), pe.data(), pe.size()));
+  pe = Concat(pe, TestBinaryTrailer(pe.data(), pe.size()));
   pe.resize(pe.size() + padding, 0);
   for (uint8_t i = 0; i < 40; ++i) pe.push_back(static_cast<uint8_t>(0xA0 + i));  // certificates
   *signedLength = objectSize;

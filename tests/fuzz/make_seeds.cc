@@ -44,15 +44,20 @@ int main(int argc, char** argv) {
     mkdir((root + sub).c_str(), 0755);
   }
   bool ok = true;
-  std::string error;
+  sfxpack::Status status;
+  // Keeps the first failure.
+  auto made = [&status](const sfxpack::Status& s) {
+    if (status.ok()) status = s;
+    return s.ok();
+  };
 
   // Package files.
   Bytes small, text, empty;
-  ok &= sfxpack::MakePackageFileBody(reinterpret_cast<const uint8_t*>("hello"), 5, &small, &error);
+  ok &= made(sfxpack::MakePackageFileBody(reinterpret_cast<const uint8_t*>("hello"), 5, &small));
   const std::string lorem(2000, 'a');
-  ok &= sfxpack::MakePackageFileBody(reinterpret_cast<const uint8_t*>(lorem.data()), lorem.size(),
-                                     &text, &error);
-  ok &= sfxpack::MakePackageFileBody(nullptr, 0, &empty, &error);
+  ok &= made(sfxpack::MakePackageFileBody(reinterpret_cast<const uint8_t*>(lorem.data()),
+                                          lorem.size(), &text));
+  ok &= made(sfxpack::MakePackageFileBody(nullptr, 0, &empty));
   ok &= Write(root + "/package_file/small", small);
   ok &= Write(root + "/package_file/repeat", text);
   ok &= Write(root + "/package_file/empty", empty);
@@ -65,16 +70,16 @@ int main(int argc, char** argv) {
   ok &= Write(root + "/catalog/two-files", catalog);
   ok &= Write(root + "/catalog/bare", bare);
   Bytes packed;
-  ok &= sfxpack::MakePackageFileBody(catalog.data(), catalog.size(), &packed, &error);
+  ok &= made(sfxpack::MakePackageFileBody(catalog.data(), catalog.size(), &packed));
   ok &= Write(root + "/catalog/packed", packed);
 
   // Whole packages and lone trailers for the trailer search.
   sfxpack::PackageBuilder builder(FakeTrailer);
   const Bytes stub = B("MZ stand-in stub");
-  ok &= builder.AddStub(stub.data(), stub.size());
+  builder.AddStub(stub.data(), stub.size());
   sfxpack::ObjectRange range;
-  ok &= builder.AddRawFile(reinterpret_cast<const uint8_t*>("x"), 1, &range);
-  ok &= builder.Finish(bare);
+  builder.AddRawFile(reinterpret_cast<const uint8_t*>("x"), 1, &range);
+  ok &= made(builder.Finish(bare));
   ok &= Write(root + "/trailer/package", builder.bytes());
   ok &= Write(root + "/trailer/binary", FakeTrailer(nullptr, 0));
   ok &= Write(root + "/trailer/text-dsa",
@@ -95,7 +100,8 @@ int main(int argc, char** argv) {
   ok &= Write(root + "/command_line/double-byte",
               line(1, "\x81%SRCPATH%\x95\\%CMDLINE%", "C:\\\x83\\x", "C:\\T\x81%", "\x81\"/silent", "\x81"));
   if (!ok) {
-    std::fprintf(stderr, "make_seeds: %s\n", error.empty() ? "could not write a seed" : error.c_str());
+    std::fprintf(stderr, "make_seeds: %s\n",
+                 status.ok() ? "could not write a seed" : status.reason().c_str());
     return 1;
   }
   return 0;

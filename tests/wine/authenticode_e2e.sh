@@ -13,19 +13,14 @@
 set -euo pipefail
 
 : "${SFXPACK:?}" "${SFXSTUB_EXE:?}" "${SFXRUN_EXE:?}" "${SFXPROBE_EXE:?}" "${SIGNER_KEY:?}"
+# shellcheck source=lib.sh
+. "$(dirname "$0")/lib.sh"
+e2e_name=authenticode
 
 work=$(mktemp -d /tmp/sfxac.XXXXXX)
 mkdir -p "$work/tmp" "$work/in" "$work/keys" "$work/pkg"
 pkg="$work/pkg/setup.exe"
 
-fail() {
-  echo "FAIL [authenticode]: $*" >&2
-  for f in "$work"/out-*.txt; do [ -f "$f" ] && { echo "--- $f:" >&2; cat "$f" >&2; }; done
-  echo "(work folder kept: $work)" >&2
-  exit 1
-}
-
-winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 
 # run NAME: runs the package at $pkg with the tail "/verysilent /x"; the setup program exits 7.
 # Leaves sfxrun's output in out-NAME.txt, the probe's report in report-NAME.txt and the files it
@@ -39,8 +34,8 @@ run() {
     --set "SFXPROBE_SAVE=$(winpath "$work/save-$name")" \
     "$(winpath "$pkg")" "\"$(winpath "$pkg")\" /verysilent /x" \
     >"$work/out-$name.txt" 2>"$work/wine-stderr-$name.txt" || fail "sfxrun failed for $name"
-  tr -d '\r' <"$work/out-$name.txt" >"$work/out.tmp" && mv "$work/out.tmp" "$work/out-$name.txt"
-  if compgen -G "$work/tmp/_tr_sfx.tm~*" >/dev/null; then fail "$name: working folder left in TEMP"; fi
+  strip_cr "$work/out-$name.txt"
+  if working_folders_in "$work/tmp"; then fail "$name: working folder left in TEMP"; fi
 }
 field() { grep -m1 "^$2=" "$work/out-$1.txt" | cut -d= -f2-; }
 # The probe's report without what differs from run to run: the working folder's name and the

@@ -11,6 +11,9 @@ set -euo pipefail
 
 scenario=${1:?scenario}
 : "${SFXPACK:?}" "${SFXSTUB_EXE:?}" "${SFXRUN_EXE:?}" "${SFXPROBE_EXE:?}" "${SIGNER_KEY:?}"
+# shellcheck source=lib.sh
+. "$(dirname "$0")/lib.sh"
+e2e_name=$scenario
 # Wine names Unix files in the Unix locale's character set, and takes its ANSI code page from
 # the locale too: UTF-8 and the Western code page (1252), whatever the caller's locale.
 export LC_ALL=C.UTF-8
@@ -32,16 +35,6 @@ pkg="$work/$pkg_folder/setup pkg.exe"
 report="$work/probe.txt"
 out="$work/out.txt"
 
-fail() {
-  echo "FAIL [$scenario]: $*" >&2
-  echo "--- sfxrun output:" >&2; cat "$out" >&2 2>/dev/null || true
-  echo "--- probe report:" >&2; cat "$report" >&2 2>/dev/null || true
-  echo "(work folder kept: $work)" >&2
-  exit 1
-}
-
-winpath() { local p=$1; echo "Z:${p//\//\\}"; }
-
 W_TMP=$(winpath "$tmp")
 W_PKG=$(winpath "$pkg")
 W_SRC=$(winpath "$work/$pkg_folder")
@@ -62,16 +55,17 @@ expect_salt() {
 
 # run TAIL [EXITCODES]: runs the package with the command line "\"<pkg>\" TAIL".
 run() {
-  local tail=$1 codes=${2:-0}
+  local tail=$1 codes=${2:-0} options
   local line="\"$W_PKG\""
   [ -n "$tail" ] && line="$line $tail"
-  "${WINE:-wine}" "$SFXRUN_EXE" --timeout 120 ${SFXRUN_OPTS:-} \
+  read -r -a options <<<"${SFXRUN_OPTS:-}"  # sfxrun's own options, in words
+  "${WINE:-wine}" "$SFXRUN_EXE" --timeout 120 "${options[@]}" \
     --set "TEMP=${RUN_TEMP:-$W_TMP}" --set "TMP=${RUN_TEMP:-$W_TMP}" \
     --set "SFXPROBE_REPORT=$(winpath "$report")" --set "SFXPROBE_EXITCODES=$codes" \
     --set "SFXPROBE_SAVE=$(winpath "$work/save")" --set "SFXPROBE_GROW_MAIN=${GROW_MAIN:-}" \
     --set "SFXPROBE_TRY_WRITE=${TRY_WRITE:-}" --set "SFXPROBE_PAUSE=${PAUSE:-}" \
     "$W_PKG" "$line" >"$out" 2>"$work/wine-stderr.txt" || fail "sfxrun failed"
-  tr -d '\r' <"$out" >"$out.tmp" && mv "$out.tmp" "$out"
+  strip_cr "$out"
 }
 
 field() { grep -m1 "^$1=" "$out" | cut -d= -f2-; }
@@ -83,7 +77,7 @@ expect_runs() {
   [ "$n" = "$1" ] || fail "$n runs of the setup program, expected $1"
 }
 expect_no_leftovers() {
-  if compgen -G "$tmp/_tr_sfx.tm~*" >/dev/null; then fail "working folder left in TEMP"; fi
+  if working_folders_in "$tmp"; then fail "working folder left in TEMP"; fi
 }
 # Sets `self` (the setup program's path) and `wf` (the working folder) from the report, checking
 # that it ran as tarvo.setup from a working folder in TEMP.
@@ -113,11 +107,6 @@ expect_files_extracted() {
   cmp -s "$SFXPROBE_EXE" "$work/save/setup.ovr" || fail "setup.ovr is not the inflated main program"
   [ "$(head -c 16 "$work/save/packed.bin")" = OLMsetupFPkgFile ] || fail "packed.bin was not copied packed"
 }
-# The report text as sfxrun escapes it, for an error number and the phase's text.
-report_text() {
-  printf 'An error %d (%08X) has occured.\\nLast performed operation was:\\n%s\\n\\n' "$1" "$(( $1 & 0xFFFFFFFF ))" "$2"
-}
-phase0_text='opening the self-extract archive\n\nTry to download setup file again.\nIf you use Internet Explorer, clear it'"'"'s cache before downloading:\nStart->Control Panel->Internet Options and Delete Temporary Internet Files.'
 
 # Payload files stored as they are (text, binary, empty, a name with blanks) and one stored as a
 # package file, which is copied out still packed.

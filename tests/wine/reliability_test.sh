@@ -9,6 +9,9 @@ set -euo pipefail
 
 scenario=${1:?scenario}
 : "${SFXPACK:?}" "${SFXSTUB_EXE:?}" "${SFXRUN_EXE:?}" "${SFXPROBE_EXE:?}" "${SIGNER_KEY:?}"
+# shellcheck source=lib.sh
+. "$(dirname "$0")/lib.sh"
+e2e_name=$scenario
 
 work=$(mktemp -d /tmp/sfxrel-"$scenario".XXXXXX)
 mkdir -p "$work/tmp" "$work/in" "$work/pkg"
@@ -18,16 +21,6 @@ mounted=""
 cleanup() { if [ -n "$mounted" ]; then umount "$mounted" 2>/dev/null || true; fi; }
 trap cleanup EXIT
 
-fail() {
-  echo "FAIL [$scenario]: $*" >&2
-  for f in "$work"/out*.txt "$work"/probe*.txt; do
-    [ -f "$f" ] && { echo "--- $f:" >&2; cat "$f" >&2; }
-  done
-  echo "(work folder kept: $work)" >&2
-  exit 1
-}
-
-winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 
 pack() {  # OUTPUT [sfxpack options...]
   local out=$1; shift
@@ -43,15 +36,12 @@ run() {
     --set "SFXPROBE_REPORT=$(winpath "$work/probe-$tag.txt")" "$@" \
     "$(winpath "$package")" "\"$(winpath "$package")\" /verysilent" \
     >"$work/out-$tag.txt" 2>>"$work/wine-stderr.txt" || fail "sfxrun failed ($tag)"
-  tr -d '\r' <"$work/out-$tag.txt" >"$work/out-$tag.tmp" && mv "$work/out-$tag.tmp" "$work/out-$tag.txt"
+  strip_cr "$work/out-$tag.txt"
 }
 
 field() { grep -m1 "^$2=" "$work/out-$1.txt" | cut -d= -f2-; }
 expect_exit() { [ "$(field "$1" exit)" = "$2" ] || fail "$1: exit code $(field "$1" exit), expected $2"; }
 expect_report() { [ "$(field "$1" report)" = "$2" ] || fail "$1: report '$(field "$1" report)', expected '$2'"; }
-report_text() {
-  printf 'An error %d (%08X) has occured.\\nLast performed operation was:\\n%s\\n\\n' "$1" "$(( $1 & 0xFFFFFFFF ))" "$2"
-}
 
 printf 'hello\r\n' >"$work/in/readme.txt"
 head -c 200000 /dev/urandom >"$work/in/data.bin"
@@ -83,7 +73,7 @@ case "$scenario" in
       0x00000057) expect_report full "$(report_text 87 'extracting files')" ;;
       *) fail "full disk: exit code $(field full exit), expected 112 (or Wine's 87)" ;;
     esac
-    [ ! -f "$work/probe-full.txt" ] && [ ! -f "$work/probe-main.txt" ] || fail "the setup program ran"
+    if [ -f "$work/probe-full.txt" ] || [ -f "$work/probe-main.txt" ]; then fail "the setup program ran"; fi
     [ -z "$(ls -A "$work/small")" ] || fail "left in TEMP: $(ls -A "$work/small")"
     ;;
   crash)

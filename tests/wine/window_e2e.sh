@@ -10,7 +10,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 for tool in xvfb-run import convert identify "${WINE:-wine}"; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool missing"; exit 77; }
 done
-winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+# shellcheck source=lib.sh
+. "$here/lib.sh"
 
 mkdir -p "$work"
 export WINEPREFIX="$work/wineprefix-x11" WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
@@ -23,7 +24,10 @@ head -c $((48 << 20)) /dev/urandom >payload/big.bin
 "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$SIGNER_KEY" --main "$SFXPROBE_EXE" \
   --raw "big.bin=$work/payload/big.bin" --cmdline '%CMDLINE%' -o package.exe >/dev/null
 
-export W_PKG=$(winpath "$work/package.exe") W_TEMP=$(winpath "$work/temp")
+W_PKG=$(winpath "$work/package.exe")
+W_TEMP=$(winpath "$work/temp")
+export W_PKG W_TEMP
+# shellcheck disable=SC2016  # expanded by the inner shell
 xvfb-run -a -s "-screen 0 800x600x24 -br" bash -c '
   "${WINE:-wine}" "$SFXRUN_EXE" --set "TEMP=$W_TEMP" --set "TMP=$W_TEMP" "$W_PKG" "\"$W_PKG\"" >run.txt &
   pid=$!
@@ -46,7 +50,7 @@ for shot in shots/*.png; do
   k=$(identify -format '%k' "$shot" 2>/dev/null || echo 0)
   if [ "$k" -gt "$best_k" ]; then best=$shot best_k=$k; fi
 done
-echo "$(ls shots | wc -l) screenshots, the richest has $best_k colours"
+echo "$(find shots -name '*.png' | wc -l) screenshots, the richest has $best_k colours"
 [ "$best_k" -ge 6 ] || { echo "no screenshot shows the window"; exit 1; }
 convert "$best" -trim +repage window-while-extracting.png
 echo "saved $work/window-while-extracting.png ($(identify -format '%wx%h' window-while-extracting.png))"

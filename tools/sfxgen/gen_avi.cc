@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "tools/sfxgen/generators.h"
-#include "tools/sfxpack/file_util.h"
 
 namespace sfxgen {
 namespace {
@@ -143,19 +142,8 @@ class RiffWriter {
   std::vector<uint8_t> data_;
 };
 
-std::vector<uint8_t> BuildClip() {
-  std::vector<std::vector<uint8_t>> frames;
-  uint32_t largest = 0;
-  for (int i = 0; i < kFrames; ++i) {
-    Canvas c;
-    DrawFrame(i, &c);
-    frames.push_back(EncodeFrame(c));
-    if (frames.back().size() > largest) largest = static_cast<uint32_t>(frames.back().size());
-  }
-
-  RiffWriter w;
-  size_t riff = w.Begin("RIFF", "AVI ");
-  size_t hdrl = w.Begin("LIST", "hdrl");
+// The main AVI header ("avih").
+void WriteMainHeader(RiffWriter& w, uint32_t largest) {
   size_t avih = w.Begin("avih");
   w.U32(kMicrosPerFrame);
   w.U32(largest * (1000000 / kMicrosPerFrame));  // max bytes per second
@@ -169,6 +157,11 @@ std::vector<uint8_t> BuildClip() {
   w.U32(kHeight);
   for (int i = 0; i < 4; ++i) w.U32(0);
   w.End(avih);
+}
+
+// The one video stream: its header ("strh") and format ("strf", an RLE8 BITMAPINFOHEADER with
+// the palette).
+void WriteStreamList(RiffWriter& w, uint32_t largest) {
   size_t strl = w.Begin("LIST", "strl");
   size_t strh = w.Begin("strh");
   w.FourCc("vids");
@@ -204,8 +197,10 @@ std::vector<uint8_t> BuildClip() {
   for (uint32_t rgb : kPalette) w.U32(rgb);  // RGBQUAD: blue, green, red, 0
   w.End(strf);
   w.End(strl);
-  w.End(hdrl);
+}
 
+// The frames ("movi") and the index of them ("idx1").
+void WriteFrames(RiffWriter& w, const std::vector<std::vector<uint8_t>>& frames) {
   size_t movi = w.Begin("LIST", "movi");
   size_t moviType = movi + 4;  // index offsets count from the "movi" form type
   std::vector<uint32_t> offsets;
@@ -225,19 +220,30 @@ std::vector<uint8_t> BuildClip() {
     w.U32(static_cast<uint32_t>(frames[i].size()));
   }
   w.End(idx1);
+}
+
+std::vector<uint8_t> BuildClip() {
+  std::vector<std::vector<uint8_t>> frames;
+  uint32_t largest = 0;
+  for (int i = 0; i < kFrames; ++i) {
+    Canvas c;
+    DrawFrame(i, &c);
+    frames.push_back(EncodeFrame(c));
+    if (frames.back().size() > largest) largest = static_cast<uint32_t>(frames.back().size());
+  }
+  RiffWriter w;
+  size_t riff = w.Begin("RIFF", "AVI ");
+  size_t hdrl = w.Begin("LIST", "hdrl");
+  WriteMainHeader(w, largest);
+  WriteStreamList(w, largest);
+  w.End(hdrl);
+  WriteFrames(w, frames);
   w.End(riff);
   return w.data();
 }
 
 }  // namespace
 
-int WriteAnimation(const char* outPath) {
-  std::string error;
-  if (!sfxpack::WriteFileAtomically(outPath, BuildClip(), &error)) {
-    std::fprintf(stderr, "sfxgen: %s\n", error.c_str());
-    return 1;
-  }
-  return 0;
-}
+int WriteAnimation(const char* outPath) { return WriteGenerated(outPath, BuildClip()); }
 
 }  // namespace sfxgen

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "tools/sfxgen/generators.h"
-#include "tools/sfxpack/file_util.h"
 
 namespace sfxgen {
 namespace {
@@ -123,13 +122,6 @@ std::vector<uint8_t> BuildIcon() {
 
 }  // namespace
 
-int WriteIcon(const char* outPath) {
-  std::string error;
-  if (!sfxpack::WriteFileAtomically(outPath, BuildIcon(), &error)) {
-    std::fprintf(stderr, "sfxgen: %s\n", error.c_str());
-    return 1;
-  }
-  return 0;
-}
+int WriteIcon(const char* outPath) { return WriteGenerated(outPath, BuildIcon()); }
 
 }  // namespace sfxgen

@@ -6,7 +6,6 @@
 
 #include "tools/sfxgen/generators.h"
 #include "tools/sfxpack/dsa_key.h"
-#include "tools/sfxpack/file_util.h"
 
 namespace sfxgen {
 
@@ -27,9 +26,9 @@ std::string ByteArray(const uint8_t* bytes, size_t n) {
 
 int WriteKeyHeader(const char* keyPath, const char* outPath) {
   sfx::DsaPublicKey key;
-  std::string error;
-  if (!sfxpack::LoadDsaPublicKey(keyPath, &key, &error)) {
-    std::fprintf(stderr, "sfxgen: signer key refused: %s\n", error.c_str());
+  const sfxpack::Status status = sfxpack::LoadDsaPublicKey(keyPath, &key);
+  if (!status.ok()) {
+    std::fprintf(stderr, "sfxgen: signer key refused: %s\n", status.reason().c_str());
     return 1;
   }
   std::string text =
@@ -42,12 +41,7 @@ int WriteKeyHeader(const char* keyPath, const char* outPath) {
       "    // g\n    " + ByteArray(key.g, sizeof(key.g)) + ",\n"
       "    // y\n    " + ByteArray(key.y, sizeof(key.y)) + "};\n\n"
       "}  // namespace sfx\n";
-  if (!sfxpack::WriteFileAtomically(outPath, reinterpret_cast<const uint8_t*>(text.data()),
-                                    text.size(), &error)) {
-    std::fprintf(stderr, "sfxgen: %s\n", error.c_str());
-    return 1;
-  }
-  return 0;
+  return WriteGenerated(outPath, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
 }  // namespace sfxgen

@@ -1,9 +1,16 @@
-// The generators behind sfxgen. Each writes its output file whole (through a temporary file that
-// is renamed into place) and returns 0, or prints "sfxgen: ..." to stderr and returns 1.
+// The generators behind sfxgen. Each writes its output file through WriteGenerated and returns
+// what that returns.
 #ifndef SFXSTUB_TOOLS_SFXGEN_GENERATORS_H_
 #define SFXSTUB_TOOLS_SFXGEN_GENERATORS_H_
 
+#include <cstdint>
+#include <vector>
+
 namespace sfxgen {
+
+// Writes `data` as the whole of the file at `path` (a temporary file renamed into place) and
+// returns 0, or prints "sfxgen: ..." to stderr and returns 1.
+int WriteGenerated(const char* path, const std::vector<uint8_t>& data);
 
 int WriteKeyHeader(const char* keyPath, const char* outPath);
 int WriteAnimation(const char* outPath);

@@ -7,7 +7,7 @@
 #include "sfxstub/signing/signature_trailer.h"
 #include "sfxstub/signing/signature_verify.h"
 #include "tools/sfxpack/dsa_signer.h"
-#include "tools/sfxpack/file_util.h"
+#include "tools/sfxpack/files.h"
 
 namespace sfxpack {
 namespace {
@@ -84,18 +84,15 @@ bool HasValidClosingSignature(const std::vector<uint8_t>& file, const sfx::DsaPu
 
 }  // namespace
 
-bool FindPeHeaderFields(const uint8_t* data, size_t limit, PeHeaderFields* fields,
-                        std::string* error) {
+Status FindPeHeaderFields(const uint8_t* data, size_t limit, PeHeaderFields* fields) {
   if (limit < 0x40 || data[0] != 'M' || data[1] != 'Z') {
-    *error = "not a Windows executable (no \"MZ\" header)";
-    return false;
+    return Status::Error("not a Windows executable (no \"MZ\" header)");
   }
   const uint64_t pe = GetU32(data + 0x3C);
   // Signature (4), file header (20), then the optional header.
   const uint64_t optional = pe + 24;
   if (optional + 2 > limit || std::memcmp(data + pe, "PE\0\0", 4) != 0) {
-    *error = "not a PE executable (no \"PE\" signature at " + Hex(pe) + ")";
-    return false;
+    return Status::Error("not a PE executable (no \"PE\" signature at " + Hex(pe) + ")");
   }
   const uint16_t magic = GetU16(data + optional);
   uint32_t countField = 0;
@@ -104,153 +101,149 @@ bool FindPeHeaderFields(const uint8_t* data, size_t limit, PeHeaderFields* field
   } else if (magic == kPe32PlusMagic) {
     countField = kPe32PlusDirectoryCountField;
   } else {
-    *error = "unknown optional header magic " + Hex(magic);
-    return false;
+    return Status::Error("unknown optional header magic " + Hex(magic));
   }
   const uint32_t firstDirectory = countField + 4;
   const uint32_t optionalSize = GetU16(data + pe + 20);
   const uint32_t needed = firstDirectory + (kCertificateDirectory + 1) * kDirectorySize;
   if (optionalSize < needed || optional + needed > limit) {
-    *error = "the optional header is too short to hold the certificate directory";
-    return false;
+    return Status::Error("the optional header is too short to hold the certificate directory");
   }
   if (GetU32(data + optional + countField) <= kCertificateDirectory) {
-    *error = "the executable has no certificate directory (fewer than 5 data directories)";
-    return false;
+    return Status::Error("the executable has no certificate directory (fewer than 5 data directories)");
   }
   fields->checksumOffset = static_cast<uint32_t>(optional + kChecksumField);
   fields->certificateEntryOffset =
       static_cast<uint32_t>(optional + firstDirectory + kCertificateDirectory * kDirectorySize);
-  return true;
+  return Status::Ok();
 }
 
-bool MakeClosingSignedImage(const uint8_t* content, uint32_t contentLength,
-                            const PeHeaderFields& fields, const DsaPrivateKey& key,
-                            uint32_t tableSize, std::vector<uint8_t>* image, std::string* error) {
+Status MakeClosingSignedImage(const uint8_t* content, uint32_t contentLength,
+                              const PeHeaderFields& fields, const DsaPrivateKey& key,
+                              uint32_t tableSize, std::vector<uint8_t>* image) {
   const uint64_t tableOffset = CertificateTableOffset(uint64_t{contentLength} + sfx::kBinaryTrailerSize);
-  if (tableOffset + tableSize > 0xFFFFFFFFu) {
-    *error = "the signed package would exceed 4 GiB";
-    return false;
-  }
+  if (tableOffset + tableSize > 0xFFFFFFFFu) return Status::Error("the signed package would exceed 4 GiB");
   image->assign(content, content + contentLength);
   PutU32(image->data() + fields.checksumOffset, 0);
   PutU32(image->data() + fields.certificateEntryOffset, static_cast<uint32_t>(tableOffset));
   PutU32(image->data() + fields.certificateEntryOffset + 4, tableSize);
   std::vector<uint8_t> trailer = MakeBinaryTrailer(key, image->data(), contentLength);
   image->insert(image->end(), trailer.begin(), trailer.end());
-  return true;
+  return Status::Ok();
 }
 
-bool AttachCertificateTable(const std::vector<uint8_t>& image, const PeHeaderFields& fields,
-                            const std::vector<uint8_t>& signedFile, std::vector<uint8_t>* result,
-                            uint32_t* tableSize, std::string* error) {
+Status AttachCertificateTable(const std::vector<uint8_t>& image, const PeHeaderFields& fields,
+                              const std::vector<uint8_t>& signedFile, std::vector<uint8_t>* result,
+                              uint32_t* tableSize) {
   const uint64_t tableOffset = CertificateTableOffset(image.size());
   if (signedFile.size() < tableOffset + kMinTableSize) {
-    *error = "the Authenticode signer did not append a certificate table";
-    return false;
+    return Status::Error("the Authenticode signer did not append a certificate table");
   }
   const uint8_t* entry = signedFile.data() + fields.certificateEntryOffset;
   const uint32_t offset = GetU32(entry);
   const uint32_t size = GetU32(entry + 4);
   if (offset != tableOffset) {
-    *error = "the Authenticode signer put its certificate table at " + Hex(offset) +
-             ", not at the 8-byte boundary " + Hex(tableOffset) + " after the closing signature";
-    return false;
+    return Status::Error("the Authenticode signer put its certificate table at " + Hex(offset) +
+                         ", not at the 8-byte boundary " + Hex(tableOffset) +
+                         " after the closing signature");
   }
   if (size < kMinTableSize || uint64_t{offset} + size != signedFile.size()) {
-    *error = "the Authenticode signer's certificate table (" + std::to_string(size) +
-             " bytes at " + Hex(offset) + ") does not end the file";
-    return false;
+    return Status::Error("the Authenticode signer's certificate table (" + std::to_string(size) +
+                         " bytes at " + Hex(offset) + ") does not end the file");
   }
   size_t at = 0;
   if (!SameOutsideFields(image.data(), signedFile.data(), image.size(), fields, &at)) {
-    *error = "the Authenticode signer changed the file at " + Hex(at) +
-             ", beyond the checksum and the certificate entry";
-    return false;
+    return Status::Error("the Authenticode signer changed the file at " + Hex(at) +
+                         ", beyond the checksum and the certificate entry");
   }
   for (size_t i = image.size(); i < tableOffset; ++i) {
-    if (signedFile[i] != 0) {
-      *error = "the Authenticode signer padded the file with non-zero bytes";
-      return false;
-    }
+    if (signedFile[i] != 0) return Status::Error("the Authenticode signer padded the file with non-zero bytes");
   }
   *result = signedFile;
   std::memcpy(result->data() + fields.checksumOffset, image.data() + fields.checksumOffset, 4);
   std::memcpy(result->data() + fields.certificateEntryOffset,
               image.data() + fields.certificateEntryOffset, 8);
   *tableSize = size;
-  return true;
+  return Status::Ok();
 }
 
-bool AuthenticodeSignPackage(const std::vector<uint8_t>& package, const DsaPrivateKey& key,
-                             const std::string& workDir, const AuthenticodeSigner& signer,
-                             std::vector<uint8_t>* result, AuthenticodeReport* report,
-                             std::string* error) {
-  if (package.size() > 0xFFFFFFFFu) {
-    *error = "the package is larger than 4 GiB";
-    return false;
-  }
+namespace {
+
+// The package's closing signature: a binary DSA trailer that verifies with `key`. Its signed
+// length on success.
+Status CheckClosingSignature(const std::vector<uint8_t>& package, const DsaPrivateKey& key,
+                             uint32_t* signedLength) {
+  if (package.size() > 0xFFFFFFFFu) return Status::Error("the package is larger than 4 GiB");
   uint8_t signature[sfx::kDsaSignatureSize];
   sfx::SignatureKind kind;
-  uint32_t signedLength = 0;
-  if (!FindClosingTrailer(package, signature, &kind, &signedLength) ||
+  if (!FindClosingTrailer(package, signature, &kind, signedLength) ||
       kind != sfx::SignatureKind::BinaryDsa) {
-    *error = "the package does not end in a closing binary DSA signature";
-    return false;
+    return Status::Error("the package does not end in a closing binary DSA signature");
   }
   uint32_t verifiedLength = 0;
   if (!HasValidClosingSignature(package, key.pub, &verifiedLength)) {
-    *error = "the package's closing signature does not verify with the signer key "
-             "(another key, or the package was changed after signing)";
-    return false;
+    return Status::Error("the package's closing signature does not verify with the signer key "
+                         "(another key, or the package was changed after signing)");
   }
-  PeHeaderFields fields;
-  if (!FindPeHeaderFields(package.data(), signedLength, &fields, error)) return false;
+  return Status::Ok();
+}
 
+// One run of the signer over `image` (its certificate entry cleared, as an unsigned file has it:
+// the signer's digest leaves the entry out, so its signature holds for the entry the closing
+// signature covers). `candidate` is the signer's file with both fields as `image` has them.
+Status SignOnce(const std::vector<uint8_t>& image, const PeHeaderFields& fields,
+                const std::string& workDir, const AuthenticodeSigner& signer,
+                std::vector<uint8_t>* candidate, uint32_t* tableSize) {
   const std::string unsignedPath = workDir + "/unsigned.exe";
   const std::string signedPath = workDir + "/signed.exe";
+  std::vector<uint8_t> input = image;
+  std::memset(input.data() + fields.certificateEntryOffset, 0, 8);
+  std::remove(signedPath.c_str());
+  Status status = WriteFileAtomically(unsignedPath, input);
+  if (status.ok()) status = signer(unsignedPath, signedPath);
+  std::vector<uint8_t> signedFile;
+  if (status.ok()) status = ReadWholeFile("the signed file", signedPath, 0xFFFFFFFFull, &signedFile);
+  std::remove(unsignedPath.c_str());
+  std::remove(signedPath.c_str());
+  return status.ok() ? AttachCertificateTable(image, fields, signedFile, candidate, tableSize) : status;
+}
+
+}  // namespace
+
+Status AuthenticodeSignPackage(const std::vector<uint8_t>& package, const DsaPrivateKey& key,
+                               const std::string& workDir, const AuthenticodeSigner& signer,
+                               std::vector<uint8_t>* result, AuthenticodeReport* report) {
+  uint32_t signedLength = 0;
+  Status status = CheckClosingSignature(package, key, &signedLength);
+  PeHeaderFields fields;
+  if (status.ok()) status = FindPeHeaderFields(package.data(), signedLength, &fields);
+  if (!status.ok()) return status;
   std::vector<uint8_t> image, candidate;
   std::string sizes;
   uint32_t announced = 0;  // unknown before the first run
   for (int run = 1; run <= kMaxSignerRuns; ++run) {
-    if (!MakeClosingSignedImage(package.data(), signedLength, fields, key, announced, &image,
-                                error)) {
-      return false;
-    }
-    // The signer gets an unsigned file: certificate entry cleared. Its digest leaves the entry
-    // out, so the signature it makes holds for the entry the closing signature covers.
-    std::vector<uint8_t> input = image;
-    std::memset(input.data() + fields.certificateEntryOffset, 0, 8);
-    std::remove(signedPath.c_str());
-    if (!WriteFileAtomically(unsignedPath, input, error)) return false;
-    if (!signer(unsignedPath, signedPath, error)) return false;
-    std::vector<uint8_t> signedFile;
-    if (!ReadWholeFile(signedPath, &signedFile, error)) return false;
-    std::remove(unsignedPath.c_str());
-    std::remove(signedPath.c_str());
     uint32_t tableSize = 0;
-    if (!AttachCertificateTable(image, fields, signedFile, &candidate, &tableSize, error))
-      return false;
+    status = MakeClosingSignedImage(package.data(), signedLength, fields, key, announced, &image);
+    if (status.ok()) status = SignOnce(image, fields, workDir, signer, &candidate, &tableSize);
+    if (!status.ok()) return status;
     sizes += (sizes.empty() ? "" : ", ") + std::to_string(tableSize);
     if (tableSize == announced) {
       uint32_t checkedLength = 0;
       if (!HasValidClosingSignature(candidate, key.pub, &checkedLength) ||
           checkedLength != signedLength) {
-        *error = "internal error: the Authenticode-signed package fails its own closing signature check";
-        return false;
+        return Status::Error("internal error: the Authenticode-signed package fails its own closing signature check");
       }
       *result = std::move(candidate);
       report->signedLength = signedLength;
       report->tableOffset = static_cast<uint32_t>(CertificateTableOffset(image.size()));
       report->tableSize = tableSize;
       report->signerRuns = run;
-      return true;
+      return Status::Ok();
     }
     announced = tableSize;
   }
-  *error = "the Authenticode signer made certificate tables of changing sizes (" + sizes +
-           " bytes); gave up after " + std::to_string(kMaxSignerRuns) + " runs";
-  return false;
+  return Status::Error("the Authenticode signer made certificate tables of changing sizes (" + sizes +
+                       " bytes); gave up after " + std::to_string(kMaxSignerRuns) + " runs");
 }
 
 }  // namespace sfxpack

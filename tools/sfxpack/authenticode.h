@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "tools/sfxpack/dsa_key.h"
+#include "tools/sfxpack/status.h"
 
 namespace sfxpack {
 
@@ -44,10 +45,9 @@ struct PeHeaderFields {
 };
 
 // Finds the fields in a PE32 or PE32+ image whose headers lie within data[0, limit). Refuses,
-// with a message, anything else: no "MZ", no "PE\0\0" signature, an unknown optional header
+// with the reason, anything else: no "MZ", no "PE\0\0" signature, an unknown optional header
 // magic, an optional header too short to hold entry 4, or fewer than 5 data directories.
-bool FindPeHeaderFields(const uint8_t* data, size_t limit, PeHeaderFields* fields,
-                        std::string* error);
+Status FindPeHeaderFields(const uint8_t* data, size_t limit, PeHeaderFields* fields);
 
 // The offset at which the certificate table follows a closing trailer that ends at `end`:
 // `end` rounded up to a multiple of 8.
@@ -56,9 +56,9 @@ inline uint64_t CertificateTableOffset(uint64_t end) { return (end + 7) & ~uint6
 // The closing-signed file for a given table size: content with CheckSum 0 and the certificate
 // entry (CertificateTableOffset(T + 48), tableSize), then a new binary trailer over it. Fails
 // when the table would end beyond the 4 GiB that the u32 fields can describe.
-bool MakeClosingSignedImage(const uint8_t* content, uint32_t contentLength,
-                            const PeHeaderFields& fields, const DsaPrivateKey& key,
-                            uint32_t tableSize, std::vector<uint8_t>* image, std::string* error);
+Status MakeClosingSignedImage(const uint8_t* content, uint32_t contentLength,
+                              const PeHeaderFields& fields, const DsaPrivateKey& key,
+                              uint32_t tableSize, std::vector<uint8_t>* image);
 
 // Takes the file `signedFile` that the Authenticode signer made from `image` with its
 // certificate entry cleared. Checks that the signer changed nothing but CheckSum and the
@@ -66,13 +66,13 @@ bool MakeClosingSignedImage(const uint8_t* content, uint32_t contentLength,
 // ends the file, the entry pointing at it. On success `result` is the signer's file with the two
 // fields as `image` has them, and `tableSize` the size of the table it appended (which may
 // differ from the size `image` announces: then the result is not yet valid).
-bool AttachCertificateTable(const std::vector<uint8_t>& image, const PeHeaderFields& fields,
-                            const std::vector<uint8_t>& signedFile, std::vector<uint8_t>* result,
-                            uint32_t* tableSize, std::string* error);
+Status AttachCertificateTable(const std::vector<uint8_t>& image, const PeHeaderFields& fields,
+                              const std::vector<uint8_t>& signedFile, std::vector<uint8_t>* result,
+                              uint32_t* tableSize);
 
 // One run of the Authenticode signer: signs the file at `inPath` into a new file at `outPath`.
 using AuthenticodeSigner =
-    std::function<bool(const std::string& inPath, const std::string& outPath, std::string* error)>;
+    std::function<Status(const std::string& inPath, const std::string& outPath)>;
 
 // How many times the signer runs at most before the table's size is given up as unstable.
 constexpr int kMaxSignerRuns = 4;
@@ -89,10 +89,9 @@ struct AuthenticodeReport {
 // that signature must verify with the public half of `key`: a package is never re-signed
 // unchecked. `workDir` is a private folder for the signer's files. On success `result` holds the
 // new package, checked once more by the stub's own trailer search and DSA verification.
-bool AuthenticodeSignPackage(const std::vector<uint8_t>& package, const DsaPrivateKey& key,
-                             const std::string& workDir, const AuthenticodeSigner& signer,
-                             std::vector<uint8_t>* result, AuthenticodeReport* report,
-                             std::string* error);
+Status AuthenticodeSignPackage(const std::vector<uint8_t>& package, const DsaPrivateKey& key,
+                               const std::string& workDir, const AuthenticodeSigner& signer,
+                               std::vector<uint8_t>* result, AuthenticodeReport* report);
 
 }  // namespace sfxpack
 

@@ -7,11 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
-#include "tools/sfxpack/file_util.h"
+#include "tools/sfxpack/files.h"
 
 extern char** environ;
 
@@ -21,8 +19,7 @@ namespace {
 // The last lines of a program's output, enough to show why it failed without flooding.
 std::string TailOf(const std::string& logPath) {
   std::vector<uint8_t> log;
-  std::string ignored;
-  if (!ReadWholeFile(logPath, &log, &ignored)) return std::string();
+  if (!ReadWholeFile("the log", logPath, 64 << 20, &log).ok()) return std::string();
   const size_t kMax = 2000;
   size_t from = log.size() > kMax ? log.size() - kMax : 0;
   std::string text(log.begin() + static_cast<std::ptrdiff_t>(from), log.end());
@@ -57,8 +54,7 @@ std::vector<std::string> OsslsigncodeSignArguments(const OsslsigncodeOptions& op
   return arguments;
 }
 
-bool RunLoggedProgram(const std::vector<std::string>& arguments, const std::string& logPath,
-                      std::string* error) {
+Status RunLoggedProgram(const std::vector<std::string>& arguments, const std::string& logPath) {
   const std::string& program = arguments.at(0);
   SpawnActions actions;
   if (!actions.ok() ||
@@ -66,63 +62,35 @@ bool RunLoggedProgram(const std::vector<std::string>& arguments, const std::stri
       posix_spawn_file_actions_addopen(actions.get(), 1, logPath.c_str(),
                                        O_WRONLY | O_CREAT | O_TRUNC, 0600) != 0 ||
       posix_spawn_file_actions_adddup2(actions.get(), 1, 2) != 0) {
-    *error = "cannot prepare to run " + program;
-    return false;
+    return Status::Error("cannot prepare to run " + program);
   }
   std::vector<char*> argv;
   for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;
   int failed = posix_spawnp(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
-  if (failed != 0) {
-    *error = "cannot run " + program + ": " + std::strerror(failed);
-    return false;
-  }
+  if (failed != 0) return Status::Error("cannot run " + program + ": " + std::strerror(failed));
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) {
-      *error = "lost track of " + program + ": " + std::strerror(errno);
-      return false;
-    }
+    if (errno != EINTR) return Status::Error("lost track of " + program + ": " + std::strerror(errno));
   }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return Status::Ok();
   std::string how = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
                     : WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
                                           : "status " + std::to_string(status);
-  *error = program + " failed (" + how + ")";
+  std::string why = program + " failed (" + how + ")";
   // A program that could not be started at all ends with 127 from the child.
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) *error += ": cannot run it";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) why += ": cannot run it";
   std::string output = TailOf(logPath);
-  if (!output.empty()) *error += ":\n" + output;
-  return false;
+  if (!output.empty()) why += ":\n" + output;
+  return Status::Error(why);
 }
 
 AuthenticodeSigner MakeOsslsigncodeSigner(const OsslsigncodeOptions& options,
                                           const std::string& workDir) {
-  return [options, workDir](const std::string& in, const std::string& out, std::string* error) {
-    return RunLoggedProgram(OsslsigncodeSignArguments(options, in, out),
-                            workDir + "/osslsigncode.log", error);
+  return [options, workDir](const std::string& in, const std::string& out) {
+    return RunLoggedProgram(OsslsigncodeSignArguments(options, in, out), workDir + "/osslsigncode.log");
   };
-}
-
-PrivateTempDir::~PrivateTempDir() {
-  if (path_.empty()) return;
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-bool PrivateTempDir::Create(std::string* error) {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/sfxpack-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  // mkdtemp makes the folder with mode 0700: the signer's files are nobody else's business.
-  if (!mkdtemp(name.data())) {
-    *error = "cannot create a temporary folder " + pattern + ": " + std::strerror(errno);
-    return false;
-  }
-  path_ = name.data();
-  return true;
 }
 
 }  // namespace sfxpack

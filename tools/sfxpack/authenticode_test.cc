@@ -1,8 +1,6 @@
 // Authenticode signing of packages: the header bookkeeping with a stand-in signer, then the real
 // command with osslsigncode and a throwaway self-signed certificate.
 #include "tools/sfxpack/authenticode.h"
-#include "tests/common/test_signer.h"
-#include "tools/sfxpack/signing_test_support.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -16,8 +14,10 @@
 #include "sfxstub/signing/signature_trailer.h"
 #include "sfxstub/signing/signature_verify.h"
 #include "tests/common/temp_dir.h"
+#include "tests/common/test_signer_key.h"
 #include "tools/sfxpack/dsa_signer.h"
-#include "tools/sfxpack/file_util.h"
+#include "tools/sfxpack/files.h"
+#include "tools/sfxpack/sfxpack_runner.h"
 
 namespace sfxpack {
 namespace {
@@ -112,13 +112,11 @@ struct FakeSigner {
   uint32_t entryAt = kEntryAt;  // where the image's certificate entry stands
 
   AuthenticodeSigner Get() {
-    return [this](const std::string& in, const std::string& out, std::string* error) {
+    return [this](const std::string& in, const std::string& out) {
       Bytes b;
-      if (!ReadWholeFile(in, &b, error)) return false;
-      if (fault == kFail) {
-        *error = "no certificate";
-        return false;
-      }
+      const Status read = ReadWholeFile("the unsigned file", in, 1 << 30, &b);
+      if (!read.ok()) return read;
+      if (fault == kFail) return Status::Error("no certificate");
       if (U32At(b, entryAt) != 0 || U32At(b, entryAt + 4) != 0) sawClearedEntry = false;
       const uint32_t size = sizes[std::min<size_t>(runs, sizes.size() - 1)];
       ++runs;
@@ -132,36 +130,34 @@ struct FakeSigner {
       }
       SetU32(&b, kChecksumAt, 0x1234567);
       if (fault == kTouchContent) b[0x300] ^= 1;
-      return WriteFileAtomically(out, b, error);
+      return WriteFileAtomically(out, b);
     };
   }
 };
 
-bool SignWith(FakeSigner* fake, const Bytes& package, Bytes* result, AuthenticodeReport* report,
-              std::string* error) {
+Status SignWith(FakeSigner* fake, const Bytes& package, Bytes* result, AuthenticodeReport* report) {
   sfx::TempDir work;
-  return AuthenticodeSignPackage(package, TestKey(), work.path(), fake->Get(), result, report,
-                                 error);
+  return AuthenticodeSignPackage(package, TestKey(), work.path(), fake->Get(), result, report);
 }
 
 TEST(PeHeaderFields, FindsThePe32AndPe32PlusFieldsAndRefusesWhatTheStubCannotRead) {
   const Bytes pe = MakePe32(0x400);
   PeHeaderFields f;
-  std::string error;
-  ASSERT_TRUE(FindPeHeaderFields(pe.data(), pe.size(), &f, &error)) << error;
+  Status status;
+  ASSERT_TRUE((status = FindPeHeaderFields(pe.data(), pe.size(), &f)).ok()) << status.reason();
   EXPECT_EQ(f.checksumOffset, kChecksumAt);
   EXPECT_EQ(f.certificateEntryOffset, kEntryAt);
 
   const Bytes plus = MakePe32(0x400, true);
-  ASSERT_TRUE(FindPeHeaderFields(plus.data(), plus.size(), &f, &error)) << error;
+  ASSERT_TRUE((status = FindPeHeaderFields(plus.data(), plus.size(), &f)).ok()) << status.reason();
   EXPECT_EQ(f.checksumOffset, kChecksumAt);
   EXPECT_EQ(f.certificateEntryOffset, kPlusEntryAt);
   Bytes plusShort = plus;  // 128 bytes: room for PE32's entry 4, not for PE32+'s
   SetU16(&plusShort, kPeOffset + 20, 128);
-  EXPECT_FALSE(FindPeHeaderFields(plusShort.data(), plusShort.size(), &f, &error));
+  EXPECT_FALSE((status = FindPeHeaderFields(plusShort.data(), plusShort.size(), &f)).ok());
   Bytes plusFour = plus;
   SetU32(&plusFour, kPeOffset + 24 + 108, 4);
-  EXPECT_FALSE(FindPeHeaderFields(plusFour.data(), plusFour.size(), &f, &error));
+  EXPECT_FALSE((status = FindPeHeaderFields(plusFour.data(), plusFour.size(), &f)).ok());
 
   struct Case {
     const char* what;
@@ -180,9 +176,8 @@ TEST(PeHeaderFields, FindsThePe32AndPe32PlusFieldsAndRefusesWhatTheStubCannotRea
   for (const Case& c : cases) {
     Bytes spoilt = pe;
     c.spoil(&spoilt);
-    error.clear();
-    EXPECT_FALSE(FindPeHeaderFields(spoilt.data(), c.limit, &f, &error)) << c.what;
-    EXPECT_FALSE(error.empty()) << c.what;
+    EXPECT_FALSE((status = FindPeHeaderFields(spoilt.data(), c.limit, &f)).ok()) << c.what;
+    EXPECT_FALSE(status.reason().empty()) << c.what;
   }
 }
 
@@ -190,8 +185,8 @@ TEST(ClosingSignedImage, AnnouncesTheTableAndSignsTheHeaderAsItWillStand) {
   const Bytes content = MakePe32(0x401);  // T + 48 = 0x431: the table goes to 0x438
   PeHeaderFields f{kChecksumAt, kEntryAt};
   Bytes image;
-  std::string error;
-  ASSERT_TRUE(MakeClosingSignedImage(content.data(), 0x401, f, TestKey(), 1500, &image, &error));
+  Status status;
+  ASSERT_TRUE((status = MakeClosingSignedImage(content.data(), 0x401, f, TestKey(), 1500, &image)).ok());
   EXPECT_EQ(image.size(), 0x401u + 48);
   EXPECT_EQ(U32At(image, kChecksumAt), 0u);
   EXPECT_EQ(U32At(image, kEntryAt), 0x438u);
@@ -200,8 +195,7 @@ TEST(ClosingSignedImage, AnnouncesTheTableAndSignsTheHeaderAsItWillStand) {
   EXPECT_EQ(StubAccepts(image), 0x401);
 
   // The table must still be describable by the u32 entry; the content is not read before.
-  EXPECT_FALSE(MakeClosingSignedImage(content.data(), 0xFFFFF000u, f, TestKey(), 0x1000, &image,
-                                      &error));
+  EXPECT_FALSE((status = MakeClosingSignedImage(content.data(), 0xFFFFF000u, f, TestKey(), 0x1000, &image)).ok());
 }
 
 TEST(AuthenticodeSign, ResultKeepsTheContentAndPassesTheStubForEveryPadding) {
@@ -212,8 +206,8 @@ TEST(AuthenticodeSign, ResultKeepsTheContentAndPassesTheStubForEveryPadding) {
     FakeSigner fake{{1504}};
     Bytes result;
     AuthenticodeReport report;
-    std::string error;
-    ASSERT_TRUE(SignWith(&fake, package, &result, &report, &error)) << error;
+    Status status;
+    ASSERT_TRUE((status = SignWith(&fake, package, &result, &report)).ok()) << status.reason();
     EXPECT_TRUE(fake.sawClearedEntry);
     EXPECT_EQ(report.signerRuns, 2);  // one run to learn the size, one with it
     EXPECT_EQ(report.signedLength, length);
@@ -239,8 +233,8 @@ TEST(AuthenticodeSign, APe32PlusPackagePassesTheStubWithItsTable) {
   fake.entryAt = kPlusEntryAt;
   Bytes result;
   AuthenticodeReport report;
-  std::string error;
-  ASSERT_TRUE(SignWith(&fake, package, &result, &report, &error)) << error;
+  Status status;
+  ASSERT_TRUE((status = SignWith(&fake, package, &result, &report)).ok()) << status.reason();
   EXPECT_TRUE(fake.sawClearedEntry);
   EXPECT_EQ(U32At(result, kPlusEntryAt), report.tableOffset);
   EXPECT_EQ(U32At(result, kPlusEntryAt + 4), 1504u);
@@ -253,11 +247,11 @@ TEST(AuthenticodeSign, SignsAgainUntilTheTableSizeHolds) {
   const Bytes package = MakePackage(0x600);
   Bytes result;
   AuthenticodeReport report;
-  std::string error;
+  Status status;
 
   // A timestamp of another length on the second run: the third run covers the real size.
   FakeSigner growing{{1500, 1720, 1720}};
-  ASSERT_TRUE(SignWith(&growing, package, &result, &report, &error)) << error;
+  ASSERT_TRUE((status = SignWith(&growing, package, &result, &report)).ok()) << status.reason();
   EXPECT_EQ(report.signerRuns, 3);
   EXPECT_EQ(U32At(result, kEntryAt + 4), 1720u);
   EXPECT_EQ(StubAccepts(result), 0x600);
@@ -265,8 +259,8 @@ TEST(AuthenticodeSign, SignsAgainUntilTheTableSizeHolds) {
   // A size that never settles is given up on, with nothing produced.
   FakeSigner unstable{{1000, 1008, 1016, 1024, 1032}};
   result.clear();
-  EXPECT_FALSE(SignWith(&unstable, package, &result, &report, &error));
-  EXPECT_NE(error.find("changing sizes"), std::string::npos) << error;
+  EXPECT_FALSE((status = SignWith(&unstable, package, &result, &report)).ok());
+  EXPECT_NE(status.reason().find("changing sizes"), std::string::npos) << status.reason();
   EXPECT_EQ(unstable.runs, kMaxSignerRuns);
   EXPECT_TRUE(result.empty());
 }
@@ -276,9 +270,9 @@ TEST(AuthenticodeSign, ReplacesAnEarlierAuthenticodeSignature) {
   FakeSigner first{{2000}}, second{{900}};
   Bytes once, twice;
   AuthenticodeReport report;
-  std::string error;
-  ASSERT_TRUE(SignWith(&first, package, &once, &report, &error)) << error;
-  ASSERT_TRUE(SignWith(&second, once, &twice, &report, &error)) << error;
+  Status status;
+  ASSERT_TRUE((status = SignWith(&first, package, &once, &report)).ok()) << status.reason();
+  ASSERT_TRUE((status = SignWith(&second, once, &twice, &report)).ok()) << status.reason();
   EXPECT_EQ(report.signedLength, 0x777u);
   EXPECT_EQ(twice.size(), report.tableOffset + 900u);
   EXPECT_EQ(StubAccepts(twice), 0x777);
@@ -293,9 +287,9 @@ TEST(AuthenticodeSign, RefusesSignersThatDoMoreThanTheyShould) {
     FakeSigner fake{{1504}, fault};
     Bytes result;
     AuthenticodeReport report;
-    std::string error;
-    EXPECT_FALSE(SignWith(&fake, package, &result, &report, &error)) << fault;
-    EXPECT_FALSE(error.empty());
+    Status status;
+    EXPECT_FALSE((status = SignWith(&fake, package, &result, &report)).ok()) << fault;
+    EXPECT_FALSE(status.reason().empty());
     EXPECT_TRUE(result.empty());
   }
 }
@@ -304,44 +298,36 @@ TEST(AuthenticodeSign, RefusesPackagesItCannotVouchFor) {
   FakeSigner fake{{1504}};
   Bytes result;
   AuthenticodeReport report;
-  std::string error;
+  Status status;
 
   Bytes tampered = MakePackage(0x500);
   tampered[0x450] ^= 0x40;
-  EXPECT_FALSE(SignWith(&fake, tampered, &result, &report, &error));
-  EXPECT_NE(error.find("does not verify"), std::string::npos) << error;
+  EXPECT_FALSE((status = SignWith(&fake, tampered, &result, &report)).ok());
+  EXPECT_NE(status.reason().find("does not verify"), std::string::npos) << status.reason();
 
   Bytes unsignedPe = MakePe32(0x500);
-  EXPECT_FALSE(SignWith(&fake, unsignedPe, &result, &report, &error));
+  EXPECT_FALSE((status = SignWith(&fake, unsignedPe, &result, &report)).ok());
 
   Bytes text(200, 'a');
   Bytes textTrailer = MakeTextDsaTrailer(TestKey(), text.data(), text.size());
   text.insert(text.end(), textTrailer.begin(), textTrailer.end());
-  EXPECT_FALSE(SignWith(&fake, text, &result, &report, &error));
+  EXPECT_FALSE((status = SignWith(&fake, text, &result, &report)).ok());
 
   Bytes notPe(0x500, 'x');
   Bytes trailer = MakeBinaryTrailer(TestKey(), notPe.data(), notPe.size());
   notPe.insert(notPe.end(), trailer.begin(), trailer.end());
-  EXPECT_FALSE(SignWith(&fake, notPe, &result, &report, &error));
-  EXPECT_NE(error.find("MZ"), std::string::npos) << error;
+  EXPECT_FALSE((status = SignWith(&fake, notPe, &result, &report)).ok());
+  EXPECT_NE(status.reason().find("MZ"), std::string::npos) << status.reason();
 
   EXPECT_EQ(fake.runs, 0);
 }
 
 // ---- the command, with osslsigncode and openssl ----
 
-struct ShellRun {
-  int status;
-  std::string output;
-};
+using test::RunResult;
+using test::RunShell;
 
-ShellRun Shell(const std::string& command) {
-  ShellRun run{-1, ""};
-  run.status = test::Shell(command, &run.output);
-  return run;
-}
-
-std::string Q(const std::string& s) { return "'" + s + "'"; }
+std::string Q(const std::string& s) { return test::ShellQuote(s); }
 
 class AuthenticodeCommand : public ::testing::Test {
  protected:
@@ -349,9 +335,9 @@ class AuthenticodeCommand : public ::testing::Test {
     certs = new sfx::TempDir;
     // A throwaway self-signed code-signing certificate and a local timestamp authority (osslsigncode can stamp with it without a network).
     const std::string req = "openssl req -x509 -newkey rsa:2048 -days 2 -subj ";
-    ShellRun a = Shell(req + "'/CN=sfxpack test signer' -addext extendedKeyUsage=codeSigning -nodes -keyout " +
+    RunResult a = RunShell(req + "'/CN=sfxpack test signer' -addext extendedKeyUsage=codeSigning -nodes -keyout " +
                   Q(certs->Path("key.pem")) + " -out " + Q(certs->Path("cert.pem")));
-    ShellRun c = Shell(req + "'/CN=sfxpack test TSA' -addext extendedKeyUsage=critical,timeStamping -nodes "
+    RunResult c = RunShell(req + "'/CN=sfxpack test TSA' -addext extendedKeyUsage=critical,timeStamping -nodes "
                   "-keyout " + Q(certs->Path("tsakey.pem")) + " -out " + Q(certs->Path("tsacert.pem")));
     certsMade = a.status == 0 && c.status == 0;
     if (!certsMade) std::fprintf(stderr, "%s%s", a.output.c_str(), c.output.c_str());
@@ -360,11 +346,11 @@ class AuthenticodeCommand : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(certsMade) << "openssl could not make the test certificates";
-    ASSERT_EQ(Shell("osslsigncode --version").status, 0) << "osslsigncode is not installed";
+    ASSERT_EQ(RunShell("osslsigncode --version").status, 0) << "osslsigncode is not installed";
     stub = dir.Write("stub.exe", MakePe32(0x1000));
     main = dir.Write("setup.exe", MakePe32(0x2345));
     readme = dir.Write("readme.txt", std::string("read me\r\n"));
-    ShellRun pack = Sfxpack("pack --stub " + Q(stub) + " --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) +
+    RunResult pack = Sfxpack("pack --stub " + Q(stub) + " --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) +
                        " --main " + Q(main) + " --file readme.txt=" + Q(readme) +
                        " --cmdline /x --allow-other-key -o " + Q(dir.Path("pkg.exe")));
     ASSERT_EQ(pack.status, 0) << pack.output;
@@ -373,16 +359,16 @@ class AuthenticodeCommand : public ::testing::Test {
   }
 
   // sfxpack with its own TMPDIR, so that the test can see what it leaves behind.
-  ShellRun Sfxpack(const std::string& args) {
-    return Shell("TMPDIR=" + Q(dir.Path("tmp")) + " " + Q(SFXPACK_EXE) + " " + args);
+  RunResult Sfxpack(const std::string& args) {
+    return RunShell("TMPDIR=" + Q(dir.Path("tmp")) + " " + Q(SFXPACK_EXE) + " " + args);
   }
   std::string Authenticode(const std::string& extra, const std::string& out) {
     return "authenticode --cert " + Q(certs->Path("cert.pem")) + " --key " +
            Q(certs->Path("key.pem")) + " -n 'Test Setup' -i https://example.org/ --signer-key " +
            Q(SFXSTUB_TEST_PRIVATE_KEY) + " " + extra + " " + Q(package) + " -o " + Q(out);
   }
-  ShellRun OsslVerify(const std::string& file, const std::string& extra = "") {
-    return Shell("osslsigncode verify -CAfile " + Q(certs->Path("cert.pem")) + " " + extra +
+  RunResult OsslVerify(const std::string& file, const std::string& extra = "") {
+    return RunShell("osslsigncode verify -CAfile " + Q(certs->Path("cert.pem")) + " " + extra +
                  " -in " + Q(file));
   }
   bool TmpIsEmpty() { return std::filesystem::is_empty(dir.Path("tmp")); }
@@ -401,14 +387,14 @@ TEST_F(AuthenticodeCommand, OutputPassesBothChecksAndStillExtracts) {
   ASSERT_TRUE(sfx::FindSignatureTrailer(package.c_str(), nullptr, nullptr, &t));
 
   const std::string out = dir.Path("signed.exe");
-  ShellRun sign = Sfxpack(Authenticode("", out));
+  RunResult sign = Sfxpack(Authenticode("", out));
   ASSERT_EQ(sign.status, 0) << sign.output;
   EXPECT_EQ(sfx::TempDir::Read(package), before);  // the input is left alone
   EXPECT_TRUE(TmpIsEmpty());
 
-  ShellRun authenticode = OsslVerify(out);
+  RunResult authenticode = OsslVerify(out);
   EXPECT_EQ(authenticode.status, 0) << authenticode.output;
-  ShellRun verify = Sfxpack("verify --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) + " " + Q(out));
+  RunResult verify = Sfxpack("verify --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) + " " + Q(out));
   EXPECT_EQ(verify.status, 0) << verify.output;
 
   // The closing signature stands where it stood, in front of the padding and the table.
@@ -425,7 +411,7 @@ TEST_F(AuthenticodeCommand, OutputPassesBothChecksAndStillExtracts) {
   EXPECT_EQ(uint64_t{tableOffset} + U32At(after, kEntryAt + 4), after.size());
 
   // The salt block is signed content like the rest: re-signing keeps it where pack put it.
-  ShellRun list = Sfxpack("list --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) + " " + Q(out));
+  RunResult list = Sfxpack("list --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) + " " + Q(out));
   ASSERT_EQ(list.status, 0) << list.output;
   EXPECT_NE(list.output.find("salt: yes"), std::string::npos) << list.output;
   const size_t saltAt = 0x1000 + 48;  // right after the stub and its trailer
@@ -434,7 +420,7 @@ TEST_F(AuthenticodeCommand, OutputPassesBothChecksAndStillExtracts) {
   EXPECT_EQ(std::string(after.begin() + saltAt, after.begin() + saltAt + 16), "sfxpack.salt.v1.");
 
   // The archive inside is untouched: the files come out as packed.
-  ShellRun extract = Sfxpack("extract " + Q(out) + " --to " + Q(dir.Path("x")) + " --decode");
+  RunResult extract = Sfxpack("extract " + Q(out) + " --to " + Q(dir.Path("x")) + " --decode");
   ASSERT_EQ(extract.status, 0) << extract.output;
   EXPECT_EQ(sfx::TempDir::Read(dir.Path("x/readme.txt")), sfx::TempDir::Read(readme));
 }
@@ -442,7 +428,7 @@ TEST_F(AuthenticodeCommand, OutputPassesBothChecksAndStillExtracts) {
 TEST_F(AuthenticodeCommand, TheObviousOrderIsRefusedByTheStub) {
   // Closing signature first, then a plain Authenticode run: Authenticode is happy, the stub not.
   const std::string naive = dir.Path("naive.exe");
-  ShellRun sign = Shell("osslsigncode sign -certs " + Q(certs->Path("cert.pem")) + " -key " +
+  RunResult sign = RunShell("osslsigncode sign -certs " + Q(certs->Path("cert.pem")) + " -key " +
                    Q(certs->Path("key.pem")) + " -in " + Q(package) + " -out " + Q(naive));
   ASSERT_EQ(sign.status, 0) << sign.output;
   EXPECT_EQ(OsslVerify(naive).status, 0);
@@ -453,11 +439,11 @@ TEST_F(AuthenticodeCommand, TheObviousOrderIsRefusedByTheStub) {
 TEST_F(AuthenticodeCommand, TimestampGrowsTheTableAndBothSignaturesHold) {
   const std::string plain = dir.Path("plain.exe"), stamped = dir.Path("stamped.exe");
   ASSERT_EQ(Sfxpack(Authenticode("", plain)).status, 0);
-  ShellRun sign = Sfxpack(Authenticode("--tsa-certs " + Q(certs->Path("tsacert.pem")) + " --tsa-key " +
+  RunResult sign = Sfxpack(Authenticode("--tsa-certs " + Q(certs->Path("tsacert.pem")) + " --tsa-key " +
                                   Q(certs->Path("tsakey.pem")), stamped));
   ASSERT_EQ(sign.status, 0) << sign.output;
   EXPECT_GT(std::filesystem::file_size(stamped), std::filesystem::file_size(plain));
-  ShellRun verify = OsslVerify(stamped, "-TSA-CAfile " + Q(certs->Path("tsacert.pem")));
+  RunResult verify = OsslVerify(stamped, "-TSA-CAfile " + Q(certs->Path("tsacert.pem")));
   EXPECT_EQ(verify.status, 0) << verify.output;
   EXPECT_TRUE(sfx::VerifySignedFile(stamped.c_str(), TestKey().pub));
 }
@@ -466,23 +452,23 @@ TEST_F(AuthenticodeCommand, FailuresLeaveNoOutputAndNoScratchFiles) {
   const std::string out = dir.Path("out.exe");
   const std::string old = dir.Write("old.exe", std::string("previous"));
 
-  ShellRun noKey = Sfxpack("authenticode --cert " + Q(certs->Path("cert.pem")) + " --key " +
+  RunResult noKey = Sfxpack("authenticode --cert " + Q(certs->Path("cert.pem")) + " --key " +
                       Q(certs->Path("key.pem")) + " " + Q(package) + " -o " + Q(out));
   EXPECT_EQ(noKey.status, 2);
   EXPECT_NE(noKey.output.find("--signer-key DSAKEY is required"), std::string::npos) << noKey.output;
 
-  ShellRun stdinPass = Sfxpack(Authenticode("--readpass -", out));
+  RunResult stdinPass = Sfxpack(Authenticode("--readpass -", out));
   EXPECT_EQ(stdinPass.status, 2);
 
   // osslsigncode's own complaint reaches the user; an existing output stays as it was.
-  ShellRun badCert = Sfxpack("authenticode --cert " + Q(dir.Path("missing.pem")) + " --key " +
+  RunResult badCert = Sfxpack("authenticode --cert " + Q(dir.Path("missing.pem")) + " --key " +
                         Q(certs->Path("key.pem")) + " --signer-key " + Q(SFXSTUB_TEST_PRIVATE_KEY) +
                         " " + Q(package) + " --force -o " + Q(old));
   EXPECT_EQ(badCert.status, 2);
   EXPECT_NE(badCert.output.find("osslsigncode failed"), std::string::npos) << badCert.output;
   EXPECT_EQ(sfx::TempDir::Read(old), Bytes({'p', 'r', 'e', 'v', 'i', 'o', 'u', 's'}));
 
-  ShellRun noTool = Sfxpack(Authenticode("--osslsigncode " + Q(dir.Path("no-such-tool")), out));
+  RunResult noTool = Sfxpack(Authenticode("--osslsigncode " + Q(dir.Path("no-such-tool")), out));
   EXPECT_EQ(noTool.status, 2);
   EXPECT_NE(noTool.output.find("cannot run"), std::string::npos) << noTool.output;
 

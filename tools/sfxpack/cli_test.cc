@@ -17,68 +17,31 @@
 
 #include "sfxstub/signing/signature_verify.h"
 #include "tests/common/minimal_pe.h"
+#include "tests/common/signing_samples.h"
 #include "tests/common/temp_dir.h"
 #include "tests/common/test_signer.h"
-#include "tools/sfxpack/dsa_signer.h"
+#include "tests/common/test_signer_key.h"
 #include "tools/sfxpack/package_writer.h"
+#include "tools/sfxpack/sfxpack_runner.h"
+#include "tools/sfxpack/status.h"
 
 namespace sfxpack {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::PackArgs;
+using test::RunResult;
+using test::RunSfxpack;
+using test::ShellQuote;
 
-const std::string kPrivateKey = SFXSTUB_TEST_PRIVATE_KEY;
-const std::string kPublicKey = std::string(SFXSTUB_SOURCE_DIR) + "/keys/test-signer/signer-public.pem";
+const std::string kPrivateKey = test::PrivateKeyPath();
+const std::string kPublicKey = test::PublicKeyPath();
 
-// Runs a shell command; its exit status (or -1), with stdout and stderr in `output`.
-int Shell(const std::string& command, std::string* output = nullptr) {
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return -1;
-  std::string text;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-  const int status = ::pclose(pipe);
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-struct Outcome {
-  int status;
-  std::string output;  // stdout and stderr
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs sfxpack with the arguments, after `prefix` (a shell command such as "ulimit -v N;").
-Outcome Sfxpack(const std::vector<std::string>& args, const std::string& prefix = "") {
-  std::string command = prefix + Quote(SFXPACK_EXE);
-  for (const std::string& a : args) command += " " + Quote(a);
-  Outcome run{-1, ""};
-  run.status = Shell(command, &run.output);
-  return run;
-}
-
-bool Has(const Outcome& run, const std::string& text) { return run.output.find(text) != std::string::npos; }
-
-Bytes StubCarrying(const sfx::DsaPublicKey& key) {
-  Bytes stub = sfx::MinimalPeImage(0x80);
+// `image` with the test signer's key in it, as a stub carries its built-in key.
+Bytes Carrying(Bytes image, const sfx::DsaPublicKey& key = sfx::TestSignerKey().pub) {
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&key);
-  stub.insert(stub.end(), bytes, bytes + sizeof key);
-  return stub;
-}
-
-// `args` with the value after `option` replaced.
-std::vector<std::string> With(std::vector<std::string> args, const std::string& option,
-                              const std::string& value) {
-  for (size_t i = 0; i + 1 < args.size(); ++i) {
-    if (args[i] == option) args[i + 1] = value;
-  }
-  return args;
+  image.insert(image.end(), bytes, bytes + sizeof key);
+  return image;
 }
 
 bool NoTempFiles(const std::string& folder) {
@@ -88,35 +51,51 @@ bool NoTempFiles(const std::string& folder) {
   return true;
 }
 
+// Starts sfxpack with `args` in a child process; its pid, or -1.
+pid_t Start(std::vector<std::string> args) {
+  std::string exe = SFXPACK_EXE;
+  std::vector<char*> argv = {&exe[0]};
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return child;
+}
+
+// Waits until `child` has a temporary output file in `folder` (true), or has ended (false, with
+// its `status`).
+bool AwaitTempFile(pid_t child, const std::string& folder, int* status) {
+  for (int polls = 0; polls < 20000; ++polls) {
+    if (!NoTempFiles(folder)) return true;
+    if (::waitpid(child, status, WNOHANG) == child) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
 class SfxpackCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    stub = dir.Write("stub.exe", StubCarrying(sfx::TestSignerKey().pub));
+    stub = dir.Write("stub.exe", Carrying(sfx::MinimalPeImage(0x80)));
     Bytes program = sfx::MinimalPeImage(0x80);
     program.resize(30000, 0x5A);
     main = dir.Write("setup.exe", program);
     text = dir.Write("readme.txt", std::string("read me\r\n"));
   }
-  std::vector<std::string> Pack(const std::string& output, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"pack", "--stub", stub, "--key", kPrivateKey, "--main", main,
-                                     "--cmdline", "/q", "-o", output};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  }
-  std::string MakePackage(const std::string& name, std::vector<std::string> extra = {}) {
+  PackArgs Pack(const std::string& output) const { return PackArgs(stub, kPrivateKey, main, output); }
+  std::string MakePackage(const std::string& name) {
     const std::string path = dir.Path(name);
-    extra.insert(extra.begin(), {"--file", "readme.txt=" + text});
-    const Outcome run = Sfxpack(Pack(path, extra));
+    const RunResult run = RunSfxpack(Pack(path).File("readme.txt", text));
     EXPECT_EQ(0, run.status) << run.output;
     return path;
   }
   // A package built in memory, for what pack itself refuses to make.
   std::string BuildRaw(const std::string& name, const std::string& mode,
                        const std::vector<std::string>& names) {
-    TrailerSigner signer = [](const uint8_t* data, size_t size) {
-      return MakeBinaryTrailer(sfx::TestSignerKey(), data, size);
-    };
-    PackageBuilder builder(signer);
+    PackageBuilder builder(sfx::test::TestTrailerSigner());
     const Bytes stubBytes = sfx::TempDir::Read(stub);
     builder.AddStub(stubBytes.data(), stubBytes.size());
     std::vector<CatalogEntry> entries;
@@ -129,7 +108,8 @@ class SfxpackCli : public ::testing::Test {
     const Bytes program = sfx::TempDir::Read(main);
     ObjectRange range;
     builder.AddPackageFile(program.data(), program.size(), &range);
-    EXPECT_TRUE(builder.Finish(MakeCatalog(mode, "/q", range, entries))) << builder.error();
+    const Status built = builder.Finish(MakeCatalog(mode, "/q", range, entries));
+    EXPECT_TRUE(built.ok()) << built.reason();
     return dir.Write(name, builder.TakeBytes());
   }
 
@@ -143,7 +123,7 @@ TEST_F(SfxpackCli, FoldersAndDevicesAsInputsAreRefusedWithAReason) {
   const std::string package = MakePackage("p.exe");
   const std::string folder = dir.path();
   const std::vector<std::vector<std::string>> runs = {
-      With(Pack(dir.Path("a.exe")), "--key", folder),
+      Pack(dir.Path("a.exe")).Set("--key", folder),
       {"sign", "--kind", "binary", "--key", folder, text, "-o", dir.Path("s")},
       {"verify", "--key", folder, package},
       {"list", "--key", folder, package},
@@ -153,14 +133,14 @@ TEST_F(SfxpackCli, FoldersAndDevicesAsInputsAreRefusedWithAReason) {
       {"verify", folder},
       {"list", folder},
       {"sign", "--kind", "md5", "/dev/zero", "-o", dir.Path("z")},
-      With(Pack(dir.Path("b.exe")), "--stub", folder),
+      Pack(dir.Path("b.exe")).Set("--stub", folder),
   };
   for (const std::vector<std::string>& args : runs) {
-    const Outcome run = Sfxpack(args);
+    const RunResult run = RunSfxpack(args);
     SCOPED_TRACE(args[0] + " " + args[1] + " " + args.back());
     EXPECT_EQ(2, run.status) << run.output;
     EXPECT_EQ(0u, run.output.find("sfxpack: ")) << run.output;
-    EXPECT_TRUE(Has(run, "folder") || Has(run, "not a regular file")) << run.output;
+    EXPECT_TRUE(run.Has("folder") || run.Has("not a regular file")) << run.output;
   }
   EXPECT_TRUE(NoTempFiles(dir.path()));
 }
@@ -170,34 +150,39 @@ TEST_F(SfxpackCli, FoldersAndDevicesAsInputsAreRefusedWithAReason) {
 TEST_F(SfxpackCli, OutputsNeverReplaceInputsAndExistingFilesOnlyWithForce) {
   const std::string keyCopy = dir.Write("kcopy.pem", sfx::TempDir::Read(kPrivateKey));
   const Bytes keyBytes = sfx::TempDir::Read(keyCopy);
-  std::vector<std::string> args = Pack(keyCopy, {"--force"});
-  args[4] = keyCopy;
-  Outcome run = Sfxpack(args);
+  RunResult run = RunSfxpack(Pack(keyCopy).Set("--key", keyCopy).Add({"--force"}));
   EXPECT_EQ(2, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "same file as the input")) << run.output;
+  EXPECT_TRUE(run.Has("same file as the input")) << run.output;
   EXPECT_EQ(keyBytes, sfx::TempDir::Read(keyCopy));
 
   const Bytes stubBytes = sfx::TempDir::Read(stub);
-  run = Sfxpack(Pack(stub, {"--force"}));
+  run = RunSfxpack(Pack(stub).Add({"--force"}));
   EXPECT_EQ(2, run.status) << run.output;
   EXPECT_EQ(stubBytes, sfx::TempDir::Read(stub));
 
   const std::string existing = dir.Write("old.exe", std::string("old"));
-  run = Sfxpack(Pack(existing));
+  run = RunSfxpack(Pack(existing));
   EXPECT_EQ(2, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "already exists (use --force")) << run.output;
+  EXPECT_TRUE(run.Has("already exists (use --force")) << run.output;
   EXPECT_EQ(Bytes({'o', 'l', 'd'}), sfx::TempDir::Read(existing));
-  run = Sfxpack(Pack(existing, {"--force"}));
+  run = RunSfxpack(Pack(existing).Add({"--force"}));
   EXPECT_EQ(0, run.status) << run.output;
   EXPECT_TRUE(sfx::VerifySignedFile(existing.c_str(), sfx::TestSignerKey().pub));
+
+  // Nor a listed file (--file a=X -o X --force).
+  const Bytes textBytes = sfx::TempDir::Read(text);
+  run = RunSfxpack(Pack(text).File("a", text).Add({"--force"}));
+  EXPECT_EQ(2, run.status) << run.output;
+  EXPECT_TRUE(run.Has("same file as the input")) << run.output;
+  EXPECT_EQ(textBytes, sfx::TempDir::Read(text));
 
   // sign: -o naming the input is refused; in place the file keeps its mode.
   const std::string script = dir.Write("run.sh", std::string("echo hi\n"));
   ::chmod(script.c_str(), 0750);
-  run = Sfxpack({"sign", "--kind", "binary", "--key", kPrivateKey, script, "-o", script});
+  run = RunSfxpack({"sign", "--kind", "binary", "--key", kPrivateKey, script, "-o", script});
   EXPECT_EQ(2, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "leave out -o")) << run.output;
-  run = Sfxpack({"sign", "--kind", "binary", "--key", kPrivateKey, script});
+  EXPECT_TRUE(run.Has("leave out -o")) << run.output;
+  run = RunSfxpack({"sign", "--kind", "binary", "--key", kPrivateKey, script});
   EXPECT_EQ(0, run.status) << run.output;
   struct stat st;
   ASSERT_EQ(0, ::stat(script.c_str(), &st));
@@ -209,10 +194,10 @@ TEST_F(SfxpackCli, OutputsNeverReplaceInputsAndExistingFilesOnlyWithForce) {
   const std::string to = dir.Path("to");
   std::filesystem::create_directory(to);
   dir.Write("to/readme.txt", std::string("mine"));
-  run = Sfxpack({"extract", package, "--key", kPublicKey, "--to", to});
+  run = RunSfxpack({"extract", package, "--key", kPublicKey, "--to", to});
   EXPECT_EQ(2, run.status) << run.output;
   EXPECT_EQ(Bytes({'m', 'i', 'n', 'e'}), sfx::TempDir::Read(to + "/readme.txt"));
-  run = Sfxpack({"extract", package, "--key", kPublicKey, "--to", to, "--force", "--decode"});
+  run = RunSfxpack({"extract", package, "--key", kPublicKey, "--to", to, "--force", "--decode"});
   EXPECT_EQ(0, run.status) << run.output;
   EXPECT_EQ(sfx::TempDir::Read(text), sfx::TempDir::Read(to + "/readme.txt"));
   EXPECT_TRUE(NoTempFiles(dir.path()));
@@ -227,34 +212,17 @@ TEST_F(SfxpackCli, InterruptedRunsLeaveNoPartialFileAndNoTemporaryFile) {
   const std::string package = dir.Path("big.exe");
   const std::string to = dir.Path("to");
   const std::vector<std::vector<std::string>> runs = {
-      Pack(package, {"--raw", "big.bin=" + big, "-q"}),
+      Pack(package).Add({"--raw", "big.bin=" + big, "-q"}),
       {"sign", "--kind", "binary", "--key", kPrivateKey, big, "-o", dir.Path("big.signed"), "-q"},
       {"extract", package, "--key", kPublicKey, "--to", to, "-q"},
   };
   const std::vector<std::string> outputs = {package, dir.Path("big.signed"), to + "/big.bin"};
   for (size_t i = 0; i < runs.size(); ++i) {
     SCOPED_TRACE(runs[i][0]);
-    std::vector<std::string> args = runs[i];
-    std::vector<char*> argv;
-    const std::string exe = SFXPACK_EXE;
-    argv.push_back(const_cast<char*>(exe.c_str()));
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    const pid_t child = ::fork();
+    const pid_t child = Start(runs[i]);
     ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    // Wait for the temporary file (or the end of the run), then interrupt.
-    bool sawTemp = false;
     int status = 0;
-    for (int polls = 0; polls < 20000 && !sawTemp; ++polls) {
-      if (::waitpid(child, &status, WNOHANG) == child) break;
-      sawTemp = !NoTempFiles(dir.path());
-      if (!sawTemp) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    if (sawTemp) {
+    if (AwaitTempFile(child, dir.path(), &status)) {
       ::kill(child, SIGTERM);
       ::waitpid(child, &status, 0);
     }
@@ -265,9 +233,26 @@ TEST_F(SfxpackCli, InterruptedRunsLeaveNoPartialFileAndNoTemporaryFile) {
     }
     // The next run needs this one's output whole.
     if (i == 0 && !std::filesystem::exists(package)) {
-      ASSERT_EQ(0, Sfxpack(runs[0]).status);
+      ASSERT_EQ(0, RunSfxpack(runs[0]).status);
     }
   }
+}
+
+// An output that someone else makes while pack writes is left as it is (without --force): the
+// check before the work found the name free, the commit finds it taken.
+TEST_F(SfxpackCli, AnOutputThatAppearsMeanwhileIsNotReplaced) {
+  const std::string big = dir.Write("big.bin", std::string());
+  ASSERT_EQ(0, ::truncate(big.c_str(), 200ll << 20));
+  const std::string package = dir.Path("big.exe");
+  const pid_t child = Start(Pack(package).Raw("big.bin", big).Add({"-q"}));
+  ASSERT_GE(child, 0);
+  int status = 0;
+  ASSERT_TRUE(AwaitTempFile(child, dir.path(), &status)) << "pack ended before it wrote";
+  dir.Write("big.exe", std::string("mine"));
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+  EXPECT_EQ(Bytes({'m', 'i', 'n', 'e'}), sfx::TempDir::Read(package));
+  EXPECT_TRUE(NoTempFiles(dir.path()));
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -294,16 +279,16 @@ TEST_F(SfxpackCli, LargeInputsNeedNoMoreMemoryThanSmallOnes) {
   const std::string big = dir.Write("big.bin", std::string());
   ASSERT_EQ(0, ::truncate(big.c_str(), size));
   const std::string package = dir.Path("big.exe");
-  Outcome run = Sfxpack(Pack(package, {"--raw", "big.bin=" + big, "--file", "zeros.bin=" + big}), limit);
+  RunResult run = RunSfxpack(Pack(package).Add({"--raw", "big.bin=" + big, "--file", "zeros.bin=" + big}), limit);
   ASSERT_EQ(0, run.status) << run.output;
-  run = Sfxpack({"verify", "--key", kPublicKey, package}, limit);
+  run = RunSfxpack({"verify", "--key", kPublicKey, package}, limit);
   EXPECT_EQ(0, run.status) << run.output;
-  run = Sfxpack({"list", "--key", kPublicKey, package}, limit);
+  run = RunSfxpack({"list", "--key", kPublicKey, package}, limit);
   EXPECT_EQ(0, run.status) << run.output;
-  run = Sfxpack({"extract", "--key", kPublicKey, package, "--to", dir.Path("to"), "--decode"}, limit);
+  run = RunSfxpack({"extract", "--key", kPublicKey, package, "--to", dir.Path("to"), "--decode"}, limit);
   EXPECT_EQ(0, run.status) << run.output;
   EXPECT_EQ(static_cast<uintmax_t>(size), std::filesystem::file_size(dir.Path("to/zeros.bin")));
-  run = Sfxpack({"sign", "--kind", "binary", "--key", kPrivateKey, big, "-o", dir.Path("s")}, limit);
+  run = RunSfxpack({"sign", "--kind", "binary", "--key", kPrivateKey, big, "-o", dir.Path("s")}, limit);
   EXPECT_EQ(0, run.status) << run.output;
 #ifndef SFXPACK_UNDER_SANITIZER
   // The peak resident size of the largest process this test program has waited for (the
@@ -315,126 +300,161 @@ TEST_F(SfxpackCli, LargeInputsNeedNoMoreMemoryThanSmallOnes) {
 
   // Size limits come from the inputs' sizes, before anything is read.
   ASSERT_EQ(0, ::truncate(big.c_str(), 4500ll << 20));
-  run = Sfxpack(Pack(dir.Path("huge.exe"), {"--raw", "big.bin=" + big}), limit);
+  run = RunSfxpack(Pack(dir.Path("huge.exe")).Add({"--raw", "big.bin=" + big}), limit);
   EXPECT_EQ(2, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "too large")) << run.output;
+  EXPECT_TRUE(run.Has("too large")) << run.output;
 }
 
-// Everything the stub refuses at run time is refused when packing, with the reason.
-TEST_F(SfxpackCli, PackRefusesWhatTheStubWouldRefuse) {
-  const std::string out = dir.Path("out.exe");
-  auto refused = [&](std::vector<std::string> extra, const std::string& message) {
-    const Outcome run = Sfxpack(Pack(out, extra));
-    SCOPED_TRACE(extra.empty() ? std::string() : extra.back());
-    EXPECT_EQ(2, run.status) << run.output;
-    EXPECT_TRUE(Has(run, message)) << run.output;
-    EXPECT_FALSE(std::filesystem::exists(out));
+// The inputs of the pack tests below: stubs and main programs the stub accepts or refuses.
+class PackInputsTest : public SfxpackCli {
+ protected:
+  void SetUp() override {
+    SfxpackCli::SetUp();
+    out = dir.Path("out.exe");
+    data = dir.Write("data.bin", std::string(2000, 'd'));
+    missing = dir.Path("missing.exe");
+    keyless = dir.Write("keyless.exe", sfx::MinimalPeImage(0x200));
+    finished = MakePackage("finished.exe");
+    emptyMain = dir.Write("empty.exe", std::string());
+    hugeMain = dir.Write("huge.exe", std::string());
+    ASSERT_EQ(0, ::truncate(hugeMain.c_str(), (256ll << 20) + 1));
+    // Stubs with an Authenticode certificate table (PE32, PE32+), and one that declares only
+    // four data directories, so that what stands where entry 4 would be is no certificate table.
+    using sfx::test::MakePe;
+    using sfx::test::PeKind;
+    tabled = dir.Write("tabled.exe", Carrying(MakePe(0x400, 0x1000, 16, 0, PeKind::Pe32)));
+    tabledPlus = dir.Write("tabled64.exe", Carrying(MakePe(0x400, 0x1000, 16, 0, PeKind::Pe32Plus)));
+    fourDirectories = dir.Write("four.exe", Carrying(MakePe(0x400, 0x1000, 4, 0, PeKind::Pe32)));
+    // A stub over 1 MiB whose key straddles the end of the first piece it is read in.
+    straddling = dir.Write("large.exe", Carrying(sfx::MinimalPeImage((1 << 20) - 100)));
+  }
+
+  std::string out, data, missing, keyless, finished, emptyMain, hugeMain;
+  std::string tabled, tabledPlus, fourDirectories, straddling;
+};
+
+// Everything the stub refuses at run time is refused when packing, with the reason, and so is
+// every input pack can't use; nothing is written then.
+TEST_F(PackInputsTest, PackRefusesWhatTheStubWouldRefuse) {
+  struct Refusal {
+    std::vector<std::string> args;
+    std::string message;
   };
-  for (const char* name : {".", "CON", "nul.txt", "com1.log", "a:b", ".. "}) {
-    refused({"--file", std::string(name) + "=" + text}, "refused by the stub");
+  std::vector<Refusal> refusals;
+  auto name = [&](const std::string& listed, const std::string& message) {
+    refusals.push_back({Pack(out).File(listed, text), message});
+  };
+  for (const char* n : {".", "..", ".. ", "CON", "nul.txt", "com1.log", "a:b", "c:x"}) {
+    name(n, "refused by the stub");
   }
   // The stub writes these, but Windows would store them under another name.
-  for (const char* name : {"x.", "x "}) {
-    refused({"--file", std::string(name) + "=" + text}, "arrive as 'x'");
+  for (const char* n : {"x.", "x "}) name(n, "arrive as 'x'");
+  for (const char* n : {"a*b", "a?b", "a<b", "a>b", "a|b", "a\"b"}) name(n, "Windows does not allow");
+  name("a\x01" "b", "control character");
+  name("a\x7F" "b", "control character");  // DEL
+  name(std::string(256, 'n'), "longer than 255");
+  name("sub/readme.txt", "path separator");
+  name("a\\b", "path separator");
+  name("", "empty file name");
+  name("SETUP.OVR", "--allow-reserved-names");
+  name("tarvo.setup", "--allow-reserved-names");
+  refusals.insert(refusals.end(), {
+      {Pack(out).File("Read.TXT", text).File("read.txt", text), "duplicate"},
+      {Pack(out).File("readme.txt", text).Raw("readme.txt", data), "duplicate"},
+      {Pack(out).Add({"--file", "readme.txt"}), "NAME=PATH"},
+      {Pack(out).Set("--cmdline", std::string(32768, 'x')), "at most 32767"},
+      // The main program: a PE image, not empty, at most 256 MiB (checked from its size).
+      {Pack(out).Set("--main", text), "is not a program"},
+      {Pack(out).Set("--main", emptyMain), "is not a program"},
+      {Pack(out).Set("--main", hugeMain), "256 MiB"},
+      {Pack(out).Set("--main", missing), "cannot read --main"},
+      // The stub: a plain PE image that carries the signing key.
+      {Pack(out).Set("--stub", text), "not a PE file"},
+      {Pack(out).Set("--stub", missing), "cannot read --stub"},
+      {Pack(out).Set("--stub", keyless), "not the key built into --stub"},
+      {Pack(out).Set("--stub", finished), "sfxpack authenticode"},
+      {Pack(out).Set("--stub", tabled), "signed already"},
+      {Pack(out).Set("--stub", tabledPlus), "signed already"},
+      {Pack(out).Set("--key", text), "not a PEM or DER key file"},
+      {{"pack", "--stub", stub}, "required"},
+      {{"pack", "--bogus"}, "unknown option"},
+      // Without the stub's checks the names must still make files.
+      {Pack(out).File("a/b", text).Add({"--skip-stub-checks"}), "path separator"},
+  });
+  for (const Refusal& refusal : refusals) {
+    const RunResult run = RunSfxpack(refusal.args);
+    SCOPED_TRACE(refusal.args.back().substr(0, 80) + " -> " + refusal.message);
+    EXPECT_EQ(2, run.status) << run.output.substr(0, 300);
+    EXPECT_TRUE(run.Has(refusal.message)) << run.output.substr(0, 300);
+    EXPECT_FALSE(std::filesystem::exists(out));
   }
-  for (const char* name : {"a*b", "a?b", "a<b", "a>b", "a|b", "a\"b"}) {
-    refused({"--file", std::string(name) + "=" + text}, "Windows does not allow");
+  EXPECT_TRUE(NoTempFiles(dir.path()));
+}
+
+// What the flags allow is packed, and warned about; the longest name Windows takes is taken, and
+// so are stubs the refusals above must not catch.
+TEST_F(PackInputsTest, PackTakesWhatTheStubTakes) {
+  const std::vector<std::vector<std::string>> allowed = {
+      Pack(out).Set("--stub", keyless).Add({"--allow-other-key"}),
+      Pack(out).File("Read.TXT", text).File("read.txt", data).Add({"--allow-duplicates"}),
+      Pack(out).File("readme.txt", text).Raw("readme.txt", data).Add({"--allow-duplicates"}),
+      Pack(out).File(std::string(255, 'n'), text),
+      Pack(out).Set("--stub", fourDirectories),
+      Pack(out).Set("--stub", straddling),
+      // Only the stub's own end-to-end tests make packages it refuses, and must ask for them.
+      Pack(out).File("a?b", text).Add({"--skip-stub-checks"}),
+  };
+  for (const std::vector<std::string>& args : allowed) {
+    const RunResult run = RunSfxpack(args);
+    EXPECT_EQ(0, run.status) << run.output;
+    std::filesystem::remove(out);
   }
-  refused({"--file", std::string("a\x01" "b=") + text}, "control character");
-  refused({"--file", std::string(256, 'n') + "=" + text}, "longer than 255");
-  refused({"--file", "Read.TXT=" + text, "--file", "read.txt=" + text}, "duplicate");
-  refused({"--file", "SETUP.OVR=" + text}, "--allow-reserved-names");
-  refused({"--file", "tarvo.setup=" + text}, "--allow-reserved-names");
-
-  std::vector<std::string> longTemplate = Pack(out);
-  longTemplate[8] = std::string(32768, 'x');
-  Outcome run = Sfxpack(longTemplate);
-  EXPECT_EQ(2, run.status);
-  EXPECT_TRUE(Has(run, "at most 32767")) << run.output.substr(0, 300);
-
-  // The main program: a PE image, not empty, at most 256 MiB (checked from its size).
-  std::vector<std::string> args = Pack(out);
-  args[6] = text;
-  run = Sfxpack(args);
-  EXPECT_EQ(2, run.status);
-  EXPECT_TRUE(Has(run, "is not a program")) << run.output;
-  args[6] = dir.Write("empty.exe", std::string());
-  EXPECT_EQ(2, Sfxpack(args).status);
-  args[6] = dir.Write("huge.exe", std::string());
-  ASSERT_EQ(0, ::truncate(args[6].c_str(), (256ll << 20) + 1));
-  run = Sfxpack(args);
-  EXPECT_EQ(2, run.status);
-  EXPECT_TRUE(Has(run, "256 MiB")) << run.output;
-
-  // The stub must carry the signing key, or be allowed not to.
-  args = Pack(out);
-  args[2] = dir.Write("keyless.exe", sfx::MinimalPeImage(0x200));
-  run = Sfxpack(args);
-  EXPECT_EQ(2, run.status);
-  EXPECT_TRUE(Has(run, "not the key built into --stub")) << run.output;
-  args.push_back("--allow-other-key");
-  run = Sfxpack(args);
+  EXPECT_TRUE(NoTempFiles(dir.path()));
+  const RunResult run = RunSfxpack(Pack(out).File("setup.ovr", text).File("caf\xC3\xA9.txt", text)
+                                       .Add({"--allow-reserved-names"}));
   EXPECT_EQ(0, run.status) << run.output;
-  std::filesystem::remove(out);
-
-  // A finished package is no stub.
-  args = Pack(out);
-  args[2] = MakePackage("finished.exe");
-  run = Sfxpack(args);
-  EXPECT_EQ(2, run.status);
-  EXPECT_TRUE(Has(run, "sfxpack authenticode")) << run.output;
-
-  // Allowed with the flags, and warned about.
-  run = Sfxpack(Pack(out, {"--file", "setup.ovr=" + text, "--allow-reserved-names", "--file",
-                           "caf\xC3\xA9.txt=" + text}));
-  EXPECT_EQ(0, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "ANSI code page")) << run.output;
-  EXPECT_TRUE(Has(run, "repository's TEST key")) << run.output;
-
-  // Only the stub's own end-to-end tests make such packages, and must ask for them.
-  run = Sfxpack(Pack(dir.Path("refused.exe"), {"--file", "a?b=" + text, "--skip-stub-checks"}));
-  EXPECT_EQ(0, run.status) << run.output;
-  run = Sfxpack(Pack(dir.Path("separator.exe"), {"--file", "a/b=" + text, "--skip-stub-checks"}));
-  EXPECT_EQ(2, run.status) << run.output;
+  EXPECT_TRUE(run.Has("ANSI code page")) << run.output;
+  EXPECT_TRUE(run.Has("repository's TEST key")) << run.output;
 }
 
 // --codepage stores the names and the template, written in UTF-8, in a Windows code page, and
 // refuses what that code page lacks.
 TEST_F(SfxpackCli, CodePageStoresTextAsThatCodePageReadsIt) {
   const std::string out = dir.Path("cp.exe");
-  std::vector<std::string> args = Pack(out, {"--codepage", "1252", "--raw", "caf\xC3\xA9.txt=" + text});
-  args[8] = "/name=Andr\xC3\xA9 %CMDLINE%";
-  Outcome run = Sfxpack(args);
+  RunResult run = RunSfxpack(Pack(out)
+                                 .Set("--cmdline", "/name=Andr\xC3\xA9 %CMDLINE%")
+                                 .Add({"--codepage", "1252"})
+                                 .Raw("caf\xC3\xA9.txt", text));
   EXPECT_EQ(0, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "code page 1252")) << run.output;  // the warning says how it reads
-  run = Sfxpack({"list", "--key", kPublicKey, out});
-  EXPECT_TRUE(Has(run, "caf\xE9.txt")) << run.output;
-  EXPECT_TRUE(Has(run, "command template: /name=Andr\xE9 %CMDLINE%")) << run.output;
+  EXPECT_TRUE(run.Has("code page 1252")) << run.output;  // the warning says how it reads
+  run = RunSfxpack({"list", "--key", kPublicKey, out});
+  EXPECT_TRUE(run.Has("caf\xE9.txt")) << run.output;
+  EXPECT_TRUE(run.Has("command template: /name=Andr\xE9 %CMDLINE%")) << run.output;
   std::filesystem::remove(out);
 
-  run = Sfxpack(Pack(out, {"--codepage", "1252", "--raw", "\xC5\x81\xC3\xB3" "d\xC5\xBA.txt=" + text}));
+  run = RunSfxpack(Pack(out).Add({"--codepage", "1252"}).Raw("\xC5\x81\xC3\xB3" "d\xC5\xBA.txt", text));
   EXPECT_EQ(2, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "'\xC5\x81' (U+0141), which code page 1252 cannot represent")) << run.output;
+  EXPECT_TRUE(run.Has("'\xC5\x81' (U+0141), which code page 1252 cannot represent")) << run.output;
   EXPECT_FALSE(std::filesystem::exists(out));
-  run = Sfxpack(Pack(dir.Path("bad.exe"), {"--codepage", "cp1252"}));
+  run = RunSfxpack(Pack(dir.Path("bad.exe")).Add({"--codepage", "cp1252"}));
   EXPECT_EQ(2, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "Windows code page number")) << run.output;
+  EXPECT_TRUE(run.Has("Windows code page number")) << run.output;
 }
 
 // What the shared reader does with names pack refuses: it refuses to extract them.
 TEST_F(SfxpackCli, NamesPackRefusesAreRefusedByTheReaderToo) {
   for (const char* name : {"..", "CON", "nul.txt", ".. "}) {
     const std::string package = BuildRaw("bad.exe", "extract", {name});
-    const Outcome run = Sfxpack({"extract", "--key", kPublicKey, package, "--to", dir.Path("x")});
+    const RunResult run = RunSfxpack({"extract", "--key", kPublicKey, package, "--to", dir.Path("x")});
     SCOPED_TRACE(name);
     EXPECT_EQ(1, run.status) << run.output;
-    EXPECT_TRUE(Has(run, "ERROR_INVALID_PARAMETER")) << run.output;
+    EXPECT_TRUE(run.Has("ERROR_INVALID_PARAMETER")) << run.output;
     std::filesystem::remove(package);
   }
   // A trailing dot stays in the folder (Windows strips it): the stub writes it, and so does
   // extract, under the name as stored.
   const std::string package = BuildRaw("dot.exe", "extract", {"x."});
-  const Outcome run = Sfxpack({"extract", "--key", kPublicKey, package, "--to", dir.Path("x")});
+  const RunResult run = RunSfxpack({"extract", "--key", kPublicKey, package, "--to", dir.Path("x")});
   EXPECT_EQ(0, run.status) << run.output;
   EXPECT_TRUE(std::filesystem::exists(dir.Path("x/x."))) << run.output;
 }
@@ -445,46 +465,46 @@ TEST_F(SfxpackCli, MessagesTellWhatIsWrong) {
   const std::string package = MakePackage("p.exe");
   Bytes bytes = sfx::TempDir::Read(package);
 
-  Outcome run = Sfxpack({"verify", "--key", kPublicKey, dir.path()});
+  RunResult run = RunSfxpack({"verify", "--key", kPublicKey, dir.path()});
   EXPECT_EQ(2, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "cannot read")) << run.output;
+  EXPECT_TRUE(run.Has("cannot read")) << run.output;
 
   const std::string truncated = dir.Write("truncated.exe", Bytes(bytes.begin(), bytes.end() - 100));
-  run = Sfxpack({"verify", "--key", kPublicKey, truncated});
+  run = RunSfxpack({"verify", "--key", kPublicKey, truncated});
   EXPECT_EQ(1, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "no signature: not a package, or truncated")) << run.output;
+  EXPECT_TRUE(run.Has("no signature: not a package, or truncated")) << run.output;
 
   Bytes changed = bytes;
   changed[300] ^= 1;
   const std::string changedPath = dir.Write("changed.exe", changed);
-  run = Sfxpack({"verify", "--key", kPublicKey, changedPath});
+  run = RunSfxpack({"verify", "--key", kPublicKey, changedPath});
   EXPECT_EQ(1, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "signature does not match: signed with another key, or changed after signing"))
+  EXPECT_TRUE(run.Has("signature does not match: signed with another key, or changed after signing"))
       << run.output;
 
   const std::string otherMode = BuildRaw("mode.exe", "install", {"a.txt"});
   for (const char* command : {"verify", "list"}) {
-    run = Sfxpack({command, "--key", kPublicKey, otherMode});
+    run = RunSfxpack({command, "--key", kPublicKey, otherMode});
     SCOPED_TRACE(command);
     EXPECT_EQ(1, run.status) << run.output;
-    EXPECT_TRUE(Has(run, "the signature is good")) << run.output;
-    EXPECT_TRUE(Has(run, "error 87 (ERROR_INVALID_PARAMETER")) << run.output;
+    EXPECT_TRUE(run.Has("the signature is good")) << run.output;
+    EXPECT_TRUE(run.Has("error 87 (ERROR_INVALID_PARAMETER")) << run.output;
   }
-  run = Sfxpack({"extract", "--key", kPublicKey, changedPath, "--to", dir.Path("x")});
+  run = RunSfxpack({"extract", "--key", kPublicKey, changedPath, "--to", dir.Path("x")});
   EXPECT_EQ(1, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "error 1006 (ERROR_FILE_INVALID")) << run.output;
+  EXPECT_TRUE(run.Has("error 1006 (ERROR_FILE_INVALID")) << run.output;
 
-  run = Sfxpack({"verify", "--key", dir.Path("missing.pem"), package});
+  run = RunSfxpack({"verify", "--key", dir.Path("missing.pem"), package});
   EXPECT_EQ(2, run.status);
-  EXPECT_TRUE(Has(run, "No such file or directory")) << run.output;
+  EXPECT_TRUE(run.Has("No such file or directory")) << run.output;
 
   // A stored name can't fake a line of the listing.
   const std::string tricky = BuildRaw("tricky.exe", "extract", {"a\nsignature: good\tb"});
-  run = Sfxpack({"list", "--key", kPublicKey, tricky});
+  run = RunSfxpack({"list", "--key", kPublicKey, tricky});
   EXPECT_EQ(0, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "a\\nsignature: good\\tb")) << run.output;
-  run = Sfxpack({"list", "--json", "--key", kPublicKey, tricky});
-  EXPECT_TRUE(Has(run, "\"name\":\"a\\u000asignature: good\\u0009b\"")) << run.output;
+  EXPECT_TRUE(run.Has("a\\nsignature: good\\tb")) << run.output;
+  run = RunSfxpack({"list", "--json", "--key", kPublicKey, tricky});
+  EXPECT_TRUE(run.Has("\"name\":\"a\\u000asignature: good\\u0009b\"")) << run.output;
 }
 
 // One parser for every command: --opt=value, "--", -h/--help everywhere, help COMMAND,
@@ -492,39 +512,39 @@ TEST_F(SfxpackCli, MessagesTellWhatIsWrong) {
 TEST_F(SfxpackCli, CommandLineConventions) {
   for (const char* command : {"pack", "list", "extract", "verify", "sign", "keygen", "authenticode"}) {
     SCOPED_TRACE(command);
-    Outcome run = Sfxpack({command, "--help"});
+    RunResult run = RunSfxpack({command, "--help"});
     EXPECT_EQ(0, run.status) << run.output;
     EXPECT_EQ(0u, run.output.find(std::string("usage: sfxpack ") + command)) << run.output;
-    EXPECT_EQ(run.output, Sfxpack({command, "-h"}).output);
-    EXPECT_EQ(run.output, Sfxpack({"help", command}).output);
+    EXPECT_EQ(run.output, RunSfxpack({command, "-h"}).output);
+    EXPECT_EQ(run.output, RunSfxpack({"help", command}).output);
   }
-  Outcome run = Sfxpack({"--version"});
+  RunResult run = RunSfxpack({"--version"});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(0u, run.output.find("sfxpack ")) << run.output;
 
-  run = Sfxpack({"pakc"});
+  run = RunSfxpack({"pakc"});
   EXPECT_EQ(2, run.status);
-  EXPECT_TRUE(Has(run, "did you mean 'pack'")) << run.output;
-  run = Sfxpack(Pack(dir.Path("o.exe"), {"--key", kPrivateKey}));
+  EXPECT_TRUE(run.Has("did you mean 'pack'")) << run.output;
+  run = RunSfxpack(Pack(dir.Path("o.exe")).Add({"--key", kPrivateKey}));
   EXPECT_EQ(2, run.status);
-  EXPECT_TRUE(Has(run, "--key is given more than once")) << run.output;
-  run = Sfxpack({"list", "--jsno", "x"});
-  EXPECT_TRUE(Has(run, "did you mean --json")) << run.output;
+  EXPECT_TRUE(run.Has("--key is given more than once")) << run.output;
+  run = RunSfxpack({"list", "--jsno", "x"});
+  EXPECT_TRUE(run.Has("did you mean --json")) << run.output;
 
-  run = Sfxpack({"pack", "--stub=" + stub, "--key=" + kPrivateKey, "--main=" + main, "--cmdline=/a=b",
+  run = RunSfxpack({"pack", "--stub=" + stub, "--key=" + kPrivateKey, "--main=" + main, "--cmdline=/a=b",
                  "--output=" + dir.Path("eq.exe")});
   EXPECT_EQ(0, run.status) << run.output;
-  run = Sfxpack({"list", "--key", kPublicKey, dir.Path("eq.exe")});
-  EXPECT_TRUE(Has(run, "command template: /a=b")) << run.output;
+  run = RunSfxpack({"list", "--key", kPublicKey, dir.Path("eq.exe")});
+  EXPECT_TRUE(run.Has("command template: /a=b")) << run.output;
 
   const std::string dashed = dir.Write("-dashed.txt", std::string("x"));
   const std::filesystem::path cwd = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
-  run = Sfxpack({"sign", "--kind", "md5", "--", "-dashed.txt"});
+  run = RunSfxpack({"sign", "--kind", "md5", "--", "-dashed.txt"});
   std::filesystem::current_path(cwd);
   EXPECT_EQ(0, run.status) << run.output;
 
-  run = Sfxpack({"keygen", dir.Path("mykey.pem")});
+  run = RunSfxpack({"keygen", dir.Path("mykey.pem")});
   EXPECT_EQ(0, run.status) << run.output;
   EXPECT_TRUE(std::filesystem::exists(dir.Path("mykey.pem")));
   EXPECT_TRUE(std::filesystem::exists(dir.Path("mykey.pub.pem")));
@@ -536,20 +556,18 @@ TEST_F(SfxpackCli, CommandLineConventions) {
 TEST_F(SfxpackCli, EncryptedKeysAreReadWithAPassphraseFile) {
   const std::string pass = dir.Write("pass.txt", std::string("correct horse\n"));
   const std::string encrypted = dir.Path("enc.pem");
-  ASSERT_EQ(0, Shell("openssl pkcs8 -topk8 -v2 aes256 -in " + Quote(kPrivateKey) + " -out " +
-                           Quote(encrypted) + " -passout file:" + Quote(pass)));
+  ASSERT_EQ(0, test::RunShell("openssl pkcs8 -topk8 -v2 aes256 -in " + ShellQuote(kPrivateKey) +
+                               " -out " + ShellQuote(encrypted) + " -passout file:" +
+                               ShellQuote(pass)).status);
   const std::string plain = MakePackage("plain.exe");
-  std::vector<std::string> args = With(Pack(dir.Path("enc.exe"), {"--file", "readme.txt=" + text}),
-                                       "--key", encrypted);
-  Outcome run = Sfxpack(args);
+  PackArgs args = Pack(dir.Path("enc.exe")).File("readme.txt", text).Set("--key", encrypted);
+  RunResult run = RunSfxpack(args);
   EXPECT_EQ(2, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "give its passphrase with --key-pass-file")) << run.output;
-  args.insert(args.end(), {"--key-pass-file", dir.Write("wrong.txt", std::string("wrong\n"))});
-  run = Sfxpack(args);
+  EXPECT_TRUE(run.Has("give its passphrase with --key-pass-file")) << run.output;
+  run = RunSfxpack(args.Set("--key-pass-file", dir.Write("wrong.txt", std::string("wrong\n"))));
   EXPECT_EQ(2, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "wrong passphrase")) << run.output;
-  args.back() = pass;
-  run = Sfxpack(args);
+  EXPECT_TRUE(run.Has("wrong passphrase")) << run.output;
+  run = RunSfxpack(args.Set("--key-pass-file", pass));
   ASSERT_EQ(0, run.status) << run.output;
   EXPECT_EQ(sfx::TempDir::Read(plain), sfx::TempDir::Read(dir.Path("enc.exe")));
 }
@@ -557,60 +575,60 @@ TEST_F(SfxpackCli, EncryptedKeysAreReadWithAPassphraseFile) {
 // Long work shows a progress line on a terminal's stderr, never when asked to be quiet, and
 // never when stderr is not a terminal.
 TEST_F(SfxpackCli, ProgressOnlyOnATerminal) {
-  if (Shell("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) for a terminal";
-  const std::string input = dir.Write("input.bin", std::string(8 << 20, 'p'));
-  auto sign = [&](const std::string& flags, bool terminal) {
-    const std::string out = dir.Path("signed" + std::to_string(std::rand()));
-    std::string command = Quote(SFXPACK_EXE) + " sign --kind md5 " + flags + " " + Quote(input) +
-                          " -o " + Quote(out);
-    if (terminal) command = "script -qec " + Quote(command) + " /dev/null";
-    std::string output;
-    EXPECT_EQ(0, Shell(command, &output)) << output;
-    return output;
+  if (test::RunShell("command -v script >/dev/null").status != 0) {
+    GTEST_SKIP() << "no script(1) for a terminal";
+  }
+  // sfxpack with `args` on a terminal (script(1)) or not; what it wrote.
+  auto run = [](const std::vector<std::string>& args, bool terminal) {
+    std::string command = ShellQuote(SFXPACK_EXE);
+    for (const std::string& a : args) command += " " + ShellQuote(a);
+    if (terminal) command = "script -qec " + ShellQuote(command) + " /dev/null";
+    const RunResult result = test::RunShell(command);
+    EXPECT_EQ(0, result.status) << result.output;
+    return result.output;
   };
-  EXPECT_NE(std::string::npos, sign("", true).find("sign: 100% of 8.0 MiB"));
-  EXPECT_EQ(std::string::npos, sign("--quiet", true).find("% of"));
-  EXPECT_EQ(std::string::npos, sign("", false).find("% of"));
+  const std::string input = dir.Write("input.bin", std::string(8 << 20, 'p'));
+  auto sign = [&](std::vector<std::string> flags, bool terminal) {
+    flags.insert(flags.begin(), {"sign", "--kind", "md5", input, "-o", dir.Path("signed" + std::to_string(std::rand()))});
+    return run(flags, terminal);
+  };
+  EXPECT_NE(std::string::npos, sign({}, true).find("sign: 100% of 8.0 MiB"));
+  EXPECT_EQ(std::string::npos, sign({"--quiet"}, true).find("% of"));
+  EXPECT_EQ(std::string::npos, sign({}, false).find("% of"));
 
   // verify and list follow the check, which reads the whole package once.
   const std::string package = MakePackage("progress.exe");
-  auto check = [&](const std::string& command, const std::string& flags) {
-    std::string output;
-    EXPECT_EQ(0, Shell("script -qec " +
-                           Quote(Quote(SFXPACK_EXE) + " " + command + " --key " +
-                                 Quote(kPublicKey) + " " + flags + " " + Quote(package)) +
-                           " /dev/null",
-                       &output))
-        << output;
-    return output;
+  auto check = [&](const std::string& command, std::vector<std::string> flags) {
+    flags.insert(flags.begin(), {command, "--key", kPublicKey, package});
+    return run(flags, true);
   };
-  EXPECT_NE(std::string::npos, check("verify", "").find("check: 100% of"));
-  EXPECT_NE(std::string::npos, check("list", "").find("check: 100% of"));
-  EXPECT_EQ(std::string::npos, check("list", "-q").find("% of"));
-  EXPECT_EQ(std::string::npos, check("verify", "--json").find("% of"));
+  EXPECT_NE(std::string::npos, check("verify", {}).find("check: 100% of"));
+  EXPECT_NE(std::string::npos, check("list", {}).find("check: 100% of"));
+  EXPECT_EQ(std::string::npos, check("list", {"-q"}).find("% of"));
+  EXPECT_EQ(std::string::npos, check("verify", {"--json"}).find("% of"));
 }
 
 // The JSON outputs carry the documented fields.
 TEST_F(SfxpackCli, JsonOutputs) {
   const std::string package = MakePackage("p.exe");
-  Outcome run = Sfxpack({"verify", "--json", "--key", kPublicKey, package});
+  RunResult run = RunSfxpack({"verify", "--json", "--key", kPublicKey, package});
   EXPECT_EQ(0, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "{\"file\":\"" + package + "\",\"trailer\":\"binary\",\"signed_length\":"))
+  EXPECT_TRUE(run.Has("{\"file\":\"" + package + "\",\"trailer\":\"binary\",\"signed_length\":"))
       << run.output;
-  EXPECT_TRUE(Has(run, "\"verdict\":\"valid\",\"reason\":null,\"package\":true,"
+  EXPECT_TRUE(run.Has("\"verdict\":\"valid\",\"reason\":null,\"package\":true,"
                        "\"archive_error\":null,\"salted\":true}"))
       << run.output;
-  run = Sfxpack({"list", "--json", "--key", kPublicKey, package});
+  run = RunSfxpack({"list", "--json", "--key", kPublicKey, package});
   EXPECT_EQ(0, run.status) << run.output;
-  EXPECT_TRUE(Has(run, "\"signature\":\"good\"")) << run.output;
-  EXPECT_TRUE(Has(run, "\"mode\":\"extract\",\"command_template\":\"/q\",\"main_program\":{"))
+  EXPECT_TRUE(run.Has("\"signature\":\"good\"")) << run.output;
+  EXPECT_TRUE(run.Has("\"mode\":\"extract\",\"command_template\":\"/q\",\"main_program\":{"))
       << run.output;
-  EXPECT_TRUE(Has(run, "\"inflated_size\":30000},\"files\":[{\"name\":\"readme.txt\",")) << run.output;
-  EXPECT_TRUE(Has(run, "\"kind\":\"package\"}]}")) << run.output;
+  EXPECT_TRUE(run.Has("\"inflated_size\":30000},\"files\":[{\"name\":\"readme.txt\",")) << run.output;
+  EXPECT_TRUE(run.Has("\"kind\":\"package\"}]}")) << run.output;
   const std::string bare = dir.Write("bare.bin", std::string("x"));
-  run = Sfxpack({"verify", "--json", "--key", kPublicKey, bare});
+  run = RunSfxpack({"verify", "--json", "--key", kPublicKey, bare});
   EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(Has(run, "\"trailer\":null,\"signed_length\":null,\"verdict\":\"no-signature\""))
+  EXPECT_TRUE(run.Has("\"trailer\":null,\"signed_length\":null,\"verdict\":\"no-signature\""))
       << run.output;
 }
 

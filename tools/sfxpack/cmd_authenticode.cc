@@ -7,10 +7,12 @@
 
 #include "tools/sfxpack/authenticode.h"
 #include "tools/sfxpack/authenticode_osslsigncode.h"
-#include "tools/sfxpack/cli.h"
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/dsa_key.h"
-#include "tools/sfxpack/file_util.h"
+#include "tools/sfxpack/files.h"
+#include "tools/sfxpack/keys.h"
+#include "tools/sfxpack/messages.h"
+#include "tools/sfxpack/options.h"
 
 namespace sfxpack {
 
@@ -83,11 +85,6 @@ std::vector<OptionDecl> AuthenticodeOptions() {
   return decls;
 }
 
-int Refuse(const std::string& why) {
-  std::fprintf(stderr, "sfxpack: authenticode: %s\n", why.c_str());
-  return 2;
-}
-
 bool Has(const std::vector<std::string>& options, const char* name) {
   for (size_t i = 0; i < options.size(); i += 2) {
     if (options[i] == name) return true;
@@ -95,91 +92,109 @@ bool Has(const std::vector<std::string>& options, const char* name) {
   return false;
 }
 
-}  // namespace
-
-int RunAuthenticode(int argc, char** argv) {
-  Options options;
-  std::string error;
-  if (!options.Parse(argc, argv, AuthenticodeOptions(), &error)) return UsageError("authenticode", error);
-  if (options.help()) {
-    std::fputs(kAuthenticodeHelp, stdout);
-    return 0;
-  }
+// What authenticode was asked to do.
+struct AuthenticodeRequest {
   OsslsigncodeOptions tool;
-  std::vector<std::string> valued;  // name, value pairs, to check what was given
-  std::string signerKeyPath, input, output;
+  std::vector<std::string> valued;  // name, value pairs of osslsigncode's options, as given
+  std::string input, output;
+};
+
+// One option of the command line that passes through to osslsigncode (`theirs` its spelling).
+Status PassOn(const std::string& arg, const char* theirs, const std::string& value,
+              AuthenticodeRequest* request) {
+  bool flag = false;
+  for (const PassThrough& f : kFlagOptions) flag = flag || std::string(theirs) == f.theirs;
+  if (flag) {
+    request->tool.signOptions.push_back(theirs);
+    return Status::Ok();
+  }
+  // Both spellings of one option count as one.
+  if (Has(request->valued, theirs) && std::string(theirs) != "-t" && std::string(theirs) != "-ts") {
+    return UsageError("authenticode", arg + " is given more than once");
+  }
+  // osslsigncode runs more than once, and standard input can be read only once.
+  if (std::string(theirs) == "-readpass" && value == "-") {
+    return UsageError("authenticode", "--readpass needs a file: the password is read on every signing run");
+  }
+  request->tool.signOptions.insert(request->tool.signOptions.end(), {theirs, value});
+  request->valued.insert(request->valued.end(), {theirs, value});
+  return Status::Ok();
+}
+
+Status ParseAuthenticodeRequest(const Options& options, AuthenticodeRequest* request) {
   for (const auto& option : options.ordered()) {
     const std::string& arg = option.first;
-    if (arg == "--signer-key") {
-      signerKeyPath = option.second;
-    } else if (arg == "-o" || arg == "--output") {
-      if (!output.empty()) return UsageError("authenticode", "-o and --output both given");
-      output = option.second;
+    Status status;
+    if (arg == "-o" || arg == "--output") {
+      if (!request->output.empty()) return UsageError("authenticode", "-o and --output both given");
+      request->output = option.second;
     } else if (arg == "--osslsigncode") {
-      tool.program = option.second;
-    } else if (arg == "--force") {
+      request->tool.program = option.second;
     } else if (const char* theirs = Theirs(arg)) {
-      bool flag = false;
-      for (const PassThrough& f : kFlagOptions) flag = flag || std::string(theirs) == f.theirs;
-      if (flag) {
-        tool.signOptions.push_back(theirs);
-        continue;
-      }
-      // Both spellings of one option count as one.
-      if (Has(valued, theirs) && std::string(theirs) != "-t" && std::string(theirs) != "-ts") {
-        return UsageError("authenticode", arg + " is given more than once");
-      }
-      // osslsigncode runs more than once, and standard input can be read only once.
-      if (std::string(theirs) == "-readpass" && option.second == "-")
-        return UsageError("authenticode", "--readpass needs a file: the password is read on every signing run");
-      tool.signOptions.insert(tool.signOptions.end(), {theirs, option.second});
-      valued.insert(valued.end(), {theirs, option.second});
+      status = PassOn(arg, theirs, option.second, request);
     }
+    if (!status.ok()) return status;
   }
   if (options.positional().size() > 1) return UsageError("authenticode", "more than one package");
   if (options.positional().empty()) return UsageError("authenticode", "a package is needed");
-  input = options.positional().front();
-  if (output.empty()) return UsageError("authenticode", "-o OUT is required");
-  if (signerKeyPath.empty()) {
-    return UsageError("authenticode", 
+  request->input = options.positional().front();
+  if (request->output.empty()) return UsageError("authenticode", "-o OUT is required");
+  if (!options.Has("--signer-key")) {
+    return UsageError("authenticode",
         "--signer-key DSAKEY is required: the package's closing DSA signature is made again over "
         "the header the Authenticode signature changes");
   }
-  const bool certAndKey = Has(valued, "-certs") && Has(valued, "-key");
-  if (certAndKey == Has(valued, "-pkcs12")) {
+  const bool certAndKey = Has(request->valued, "-certs") && Has(request->valued, "-key");
+  if (certAndKey == Has(request->valued, "-pkcs12")) {
     return UsageError("authenticode", "give the Authenticode certificate and key as --cert CERT --key KEY, "
                       "or as --pkcs12 P12 (not both)");
   }
+  return Status::Ok();
+}
 
+// Reads the package, has it signed in a private folder and writes the result whole.
+Status SignPackage(const Options& options, const AuthenticodeRequest& request,
+                   AuthenticodeReport* report) {
   InputFile keyFile, packageFile;
-  if (!keyFile.Open("--signer-key", signerKeyPath, 1 << 20, &error)) return Refuse(error);
   DsaPrivateKey key;
-  if (!LoadDsaPrivateKey(signerKeyPath, &key, &error)) return Refuse(error);
-  if (!packageFile.Open("PACKAGE", input, 0xFFFFFFFFull, &error)) return Refuse(error);
-  if (!CheckOutput("-o", output, {&keyFile, &packageFile}, options.Has("--force"), &error)) {
-    return Refuse(error);
+  Status status = LoadSigningKey(options, "--signer-key", &keyFile, &key);
+  if (status.ok()) status = packageFile.Open("PACKAGE", request.input, 0xFFFFFFFFull);
+  if (status.ok()) {
+    status = CheckOutput("-o", request.output, {&keyFile, &packageFile}, options.Has("--force"));
   }
   std::vector<uint8_t> package(static_cast<size_t>(packageFile.size()));
-  if (!packageFile.ReadAt(0, package.data(), package.size(), &error)) return Refuse(error);
+  if (status.ok()) status = packageFile.ReadAt(0, package.data(), package.size());
   PrivateTempDir work;
-  if (!work.Create(&error)) return Refuse(error);
-
+  if (status.ok()) status = work.Create();
+  if (!status.ok()) return status;
   std::vector<uint8_t> result;
-  AuthenticodeReport report;
-  if (!AuthenticodeSignPackage(package, key, work.path(), MakeOsslsigncodeSigner(tool, work.path()),
-                               &result, &report, &error)) {
-    return Refuse(input + ": " + error);
-  }
+  status = AuthenticodeSignPackage(package, key, work.path(),
+                                   MakeOsslsigncodeSigner(request.tool, work.path()), &result, report);
+  if (!status.ok()) return status.Within(request.input + ": ");
   InstallCleanupHandlers();
   OutputFile out;
-  if (!out.Create(output, 0644, &error) || !out.Write(result.data(), result.size(), &error) ||
-      !out.Commit(options.Has("--force"), &error)) {
-    return Refuse(error);
-  }
-  std::printf("%s: closing signature at %u, certificate table of %u bytes at %u (%d signing runs)\n",
-              output.c_str(), report.signedLength, report.tableSize, report.tableOffset,
-              report.signerRuns);
-  return 0;
+  status = out.Create(request.output, 0644);
+  if (status.ok()) status = out.Write(result.data(), result.size());
+  return status.ok() ? out.Commit(options.Has("--force")) : status;
 }
+
+int RunAuthenticode(const Options& options) {
+  AuthenticodeRequest request;
+  Status status = ParseAuthenticodeRequest(options, &request);
+  if (!status.ok()) return Report(status);
+  AuthenticodeReport report;
+  status = SignPackage(options, request, &report);
+  if (!status.ok()) return Report(status.Within("authenticode: "));
+  std::printf("%s: closing signature at %u, certificate table of %u bytes at %u (%d signing runs)\n",
+              request.output.c_str(), report.signedLength, report.tableSize, report.tableOffset,
+              report.signerRuns);
+  return kExitGood;
+}
+
+}  // namespace
+
+const Command kAuthenticodeCommand = {
+    "add an Authenticode signature to a package",
+    {"authenticode", AuthenticodeOptions(), kAuthenticodeHelp}, RunAuthenticode};
 
 }  // namespace sfxpack

@@ -1,6 +1,7 @@
 // sfxpack list: the signature verdict, whether the package is salted, and its catalog, read
 // through the same archive reader as the stub. The package is read in pieces where needed,
 // never whole.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -9,10 +10,10 @@
 
 #include "sfxstub/archive/package_file.h"
 #include "sfxstub/archive/sfx_archive.h"
-#include "sfxstub/signing/signature_verify.h"
-#include "tools/sfxpack/cli.h"
+#include "tools/sfxpack/checked_package.h"
 #include "tools/sfxpack/commands.h"
-#include "tools/sfxpack/dsa_key.h"
+#include "tools/sfxpack/messages.h"
+#include "tools/sfxpack/options.h"
 #include "tools/sfxpack/package_inflate.h"
 #include "tools/sfxpack/package_salt.h"
 #include "tools/sfxpack/package_writer.h"
@@ -33,13 +34,6 @@ const char kListHelp[] =
 
 namespace {
 
-const std::vector<OptionDecl> kListOptions = {
-    {"--key", OptionDecl::kValue},
-    {"--json", OptionDecl::kFlag},
-    {"-q", OptionDecl::kFlag},
-    {"--quiet", OptionDecl::kFlag},
-};
-
 std::string IsoTime(uint32_t seconds) {
   std::time_t t = static_cast<std::time_t>(seconds);
   std::tm parts;
@@ -53,127 +47,141 @@ std::string IsoTime(uint32_t seconds) {
 // What kind of object is stored at [offset, offset+size) (the reader has checked the range).
 const char* ObjectKind(const InputFile& file, uint32_t offset, uint32_t size) {
   uint8_t magic[sfx::kPackageMagicSize];
-  std::string ignored;
-  if (size >= sizeof magic && file.ReadAt(offset, magic, sizeof magic, &ignored)) {
+  if (size >= sizeof magic && file.ReadAt(offset, magic, sizeof magic).ok()) {
     if (!std::memcmp(magic, sfx::CompressedPackageMagic(), sizeof magic)) return "package";
     if (!std::memcmp(magic, sfx::DeltaPackageMagic(), sizeof magic)) return "delta";
   }
   return "raw";
 }
 
-}  // namespace
-
-int RunList(int argc, char** argv) {
-  Options options;
-  std::string error;
-  if (!options.Parse(argc, argv, kListOptions, &error)) return UsageError("list", error);
-  if (options.help()) {
-    std::fputs(kListHelp, stdout);
-    return kExitGood;
+// The verdict on a package the stub refuses: a bad signature, or a good one over an archive the
+// reader refuses.
+int ReportRefused(CheckedPackage* package, bool json) {
+  const std::string& path = package->path();
+  const bool signatureGood = package->SignatureGood();
+  const std::string refusal = package->Refusal();
+  const std::string why = signatureGood
+                              ? "the signature is good, but the stub refuses the archive: " + refusal
+                              : "BAD (no signature, or one that does not match: not a package, "
+                                "truncated, signed with another key, or changed after signing)";
+  if (json) {
+    std::printf("{\"file\":%s,\"signature\":%s,\"error\":{\"code\":%d,\"text\":%s}}\n",
+                JsonString(path).c_str(), signatureGood ? "\"good\"" : "\"bad\"",
+                static_cast<int>(package->result()), JsonString(refusal).c_str());
+  } else {
+    std::printf("signature: %s\n", signatureGood ? "good" : why.c_str());
   }
-  if (options.positional().empty()) return UsageError("list", "no package given");
-  if (options.positional().size() > 1) return UsageError("list", "more than one package");
-  const bool json = options.Has("--json");
-  const std::string path = options.positional().front();
+  return Report(Status::Bad(path + " is not a valid package: " + (signatureGood ? why : refusal)));
+}
 
-  sfx::DsaPublicKey key;
-  if (!LoadCheckingKey(options, &key, &error)) return Fail(kExitError, error);
-  InputFile file;
-  if (!file.Open("PACKAGE", path, 0xFFFFFFFFull, &error)) return Fail(kExitError, error);
-
-  // The check reads the whole package once: on a terminal a progress line follows it.
-  Progress progress("check", file.size(), json || options.Has("-q") || options.Has("--quiet"));
-  ProgressFileSystem watched(&progress);
-  sfx::SfxArchive archive(key, nullptr, &watched);
-  int32_t result = archive.Open(path);
-  // The reader opened the file again; it must be the one opened above.
-  if (result == 0 && file.size() < archive.SignedLength()) result = sfx::kErrorFileInvalid;
-  if (result != 0) {
-    const bool signatureGood = sfx::VerifySignedFile(path.c_str(), key);
-    const std::string why = signatureGood
-                                ? "the signature is good, but the stub refuses the archive: " +
-                                      DescribeArchiveError(result, archive.LastStatus())
-                                : "BAD (no signature, or one that does not match: not a package, "
-                                  "truncated, signed with another key, or changed after signing)";
-    if (json) {
-      std::printf("{\"file\":%s,\"signature\":%s,\"error\":{\"code\":%d,\"text\":%s}}\n",
-                  JsonString(path).c_str(), signatureGood ? "\"good\"" : "\"bad\"",
-                  static_cast<int>(result), JsonString(DescribeArchiveError(result, archive.LastStatus())).c_str());
-    } else {
-      std::printf("signature: %s\n", signatureGood ? "good" : why.c_str());
-    }
-    return Fail(kExitBad, path + " is not a valid package: " +
-                              (signatureGood ? why : DescribeArchiveError(result, archive.LastStatus())));
-  }
-
-  uint32_t saltAt = 0;
-  const bool salted = PackageHasSalt(path, archive, &saltAt);
+// Which stub the package starts with. The PE header may stand further in than the first
+// kilobyte; then the kind is read there.
+Status ReadStubKind(const InputFile& file, StubKind* kind) {
   uint8_t head[0x400] = {};
   const size_t headSize = static_cast<size_t>(std::min<uint64_t>(sizeof head, file.size()));
-  if (!file.ReadAt(0, head, headSize, &error)) return Fail(kExitError, error);
-  // The PE header may stand further in than the first kilobyte; then the kind is read there.
-  StubKind stubKind = GetStubKind(head, headSize);
-  if (stubKind == StubKind::Unknown && headSize >= 0x40) {
-    const uint32_t at = static_cast<uint32_t>(head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 |
-                                              static_cast<uint32_t>(head[0x3F]) << 24);
-    uint8_t pe[26];
-    std::vector<uint8_t> probe(head, head + headSize);
-    if (at + sizeof pe <= file.size() && file.ReadAt(at, pe, sizeof pe, &error)) {
-      probe.resize(std::max<size_t>(probe.size(), at + sizeof pe));
-      std::memcpy(probe.data() + at, pe, sizeof pe);
-      stubKind = GetStubKind(probe.data(), probe.size());
-    }
+  const Status status = file.ReadAt(0, head, headSize);
+  if (!status.ok()) return status;
+  *kind = GetStubKind(head, headSize);
+  if (*kind != StubKind::Unknown || headSize < 0x40) return status;
+  const uint32_t at = static_cast<uint32_t>(head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 |
+                                            static_cast<uint32_t>(head[0x3F]) << 24);
+  uint8_t pe[26];
+  std::vector<uint8_t> probe(head, head + headSize);
+  if (at + sizeof pe <= file.size() && file.ReadAt(at, pe, sizeof pe).ok()) {
+    probe.resize(std::max<size_t>(probe.size(), at + sizeof pe));
+    std::memcpy(probe.data() + at, pe, sizeof pe);
+    *kind = GetStubKind(probe.data(), probe.size());
   }
-  uint64_t inflated = 0;
-  std::string mainError;
-  const bool mainGood = InflateObject(
-      file, archive.mainOffset, archive.mainSize, [](const uint8_t*, size_t) { return true; },
-      &inflated, &mainError);
+  return status;
+}
 
-  if (json) {
-    std::printf("{\"file\":%s,\"signature\":\"good\",\"stub\":%s,\"salt\":%s,\"mode\":%s,"
-                "\"command_template\":%s,\"main_program\":{\"offset\":%u,\"size\":%u,"
-                "\"inflated_size\":%s},\"files\":[",
-                JsonString(path).c_str(), JsonString(DescribeStubKind(stubKind)).c_str(),
-                salted ? ("{\"offset\":" + std::to_string(saltAt + kSaltMagicSize) +
+// What list shows of a good package.
+struct Listing {
+  const CheckedPackage* package;
+  StubKind stubKind;
+  bool salted;
+  uint32_t saltAt;
+  bool mainGood;
+  uint64_t inflated;
+  std::string mainError;
+};
+
+void PrintJson(const Listing& l) {
+  const sfx::SfxArchive& archive = l.package->archive();
+  std::printf("{\"file\":%s,\"signature\":\"good\",\"stub\":%s,\"salt\":%s,\"mode\":%s,"
+              "\"command_template\":%s,\"main_program\":{\"offset\":%u,\"size\":%u,"
+              "\"inflated_size\":%s},\"files\":[",
+              JsonString(l.package->path()).c_str(), JsonString(DescribeStubKind(l.stubKind)).c_str(),
+              l.salted ? ("{\"offset\":" + std::to_string(l.saltAt + kSaltMagicSize) +
                           ",\"size\":" + std::to_string(kSaltSize) + "}").c_str()
                        : "null",
-                JsonString(archive.Mode()).c_str(), JsonString(archive.commandTemplate).c_str(),
-                archive.mainOffset, archive.mainSize,
-                mainGood ? std::to_string(inflated).c_str() : "null");
-    bool first = true;
-    for (const sfx::FileRecord& record : archive.files) {
-      std::printf("%s{\"name\":%s,\"offset\":%u,\"size\":%u,\"time\":%u,\"time_utc\":%s,\"kind\":%s}",
-                  first ? "" : ",", JsonString(record.name).c_str(), record.offset, record.size,
-                  record.time, JsonString(IsoTime(record.time)).c_str(),
-                  JsonString(ObjectKind(file, record.offset, record.size)).c_str());
-      first = false;
-    }
-    std::printf("]}\n");
-  } else {
-    std::printf("signature: good\n");
-    std::printf("stub: %s\n", DescribeStubKind(stubKind));
-    if (salted) {
-      std::printf("salt: yes, %zu bytes at offset %u\n", kSaltSize,
-                  saltAt + static_cast<uint32_t>(kSaltMagicSize));
-    } else {
-      std::printf("salt: no (the signature does not hold against prepared MD5 collisions)\n");
-    }
-    std::printf("mode: %s\n", EscapeName(archive.Mode()).c_str());
-    std::printf("command template: %s\n", EscapeName(archive.commandTemplate).c_str());
-    std::printf("main program: offset %u, size %u, ", archive.mainOffset, archive.mainSize);
-    if (!mainGood) {
-      std::printf("not a valid package file (%s)\n", mainError.c_str());
-    } else {
-      std::printf("inflated %llu bytes\n", static_cast<unsigned long long>(inflated));
-    }
-    std::printf("files: %zu\n", archive.files.size());
-    for (const sfx::FileRecord& record : archive.files) {
-      std::printf("  %-24s %10u  %s  %s\n", EscapeName(record.name).c_str(), record.size,
-                  IsoTime(record.time).c_str(), ObjectKind(file, record.offset, record.size));
-    }
+              JsonString(archive.Mode()).c_str(), JsonString(archive.commandTemplate).c_str(),
+              archive.mainOffset, archive.mainSize,
+              l.mainGood ? std::to_string(l.inflated).c_str() : "null");
+  bool first = true;
+  for (const sfx::FileRecord& record : archive.files) {
+    std::printf("%s{\"name\":%s,\"offset\":%u,\"size\":%u,\"time\":%u,\"time_utc\":%s,\"kind\":%s}",
+                first ? "" : ",", JsonString(record.name).c_str(), record.offset, record.size,
+                record.time, JsonString(IsoTime(record.time)).c_str(),
+                JsonString(ObjectKind(l.package->file(), record.offset, record.size)).c_str());
+    first = false;
   }
-  return mainGood ? kExitGood : kExitBad;
+  std::printf("]}\n");
 }
+
+void PrintText(const Listing& l) {
+  const sfx::SfxArchive& archive = l.package->archive();
+  std::printf("signature: good\n");
+  std::printf("stub: %s\n", DescribeStubKind(l.stubKind));
+  if (l.salted) {
+    std::printf("salt: yes, %zu bytes at offset %u\n", kSaltSize,
+                l.saltAt + static_cast<uint32_t>(kSaltMagicSize));
+  } else {
+    std::printf("salt: no (the signature does not hold against prepared MD5 collisions)\n");
+  }
+  std::printf("mode: %s\n", EscapeName(archive.Mode()).c_str());
+  std::printf("command template: %s\n", EscapeName(archive.commandTemplate).c_str());
+  std::printf("main program: offset %u, size %u, ", archive.mainOffset, archive.mainSize);
+  if (!l.mainGood) {
+    std::printf("not a valid package file (%s)\n", l.mainError.c_str());
+  } else {
+    std::printf("inflated %llu bytes\n", static_cast<unsigned long long>(l.inflated));
+  }
+  std::printf("files: %zu\n", archive.files.size());
+  for (const sfx::FileRecord& record : archive.files) {
+    std::printf("  %-24s %10u  %s  %s\n", EscapeName(record.name).c_str(), record.size,
+                IsoTime(record.time).c_str(), ObjectKind(l.package->file(), record.offset, record.size));
+  }
+}
+
+int RunList(const Options& options) {
+  const bool json = options.Has("--json");
+  CheckedPackage package;
+  Status status = OpenCheckedPackage(options, "list", json || options.quiet(), &package);
+  if (!status.ok()) return Report(status);
+  if (package.result() != 0) return ReportRefused(&package, json);
+
+  Listing listing{&package, StubKind::Unknown, false, 0, false, 0, ""};
+  status = ReadStubKind(package.file(), &listing.stubKind);
+  if (!status.ok()) return Report(status);
+  listing.salted = PackageHasSalt(package.path(), package.archive(), &listing.saltAt);
+  const Status main = InflateObject(
+      package.file(), package.archive().mainOffset, package.archive().mainSize,
+      [](const uint8_t*, size_t) { return Status::Ok(); }, &listing.inflated);
+  listing.mainGood = main.ok();
+  listing.mainError = main.reason();
+  if (json) {
+    PrintJson(listing);
+  } else {
+    PrintText(listing);
+  }
+  return listing.mainGood ? kExitGood : kExitBad;
+}
+
+}  // namespace
+
+const Command kListCommand = {
+    "check a package and list what it holds",
+    {"list", CheckingOptions(), kListHelp}, RunList};
 
 }  // namespace sfxpack

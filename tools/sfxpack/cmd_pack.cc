@@ -10,14 +10,19 @@
 #include <vector>
 
 #include "sfxstub/archive/sfx_archive.h"
+#include "sfxstub/io/win32_error.h"
 #include "sfxstub/signing/signature_trailer.h"
-#include "tools/sfxpack/cli.h"
 #include "tools/sfxpack/code_page.h"
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/dsa_key.h"
+#include "tools/sfxpack/files.h"
+#include "tools/sfxpack/keys.h"
+#include "tools/sfxpack/messages.h"
+#include "tools/sfxpack/options.h"
 #include "tools/sfxpack/pack_checks.h"
 #include "tools/sfxpack/package_stream.h"
 #include "tools/sfxpack/package_writer.h"
+#include "tools/sfxpack/progress.h"
 
 namespace sfxpack {
 
@@ -61,8 +66,8 @@ const std::vector<OptionDecl> kPackOptions = {
     {"--force", OptionDecl::kFlag},       {"--allow-duplicates", OptionDecl::kFlag},
     {"--allow-reserved-names", OptionDecl::kFlag}, {"--allow-other-key", OptionDecl::kFlag},
     {"--no-salt", OptionDecl::kFlag},     {"-q", OptionDecl::kFlag},
-    {"--quiet", OptionDecl::kFlag},       {"--key-pass-file", OptionDecl::kValue},       {"--skip-stub-checks", OptionDecl::kFlag},
-    {"--codepage", OptionDecl::kValue},
+    {"--quiet", OptionDecl::kFlag},       {"--key-pass-file", OptionDecl::kValue},
+    {"--skip-stub-checks", OptionDecl::kFlag}, {"--codepage", OptionDecl::kValue},
 };
 
 struct FileArg {
@@ -72,192 +77,234 @@ struct FileArg {
   std::string stored;  // the name as the catalog holds it (in --codepage's code page)
 };
 
-}  // namespace
+// What pack was asked to do.
+struct PackRequest {
+  std::string output;
+  std::string commandTemplate;
+  std::vector<FileArg> files;
+  bool force = false;
+  bool quiet = false;
+  bool salted = true;
+  // Only the end-to-end tests of the stub's own refusals need packages it refuses.
+  bool checked = true;
+  // --codepage's, when given: the names and the template are stored in it.
+  CodePage codePage;
+};
 
-int RunPack(int argc, char** argv) {
-  Options options;
-  std::string error;
-  if (!options.Parse(argc, argv, kPackOptions, &error)) return UsageError("pack", error);
-  if (options.help()) {
-    std::fputs(kPackHelp, stdout);
-    return kExitGood;
-  }
+// The inputs, opened: the key, the stub, the main program and the listed files.
+struct PackInputs {
+  InputFile keyFile, stub, mainProgram;
+  std::vector<std::unique_ptr<InputFile>> files;
+  DsaPrivateKey key;
+  PackPlan plan;
+};
+
+// Step 1: the command line.
+Status ParsePackRequest(const Options& options, PackRequest* request) {
   if (!options.positional().empty()) {
     return UsageError("pack", "unexpected argument '" + options.positional().front() + "'");
   }
   if (options.Has("-o") && options.Has("--output")) return UsageError("pack", "-o and --output both given");
-  const std::string output = options.Get("-o", options.Get("--output"));
+  request->output = options.Get("-o", options.Get("--output"));
   for (const char* required : {"--stub", "--key", "--main", "--cmdline"}) {
     if (!options.Has(required)) return UsageError("pack", std::string(required) + " is required");
   }
-  if (output.empty()) return UsageError("pack", "-o is required");
-  const bool force = options.Has("--force");
-  const bool quiet = options.Has("-q") || options.Has("--quiet");
-  const bool salted = !options.Has("--no-salt");
-  std::string commandTemplate = options.Get("--cmdline");
-  // Only the end-to-end tests of the stub's own refusals need packages it refuses.
-  const bool checked = !options.Has("--skip-stub-checks");
-  if (!checked) Warn("--skip-stub-checks: the package may be one the stub refuses");
-
-  std::vector<FileArg> fileArgs;
+  if (request->output.empty()) return UsageError("pack", "-o is required");
+  request->force = options.Has("--force");
+  request->quiet = options.quiet();
+  request->salted = !options.Has("--no-salt");
+  request->commandTemplate = options.Get("--cmdline");
+  request->checked = !options.Has("--skip-stub-checks");
+  if (options.Has("--codepage")) {
+    const Status status = request->codePage.Open(options.Get("--codepage"));
+    if (!status.ok()) return UsageError("pack", status.reason());
+  }
   for (const auto& option : options.ordered()) {
     if (option.first != "--file" && option.first != "--raw") continue;
     const size_t eq = option.second.find('=');
     if (eq == std::string::npos || eq + 1 == option.second.size()) {
       return UsageError("pack", option.first + " wants NAME=PATH, got '" + EscapeName(option.second) + "'");
     }
-    fileArgs.push_back({option.second.substr(0, eq), option.second.substr(eq + 1),
-                        option.first == "--raw" ? PackageInput::Kind::kRaw
-                                                : PackageInput::Kind::kPackage,
-                        std::string()});
+    request->files.push_back({option.second.substr(0, eq), option.second.substr(eq + 1),
+                              option.first == "--raw" ? PackageInput::Kind::kRaw
+                                                      : PackageInput::Kind::kPackage,
+                              std::string()});
   }
+  return Status::Ok();
+}
 
-  // Every check that needs no input's content comes first.
-  if (checked && commandTemplate.size() > kMaxCommandTemplate) {
-    return Fail(kExitError, "--cmdline is " + std::to_string(commandTemplate.size()) +
-                                " characters long; the stub accepts at most " +
-                                std::to_string(kMaxCommandTemplate));
+// Step 2: every check that needs no input's content: the template and the names.
+Status CheckPackRequest(const Options& options, const PackRequest& request) {
+  if (!request.checked) Warn("--skip-stub-checks: the package may be one the stub refuses");
+  if (request.checked && request.commandTemplate.size() > kMaxCommandTemplate) {
+    return Status::Error("--cmdline is " + std::to_string(request.commandTemplate.size()) +
+                         " characters long; the stub accepts at most " +
+                         std::to_string(kMaxCommandTemplate));
   }
-  CodePage codePage;
-  if (options.Has("--codepage") && !codePage.Open(options.Get("--codepage"), &error)) {
-    return UsageError("pack", error);
+  const CodePage* storedIn = request.codePage.opened() ? &request.codePage : nullptr;
+  if (HasNonAscii(request.commandTemplate)) {
+    Warn("--cmdline holds bytes outside ASCII: " + NonAsciiNote(storedIn));
   }
-  const CodePage* storedIn = options.Has("--codepage") ? &codePage : nullptr;
-  if (HasNonAscii(commandTemplate)) Warn("--cmdline holds bytes outside ASCII: " + NonAsciiNote(storedIn));
   std::set<std::string> seen;
-  for (const FileArg& arg : fileArgs) {
-    const std::string why = checked ? CheckListedName(arg.name) : CheckFileName(arg.name);
-    if (!why.empty()) return Fail(kExitError, why);
+  for (const FileArg& arg : request.files) {
+    const Status status = request.checked ? CheckListedName(arg.name) : CheckFileName(arg.name);
+    if (!status.ok()) return status;
     if (IsReservedName(arg.name) && !options.Has("--allow-reserved-names")) {
-      return Fail(kExitError, "file name '" + arg.name +
-                                  "' is a name the stub writes itself; the listed file would "
-                                  "replace it or be replaced (--allow-reserved-names permits it)");
+      return Status::Error("file name '" + arg.name +
+                           "' is a name the stub writes itself; the listed file would replace it "
+                           "or be replaced (--allow-reserved-names permits it)");
     }
     if (!seen.insert(FoldCase(arg.name)).second && !options.Has("--allow-duplicates")) {
-      return Fail(kExitError, "duplicate file name '" + EscapeName(arg.name) +
-                                  "' (names equal but for case are one file on Windows; "
-                                  "--allow-duplicates permits it, the last one wins)");
+      return Status::Error("duplicate file name '" + EscapeName(arg.name) +
+                           "' (names equal but for case are one file on Windows; "
+                           "--allow-duplicates permits it, the last one wins)");
     }
     if (HasNonAscii(arg.name)) {
-      Warn("file name '" + EscapeName(arg.name) + "' holds bytes outside ASCII: " + NonAsciiNote(storedIn));
+      Warn("file name '" + EscapeName(arg.name) + "' holds bytes outside ASCII: " +
+           NonAsciiNote(storedIn));
     }
   }
-  // Every check above ran on the text as given; the catalog holds it in the code page.
-  if (!StoreInCodePage(storedIn, "--cmdline", &commandTemplate, &error)) return Fail(kExitError, error);
-  for (FileArg& arg : fileArgs) {
+  return Status::Ok();
+}
+
+// Step 3: the text as the catalog holds it: in --codepage's code page, or as given. The checks
+// above ran on the text as given.
+Status StorePackText(PackRequest* request) {
+  const CodePage* storedIn = request->codePage.opened() ? &request->codePage : nullptr;
+  Status status = StoreInCodePage(storedIn, "--cmdline", &request->commandTemplate);
+  for (FileArg& arg : request->files) {
     arg.stored = arg.name;
-    if (!StoreInCodePage(storedIn, "file name '" + EscapeName(arg.name) + "'", &arg.stored, &error)) {
-      return Fail(kExitError, error);
+    if (status.ok()) {
+      status = StoreInCodePage(storedIn, "file name '" + EscapeName(arg.name) + "'", &arg.stored);
     }
   }
+  return status;
+}
 
-  InputFile keyFile, stub, mainProgram;
-  if (!keyFile.Open("--key", options.Get("--key"), 1 << 20, &error)) return Fail(kExitError, error);
-  DsaPrivateKey key;
-  std::string passText;
-  const std::string* passphrase = nullptr;
-  if (options.Has("--key-pass-file")) {
-    if (!ReadPassphrase(options.Get("--key-pass-file"), &passText, &error)) return Fail(kExitError, error);
-    passphrase = &passText;
+// Step 4: the inputs opened, and the plan of the package made of them.
+Status OpenPackInputs(const Options& options, const PackRequest& request, PackInputs* in) {
+  Status status = LoadSigningKey(options, "--key", &in->keyFile, &in->key);
+  if (status.ok()) status = in->stub.Open("--stub", options.Get("--stub"), kMaxPackageSize);
+  if (!status.ok()) return status;
+  status = in->mainProgram.Open("--main", options.Get("--main"), sfx::kMaxMainProgramSize);
+  if (!status.ok()) {
+    return status.With(" (the stub holds the main program in memory and refuses one over 256 MiB with " +
+                       DescribeArchiveError(sfx::kErrorNotEnoughMemory) + ")");
   }
-  if (!LoadDsaPrivateKey(options.Get("--key"), &key, &error, passphrase)) return Fail(kExitError, error);
-  if (!stub.Open("--stub", options.Get("--stub"), kMaxPackageSize, &error)) return Fail(kExitError, error);
-  if (!mainProgram.Open("--main", options.Get("--main"), sfx::kMaxMainProgramSize, &error)) {
-    return Fail(kExitError, error + " (the stub holds the main program in memory and refuses one over "
-                            "256 MiB with " + DescribeArchiveError(sfx::kErrorNotEnoughMemory) + ")");
-  }
-  std::vector<std::unique_ptr<InputFile>> files;
-  PackPlan plan;
-  plan.stub = &stub;
-  plan.mainProgram = &mainProgram;
-  plan.commandTemplate = commandTemplate;
-  plan.allowDuplicates = options.Has("--allow-duplicates");
-  for (const FileArg& arg : fileArgs) {
-    files.emplace_back(new InputFile);
-    if (!files.back()->Open("--" + std::string(arg.kind == PackageInput::Kind::kRaw ? "raw " : "file ") +
-                                arg.name + "=",
-                            arg.path, kMaxPackageSize, &error)) {
-      return Fail(kExitError, error);
-    }
-    const int64_t mtime = files.back()->modificationTime();
+  in->plan.stub = &in->stub;
+  in->plan.mainProgram = &in->mainProgram;
+  in->plan.commandTemplate = request.commandTemplate;
+  in->plan.allowDuplicates = options.Has("--allow-duplicates");
+  for (const FileArg& arg : request.files) {
+    in->files.emplace_back(new InputFile);
+    const std::string option = arg.kind == PackageInput::Kind::kRaw ? "--raw " : "--file ";
+    status = in->files.back()->Open(option + arg.name + "=", arg.path, kMaxPackageSize);
+    if (!status.ok()) return status;
+    const int64_t mtime = in->files.back()->modificationTime();
     if (mtime < 0 || mtime > 0xFFFFFFFFll) {
-      return Fail(kExitError, "modification time of " + arg.path + " does not fit the catalog (1970..2106)");
+      return Status::Error("modification time of " + arg.path + " does not fit the catalog (1970..2106)");
     }
-    PackSource source;
-    source.name = arg.stored;
-    source.file = files.back().get();
-    source.time = static_cast<uint32_t>(mtime);
-    source.kind = arg.kind;
-    plan.files.push_back(source);
+    in->plan.files.push_back({arg.stored, in->files.back().get(), static_cast<uint32_t>(mtime), arg.kind});
   }
+  return Status::Ok();
+}
 
-  // The stub.
-  if (!IsPeFile(stub, &error)) {
-    return Fail(kExitError, "--stub " + stub.path() + " is not a PE file (no \"MZ\" and \"PE\\0\\0\" header)");
+// Step 5: what the stub and the main program must be: a plain stub that carries the key, and a
+// program.
+Status CheckStubAndMain(const Options& options, const PackRequest& request, const PackInputs& in) {
+  const std::string stubPath = in.stub.path();
+  if (!IsPeFile(in.stub)) {
+    return Status::Error("--stub " + stubPath + " is not a PE file (no \"MZ\" and \"PE\\0\\0\" header)");
   }
   uint8_t signature[sfx::kDsaSignatureSize];
   sfx::SignatureKind kind;
   uint32_t signedLength = 0;
-  if (HasCertificateTable(stub) ||
-      sfx::FindSignatureTrailer(stub.path().c_str(), signature, &kind, &signedLength)) {
-    return Fail(kExitError,
-                "--stub " + stub.path() +
-                    " is signed already or is a finished package; pack with the plain stub, and "
-                    "add an Authenticode signature afterwards with `sfxpack authenticode`");
+  if (HasCertificateTable(in.stub) ||
+      sfx::FindSignatureTrailer(stubPath.c_str(), signature, &kind, &signedLength)) {
+    return Status::Error("--stub " + stubPath +
+                         " is signed already or is a finished package; pack with the plain stub, "
+                         "and add an Authenticode signature afterwards with `sfxpack authenticode`");
   }
-  if (!StubCarriesKey(stub, key.pub, &error)) {
-    if (!error.empty()) return Fail(kExitError, error);
-    if (!options.Has("--allow-other-key")) {
-      return Fail(kExitError,
-                  "--key " + keyFile.path() + " is not the key built into --stub " + stub.path() +
-                      ": that stub would refuse the package (" +
-                      DescribeArchiveError(sfx::kErrorFileInvalid) +
-                      "); --allow-other-key packs it anyway");
-    }
-    Warn("--key is not the key built into --stub; the package runs only with a stub that carries it");
+  bool carries = false;
+  const Status status = StubCarriesKey(in.stub, in.key.pub, &carries);
+  if (!status.ok()) return status;
+  if (!carries && !options.Has("--allow-other-key")) {
+    return Status::Error("--key " + in.keyFile.path() + " is not the key built into --stub " + stubPath +
+                         ": that stub would refuse the package (" +
+                         DescribeArchiveError(sfx::kErrorFileInvalid) + "); --allow-other-key packs it anyway");
   }
-  if (IsRepositoryTestKey(key.pub)) {
+  if (!carries) Warn("--key is not the key built into --stub; the package runs only with a stub that carries it");
+  if (IsRepositoryTestKey(in.key.pub)) {
     Warn("--key is the repository's TEST key: its private half is public, so anyone can sign a "
          "package this stub accepts. Never ship a package signed with it.");
   }
-  // The main program.
-  if (checked && (mainProgram.size() == 0 || !IsPeFile(mainProgram, &error))) {
-    return Fail(kExitError, "--main " + mainProgram.path() +
-                                " is not a program (an empty file, or no \"MZ\" and \"PE\\0\\0\" header)");
+  if (request.checked && (in.mainProgram.size() == 0 || !IsPeFile(in.mainProgram))) {
+    return Status::Error("--main " + in.mainProgram.path() +
+                         " is not a program (an empty file, or no \"MZ\" and \"PE\\0\\0\" header)");
   }
+  return Status::Ok();
+}
 
-  // The size, from the inputs' sizes, before anything is read: stored objects are counted as
-  // they are (compression is checked exactly as it happens).
-  uint64_t total = stub.size() + sfx::kBinaryTrailerSize + (salted ? kSaltBlockSize : 0) +
-                   mainProgram.size() + kPackageFileHeaderSize + sfx::kBinaryTrailerSize;
-  for (const PackSource& source : plan.files) {
-    total += source.file->size() + sfx::kBinaryTrailerSize +
-             (source.kind == PackageInput::Kind::kRaw ? 0 : kPackageFileHeaderSize);
+// Step 6: the package's size, from the inputs' sizes, before anything is read: stored objects
+// are counted as they are (compression is checked exactly as it happens).
+Status CheckPackageSize(const PackRequest& request, const PackInputs& in, uint64_t* total) {
+  *total = in.stub.size() + sfx::kBinaryTrailerSize + (request.salted ? kSaltBlockSize : 0) +
+           in.mainProgram.size() + kPackageFileHeaderSize + sfx::kBinaryTrailerSize;
+  for (const PackSource& source : in.plan.files) {
+    *total += source.file->size() + sfx::kBinaryTrailerSize +
+              (source.kind == PackageInput::Kind::kRaw ? 0 : kPackageFileHeaderSize);
   }
-  if (total > kMaxPackageSize) {
-    return Fail(kExitError, "package too large: its inputs alone come to " + std::to_string(total) +
-                                " bytes, and a package must stay below 4 GiB");
+  if (*total > kMaxPackageSize) {
+    return Status::Error("package too large: its inputs alone come to " + std::to_string(*total) +
+                         " bytes, and a package must stay below 4 GiB");
   }
+  return Status::Ok();
+}
 
-  std::vector<const InputFile*> inputs = {&keyFile, &stub, &mainProgram};
-  for (const auto& file : files) inputs.push_back(file.get());
-  if (!CheckOutput("-o", output, inputs, force, &error)) return Fail(kExitError, error);
-
+// Step 7: the output, written whole under a temporary name and committed (replacing an
+// existing file only with --force, and never one that appeared meanwhile without it).
+Status WritePackageFile(const PackRequest& request, const PackInputs& in, uint64_t total,
+                        uint64_t* size) {
+  std::vector<const InputFile*> inputs = {&in.keyFile, &in.stub, &in.mainProgram};
+  for (const auto& file : in.files) inputs.push_back(file.get());
+  Status status = CheckOutput("-o", request.output, inputs, request.force);
+  if (!status.ok()) return status;
   InstallCleanupHandlers();
   OutputFile out;
-  if (!out.Create(output, 0644, &error)) return Fail(kExitError, error);
-  std::vector<uint8_t> salt;
+  status = out.Create(request.output, 0644);
   {
-    Progress progress("pack", (salted ? 2 : 1) * (total - stub.size()) + stub.size(), quiet);
-    if (salted && !DeriveSaltFromFiles(key, plan, &progress, &salt, &error)) return Fail(kExitError, error);
-    if (!WritePackage(plan, key, salt, &out, &progress, &error)) return Fail(kExitError, error);
+    Progress progress("pack", (request.salted ? 2 : 1) * (total - in.stub.size()) + in.stub.size(),
+                      request.quiet);
+    std::vector<uint8_t> salt;
+    if (status.ok() && request.salted) status = DeriveSaltFromFiles(in.key, in.plan, &progress, &salt);
+    if (status.ok()) status = WritePackage(in.plan, in.key, salt, &out, &progress);
   }
-  const uint64_t size = out.written();
-  if (!out.Commit(force, &error)) return Fail(kExitError, error);
-  std::printf("%s: %llu bytes, %zu listed file(s), %s\n", output.c_str(),
-              static_cast<unsigned long long>(size), plan.files.size(),
-              salted ? "salted" : "NOT salted (--no-salt)");
+  *size = out.written();
+  return status.ok() ? out.Commit(request.force) : status;
+}
+
+int RunPack(const Options& options) {
+  PackRequest request;
+  PackInputs inputs;
+  uint64_t total = 0, size = 0;
+  Status status = ParsePackRequest(options, &request);
+  if (status.ok()) status = CheckPackRequest(options, request);
+  if (status.ok()) status = StorePackText(&request);
+  if (status.ok()) status = OpenPackInputs(options, request, &inputs);
+  if (status.ok()) status = CheckStubAndMain(options, request, inputs);
+  if (status.ok()) status = CheckPackageSize(request, inputs, &total);
+  if (status.ok()) status = WritePackageFile(request, inputs, total, &size);
+  if (!status.ok()) return Report(status);
+  std::printf("%s: %llu bytes, %zu listed file(s), %s\n", request.output.c_str(),
+              static_cast<unsigned long long>(size), inputs.plan.files.size(),
+              request.salted ? "salted" : "NOT salted (--no-salt)");
   return kExitGood;
 }
+
+}  // namespace
+
+const Command kPackCommand = {
+    "make a signed package from a stub, a main program and files",
+    {"pack", kPackOptions, kPackHelp}, RunPack};
 
 }  // namespace sfxpack

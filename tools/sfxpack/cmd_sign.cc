@@ -2,6 +2,7 @@
 // writes the result to OUT (default: FILE itself, replaced whole, keeping its mode). The md5 kind
 // needs no key; it carries a bare digest, which the stub never accepts as a signature. The file
 // is read twice in pieces (once to hash, once to copy), never held whole.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -9,10 +10,14 @@
 
 #include "sfxstub/signing/md5.h"
 #include "sfxstub/signing/signature_trailer.h"
-#include "tools/sfxpack/cli.h"
 #include "tools/sfxpack/commands.h"
-#include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/dsa_signer.h"
+#include "tools/sfxpack/files.h"
+#include "tools/sfxpack/keys.h"
+#include "tools/sfxpack/messages.h"
+#include "tools/sfxpack/options.h"
+#include "tools/sfxpack/progress.h"
+#include "tools/sfxpack/trailers.h"
 
 namespace sfxpack {
 
@@ -41,77 +46,45 @@ const std::vector<OptionDecl> kSignOptions = {
 
 constexpr size_t kPieceSize = 1 << 20;
 
-// Keeps the bytes of 0x20..0x7F, in order, at the front of the buffer; returns their count.
-size_t KeepPrintable(uint8_t* data, size_t size) {
-  size_t kept = 0;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] >= 0x20 && data[i] <= 0x7F) data[kept++] = data[i];
-  }
-  return kept;
-}
+// What sign was asked to do.
+struct SignRequest {
+  std::string path;
+  std::string kind;  // binary, text or md5
+  std::string output;
+  bool inPlace = false;
+  bool force = false;
+};
 
-}  // namespace
-
-int RunSign(int argc, char** argv) {
-  Options options;
-  std::string error;
-  if (!options.Parse(argc, argv, kSignOptions, &error)) return UsageError("sign", error);
-  if (options.help()) {
-    std::fputs(kSignHelp, stdout);
-    return kExitGood;
-  }
+Status ParseSignRequest(const Options& options, SignRequest* request) {
   if (options.positional().empty()) return UsageError("sign", "sign needs a file");
   if (options.positional().size() > 1) return UsageError("sign", "more than one input file");
   if (options.Has("-o") && options.Has("--output")) return UsageError("sign", "-o and --output both given");
-  const std::string path = options.positional().front();
-  const std::string kind = options.Get("--kind");
+  request->path = options.positional().front();
+  request->kind = options.Get("--kind");
+  const std::string& kind = request->kind;
   if (kind != "binary" && kind != "text" && kind != "md5") {
     return UsageError("sign", kind.empty() ? "--kind is required" : "unknown kind '" + kind + "'");
   }
   if (kind != "md5" && !options.Has("--key")) return UsageError("sign", "--key is required for kind " + kind);
-  const bool inPlace = !options.Has("-o") && !options.Has("--output");
-  const std::string output = inPlace ? path : options.Get("-o", options.Get("--output"));
-  const bool force = options.Has("--force");
+  request->inPlace = !options.Has("-o") && !options.Has("--output");
+  request->output = request->inPlace ? request->path : options.Get("-o", options.Get("--output"));
+  request->force = options.Has("--force");
+  return Status::Ok();
+}
 
-  InputFile keyFile, input;
-  DsaPrivateKey key;
-  if (kind != "md5") {
-    if (!keyFile.Open("--key", options.Get("--key"), 1 << 20, &error)) return Fail(kExitError, error);
-    std::string passText;
-    const std::string* passphrase = nullptr;
-    if (options.Has("--key-pass-file")) {
-      if (!ReadPassphrase(options.Get("--key-pass-file"), &passText, &error)) return Fail(kExitError, error);
-      passphrase = &passText;
-    }
-    if (!LoadDsaPrivateKey(options.Get("--key"), &key, &error, passphrase)) return Fail(kExitError, error);
-  }
-  const uint32_t trailerSize =
-      kind == "text" ? sfx::kTextDsaTrailerSize : sfx::kBinaryTrailerSize;  // md5: 48 as well
-  if (!input.Open("FILE", path, 0xFFFFFFFFull - trailerSize, &error)) {
-    return Fail(kExitError, error + (error.find("too large") != std::string::npos
-                                         ? " (a signed file must stay below 4 GiB)"
-                                         : ""));
-  }
-  if (!inPlace && !CheckOutput("-o", output, {&keyFile, &input}, force, &error)) {
-    return Fail(kExitError, error + (error.find("same file") != std::string::npos
-                                         ? " (leave out -o to sign FILE in place)"
-                                         : ""));
-  }
-
-  InstallCleanupHandlers();
-  OutputFile out;
-  // In place, the file keeps its mode; a new file gets the usual one.
-  if (!out.Create(output, inPlace ? input.mode() : 0644, &error)) return Fail(kExitError, error);
+// Copies `input` to `out` in one pass (what is copied is what is hashed, even if the file
+// changes meanwhile) and appends the trailer over it.
+Status CopyAndSign(const InputFile& input, const std::string& kind, const DsaPrivateKey& key,
+                   bool quiet, OutputFile* out) {
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kPieceSize]);
   sfx::Md5 md5;
   {
-    Progress progress("sign", input.size(), options.Has("-q") || options.Has("--quiet"));
-    // One pass: what is copied is what is hashed, even if the file changes meanwhile.
+    Progress progress("sign", input.size(), quiet);
     for (uint64_t at = 0; at < input.size();) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(kPieceSize, input.size() - at));
-      if (!input.ReadAt(at, buffer.get(), n, &error) || !out.Write(buffer.get(), n, &error)) {
-        return Fail(kExitError, error);
-      }
+      Status status = input.ReadAt(at, buffer.get(), n);
+      if (status.ok()) status = out->Write(buffer.get(), n);
+      if (!status.ok()) return status;
       md5.Update(buffer.get(), kind == "binary" ? n : KeepPrintable(buffer.get(), n));
       progress.Advance(n);
       at += n;
@@ -121,12 +94,47 @@ int RunSign(int argc, char** argv) {
   md5.Final(digest);
   const std::vector<uint8_t> trailer = kind == "binary" ? MakeBinaryTrailerFromDigest(key, digest)
                                        : kind == "text" ? MakeTextDsaTrailerFromDigest(key, digest)
-                                                        : MakeTextMd5TrailerFromDigest(digest);
-  if (!out.Write(trailer.data(), trailer.size(), &error)) return Fail(kExitError, error);
-  if (!out.Commit(inPlace || force, &error)) return Fail(kExitError, error);
-  std::printf("%s: %s trailer appended, signed length %llu\n", output.c_str(), kind.c_str(),
-              static_cast<unsigned long long>(input.size()));
+                                                        : TextMd5Trailer(digest);
+  return out->Write(trailer.data(), trailer.size());
+}
+
+int RunSign(const Options& options) {
+  SignRequest request;
+  Status status = ParseSignRequest(options, &request);
+  InputFile keyFile, input;
+  DsaPrivateKey key;
+  if (status.ok() && request.kind != "md5") status = LoadSigningKey(options, "--key", &keyFile, &key);
+  if (!status.ok()) return Report(status);
+  const uint32_t trailerSize =
+      request.kind == "text" ? sfx::kTextDsaTrailerSize : sfx::kBinaryTrailerSize;  // md5: 48 as well
+  status = input.Open("FILE", request.path, 0xFFFFFFFFull - trailerSize);
+  if (!status.ok()) {
+    return Report(status.With(status.reason().find("too large") != std::string::npos
+                                  ? " (a signed file must stay below 4 GiB)" : ""));
+  }
+  if (!request.inPlace) {
+    status = CheckOutput("-o", request.output, {&keyFile, &input}, request.force);
+    if (!status.ok()) {
+      return Report(status.With(status.reason().find("same file") != std::string::npos
+                                    ? " (leave out -o to sign FILE in place)" : ""));
+    }
+  }
+  InstallCleanupHandlers();
+  OutputFile out;
+  // In place, the file keeps its mode; a new file gets the usual one.
+  status = out.Create(request.output, request.inPlace ? input.mode() : 0644);
+  if (status.ok()) status = CopyAndSign(input, request.kind, key, options.quiet(), &out);
+  if (status.ok()) status = out.Commit(request.inPlace || request.force);
+  if (!status.ok()) return Report(status);
+  std::printf("%s: %s trailer appended, signed length %llu\n", request.output.c_str(),
+              request.kind.c_str(), static_cast<unsigned long long>(input.size()));
   return kExitGood;
 }
+
+}  // namespace
+
+const Command kSignCommand = {
+    "append a signature trailer to a file",
+    {"sign", kSignOptions, kSignHelp}, RunSign};
 
 }  // namespace sfxpack

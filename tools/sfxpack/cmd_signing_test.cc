@@ -3,56 +3,62 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "sfxstub/signing/signature_verify.h"
 #include "tests/common/temp_dir.h"
-#include "tools/sfxpack/signing_test_support.h"
+#include "tools/sfxpack/sfxpack_runner.h"
 
 namespace sfxpack {
 namespace {
 
-using test::FileExists;
-using test::ReadBytes;
-using test::Shell;
+using Bytes = std::vector<uint8_t>;
+using sfx::TempDir;
+using test::RunResult;
+using test::RunSfxpack;
+using test::RunShell;
+using test::ShellQuote;
 
-const std::string kTestPrivate = std::string("'") + SFXSTUB_TEST_PRIVATE_KEY + "'";
+const std::string kTestPrivate = test::PrivateKeyPath();
 
-int Sfxpack(const std::string& args, std::string* output = nullptr) {
-  return Shell(std::string("'") + SFXPACK_EXE + "' " + args, output);
-}
+bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
 TEST(SfxpackSigningTest, KeygenWritesAPairOpenSslReadsAndKeepsExistingFiles) {
-  sfx::TempDir dir;
-  std::string out;
-  ASSERT_EQ(0, Sfxpack("keygen " + dir / "k", &out)) << out;
-  EXPECT_EQ(0, Shell("openssl pkey -in " + dir / "k.pem" + " -noout"));
-  std::string text;
-  ASSERT_EQ(0, Shell("openssl pkey -pubin -in " + dir / "k.pub.pem" + " -noout -text", &text));
-  EXPECT_NE(std::string::npos, text.find("1024 bit")) << text;
+  TempDir dir;
+  RunResult run = RunSfxpack({"keygen", dir / "k"});
+  ASSERT_EQ(0, run.status) << run.output;
+  EXPECT_EQ(0, RunShell("openssl pkey -in " + ShellQuote(dir / "k.pem") + " -noout").status);
+  run = RunShell("openssl pkey -pubin -in " + ShellQuote(dir / "k.pub.pem") + " -noout -text");
+  ASSERT_EQ(0, run.status);
+  EXPECT_TRUE(run.Has("1024 bit")) << run.output;
   struct stat st;
   ASSERT_EQ(0, ::stat((dir / "k.pem").c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777);  // the private key is its owner's alone
 
-  const auto before = ReadBytes(dir / "k.pem");
-  EXPECT_EQ(2, Sfxpack("keygen " + dir / "k", &out));
-  EXPECT_NE(std::string::npos, out.find("sfxpack: ")) << out;
-  EXPECT_EQ(before, ReadBytes(dir / "k.pem"));
-  ASSERT_EQ(0, Sfxpack("keygen --force " + dir / "k", &out)) << out;
-  EXPECT_NE(before, ReadBytes(dir / "k.pem"));
+  const Bytes before = TempDir::Read(dir / "k.pem");
+  run = RunSfxpack({"keygen", dir / "k"});
+  EXPECT_EQ(2, run.status);
+  EXPECT_TRUE(run.Has("sfxpack: ")) << run.output;
+  EXPECT_EQ(before, TempDir::Read(dir / "k.pem"));
+  run = RunSfxpack({"keygen", "--force", dir / "k"});
+  ASSERT_EQ(0, run.status) << run.output;
+  EXPECT_NE(before, TempDir::Read(dir / "k.pem"));
 
   // The pair belongs together.
-  test::WriteBytes(dir / "f", {'d', 'a', 't', 'a'});
-  ASSERT_EQ(0, Sfxpack("sign --key " + dir / "k.pem" + " --kind binary " + dir / "f", &out)) << out;
-  EXPECT_EQ(0, Sfxpack("verify --key " + dir / "k.pub.pem " + dir / "f", &out)) << out;
-  EXPECT_EQ(1, Sfxpack("verify " + dir / "f", &out)) << out;  // not the built-in key
-  EXPECT_NE(std::string::npos, out.find("INVALID")) << out;
+  dir.Write("f", std::string("data"));
+  run = RunSfxpack({"sign", "--key", dir / "k.pem", "--kind", "binary", dir / "f"});
+  ASSERT_EQ(0, run.status) << run.output;
+  run = RunSfxpack({"verify", "--key", dir / "k.pub.pem", dir / "f"});
+  EXPECT_EQ(0, run.status) << run.output;
+  run = RunSfxpack({"verify", dir / "f"});  // not the built-in key
+  EXPECT_EQ(1, run.status) << run.output;
+  EXPECT_TRUE(run.Has("INVALID")) << run.output;
 }
 
 TEST(SfxpackSigningTest, SignAndVerifyEachKind) {
-  sfx::TempDir dir;
-  std::string out;
-  test::WriteBytes(dir / "in.txt", {'a', '\r', '\n', 'b', '\n'});
-  const auto original = ReadBytes(dir / "in.txt");
+  TempDir dir;
+  const std::string in = dir.Write("in.txt", std::string("a\r\nb\n"));
+  const Bytes original = TempDir::Read(in);
   struct Kind {
     const char* name;
     size_t trailer;
@@ -63,67 +69,68 @@ TEST(SfxpackSigningTest, SignAndVerifyEachKind) {
                         Kind{"md5", 48, 1, "text MD5"}}) {
     SCOPED_TRACE(k.name);
     const std::string signedPath = dir / (std::string("out.") + k.name);
-    ASSERT_EQ(0, Sfxpack("sign --key " + kTestPrivate + " --kind " + k.name + " " + dir / "in.txt" +
-                         " -o " + signedPath, &out)) << out;
-    EXPECT_EQ(original, ReadBytes(dir / "in.txt"));  // -o leaves the input alone
-    EXPECT_EQ(original.size() + k.trailer, ReadBytes(signedPath).size());
-    EXPECT_EQ(k.verdict, Sfxpack("verify " + signedPath, &out)) << out;
-    EXPECT_NE(std::string::npos, out.find(k.shown)) << out;
-    EXPECT_NE(std::string::npos, out.find("signed length 5")) << out;
-    EXPECT_NE(std::string::npos, out.find(k.verdict == 0 ? "signature: valid" : "INVALID")) << out;
+    RunResult run = RunSfxpack({"sign", "--key", kTestPrivate, "--kind", k.name, in, "-o", signedPath});
+    ASSERT_EQ(0, run.status) << run.output;
+    EXPECT_EQ(original, TempDir::Read(in));  // -o leaves the input alone
+    EXPECT_EQ(original.size() + k.trailer, TempDir::Read(signedPath).size());
+    run = RunSfxpack({"verify", signedPath});
+    EXPECT_EQ(k.verdict, run.status) << run.output;
+    EXPECT_TRUE(run.Has(k.shown)) << run.output;
+    EXPECT_TRUE(run.Has("signed length 5")) << run.output;
+    EXPECT_TRUE(run.Has(k.verdict == 0 ? "signature: valid" : "INVALID")) << run.output;
   }
   // Without -o the file itself is signed.
-  ASSERT_EQ(0, Sfxpack("sign --key " + kTestPrivate + " --kind binary " + dir / "in.txt", &out)) << out;
-  EXPECT_EQ(0, Sfxpack("verify " + dir / "in.txt", &out)) << out;
+  RunResult run = RunSfxpack({"sign", "--key", kTestPrivate, "--kind", "binary", in});
+  ASSERT_EQ(0, run.status) << run.output;
+  run = RunSfxpack({"verify", in});
+  EXPECT_EQ(0, run.status) << run.output;
   // A changed byte is caught.
-  auto tampered = ReadBytes(dir / "in.txt");
+  Bytes tampered = TempDir::Read(in);
   tampered[0] = 'A';
-  test::WriteBytes(dir / "in.txt", tampered);
-  EXPECT_EQ(1, Sfxpack("verify " + dir / "in.txt", &out)) << out;
-  EXPECT_NE(std::string::npos, out.find("INVALID")) << out;
+  dir.Write("in.txt", tampered);
+  run = RunSfxpack({"verify", in});
+  EXPECT_EQ(1, run.status) << run.output;
+  EXPECT_TRUE(run.Has("INVALID")) << run.output;
   // So is an unsigned file.
-  test::WriteBytes(dir / "plain", std::vector<uint8_t>(200, 'p'));
-  EXPECT_EQ(1, Sfxpack("verify " + dir / "plain", &out)) << out;
+  run = RunSfxpack({"verify", dir.Write("plain", Bytes(200, 'p'))});
+  EXPECT_EQ(1, run.status) << run.output;
 }
 
 TEST(SfxpackSigningTest, BadInputIsRefusedAndNothingIsWritten) {
-  sfx::TempDir dir;
-  std::string out;
-  ASSERT_EQ(0, Shell("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out " + dir / "rsa.pem"));
-  ASSERT_EQ(0, Shell("openssl pkey -in " + kTestPrivate + " -pubout -out " + dir / "pub.pem"));
-  test::WriteBytes(dir / "in", {'x'});
-  const std::string in = dir / "in", out1 = dir / "out";
-  const char* bad[] = {
-      "--kind binary ",                                  // no key
-      "--key KEY --kind nonsense ",                      // unknown kind
-      "--key KEY ",                                      // no kind
-      "--key RSA --kind binary ",                        // not DSA
-      "--key PUB --kind binary ",                        // public key cannot sign
-      "--key MISSING --kind text ",                      // no such key
+  TempDir dir;
+  ASSERT_EQ(0, RunShell("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out " +
+                        ShellQuote(dir / "rsa.pem")).status);
+  ASSERT_EQ(0, RunShell("openssl pkey -in " + ShellQuote(kTestPrivate) + " -pubout -out " +
+                        ShellQuote(dir / "pub.pem")).status);
+  const std::string in = dir.Write("in", std::string("x")), out = dir / "out";
+  const std::vector<std::vector<std::string>> bad = {
+      {"--kind", "binary"},                           // no key
+      {"--key", kTestPrivate, "--kind", "nonsense"},  // unknown kind
+      {"--key", kTestPrivate},                        // no kind
+      {"--key", dir / "rsa.pem", "--kind", "binary"}, // not DSA
+      {"--key", dir / "pub.pem", "--kind", "binary"}, // public key cannot sign
+      {"--key", dir / "missing.pem", "--kind", "text"},  // no such key
   };
-  for (const char* b : bad) {
-    std::string args = b;
-    auto put = [&](const std::string& from, const std::string& to) {
-      const size_t at = args.find(from);
-      if (at != std::string::npos) args.replace(at, from.size(), to);
-    };
-    put("KEY", kTestPrivate);
-    put("RSA", dir / "rsa.pem");
-    put("PUB", dir / "pub.pem");
-    put("MISSING", dir / "missing.pem");
-    SCOPED_TRACE(args);
-    EXPECT_EQ(2, Sfxpack("sign " + args + in + " -o " + out1, &out)) << out;
-    EXPECT_EQ(0u, out.find("sfxpack: ")) << out;
-    EXPECT_FALSE(FileExists(out1));
+  for (std::vector<std::string> args : bad) {
+    args.insert(args.begin(), "sign");
+    args.insert(args.end(), {in, "-o", out});
+    SCOPED_TRACE(args[1] + " " + args[2]);
+    const RunResult run = RunSfxpack(args);
+    EXPECT_EQ(2, run.status) << run.output;
+    EXPECT_EQ(0u, run.output.find("sfxpack: ")) << run.output;
+    EXPECT_FALSE(Exists(out));
   }
-  EXPECT_EQ(2, Sfxpack("sign --key " + kTestPrivate + " --kind binary " + dir / "nothere -o " + out1, &out));
-  EXPECT_FALSE(FileExists(out1));
-  EXPECT_EQ(2, Sfxpack("verify " + dir / "nothere", &out));
-  EXPECT_NE(std::string::npos, out.find("sfxpack: ")) << out;
-  EXPECT_EQ(2, Sfxpack("verify --key " + dir / "rsa.pem " + in, &out));
-  EXPECT_NE(std::string::npos, out.find("not a DSA key")) << out;
-  EXPECT_EQ(2, Sfxpack("keygen", &out));
-  EXPECT_EQ(std::vector<uint8_t>{'x'}, ReadBytes(in));
+  RunResult run = RunSfxpack({"sign", "--key", kTestPrivate, "--kind", "binary", dir / "nothere", "-o", out});
+  EXPECT_EQ(2, run.status);
+  EXPECT_FALSE(Exists(out));
+  run = RunSfxpack({"verify", dir / "nothere"});
+  EXPECT_EQ(2, run.status);
+  EXPECT_TRUE(run.Has("sfxpack: ")) << run.output;
+  run = RunSfxpack({"verify", "--key", dir / "rsa.pem", in});
+  EXPECT_EQ(2, run.status);
+  EXPECT_TRUE(run.Has("not a DSA key")) << run.output;
+  EXPECT_EQ(2, RunSfxpack({"keygen"}).status);
+  EXPECT_EQ(Bytes{'x'}, TempDir::Read(in));
 }
 
 // KNOWN LIMIT of loose-file signing, kept here on purpose (docs/SECURITY.md, "The signature,
@@ -159,14 +166,14 @@ TEST(SfxpackSigningKnownLimit, LooseFileSignatureHoldsForTheMd5CollisionTwin) {
   sfx::Md5Digest(b, twin.data(), 128);
   ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "not an MD5 collision";
 
-  sfx::TempDir dir;
-  std::string out;
-  test::WriteBytes(dir / "harmless", harmless);
-  test::WriteBytes(dir / "twin", twin);
-  ASSERT_EQ(0, Sfxpack("sign --key " + kTestPrivate + " --kind binary " + dir / "harmless", &out)) << out;
-  ASSERT_EQ(0, Sfxpack("sign --key " + kTestPrivate + " --kind binary " + dir / "twin", &out)) << out;
-  const std::vector<uint8_t> signedHarmless = ReadBytes(dir / "harmless");
-  const std::vector<uint8_t> signedTwin = ReadBytes(dir / "twin");
+  TempDir dir;
+  for (const char* name : {"harmless", "twin"}) {
+    dir.Write(name, std::string(name) == "twin" ? twin : harmless);
+    const RunResult run = RunSfxpack({"sign", "--key", kTestPrivate, "--kind", "binary", dir / name});
+    ASSERT_EQ(0, run.status) << run.output;
+  }
+  const std::vector<uint8_t> signedHarmless = TempDir::Read(dir / "harmless");
+  const std::vector<uint8_t> signedTwin = TempDir::Read(dir / "twin");
   ASSERT_EQ(128u + 48u, signedHarmless.size());
   // The signer derives its nonce from the digest, so the two signatures are even the same bytes.
   EXPECT_EQ(std::vector<uint8_t>(signedHarmless.begin() + 128, signedHarmless.end()),
@@ -175,9 +182,9 @@ TEST(SfxpackSigningKnownLimit, LooseFileSignatureHoldsForTheMd5CollisionTwin) {
   // The twin under the harmless file's signature verifies: the limit, as it stands.
   std::vector<uint8_t> forged = twin;
   forged.insert(forged.end(), signedHarmless.begin() + 128, signedHarmless.end());
-  test::WriteBytes(dir / "forged", forged);
-  EXPECT_EQ(0, Sfxpack("verify " + dir / "forged", &out)) << out;
-  EXPECT_NE(std::string::npos, out.find("signature: valid")) << out;
+  const RunResult run = RunSfxpack({"verify", dir.Write("forged", forged)});
+  EXPECT_EQ(0, run.status) << run.output;
+  EXPECT_TRUE(run.Has("signature: valid")) << run.output;
 }
 
 }  // namespace

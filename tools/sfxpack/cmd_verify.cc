@@ -3,6 +3,7 @@
 // key built into this build's stub) and, for a package, an archive the reader accepts; 1 for any
 // file the stub refuses, with the reason; 2 when FILE or the key can't be read. A valid package
 // without a salt block gets a warning on stderr; the exit code stays what the stub would say.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -12,11 +13,12 @@
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/signing/md5.h"
 #include "sfxstub/signing/signature_trailer.h"
-#include "sfxstub/signing/signature_verify.h"
-#include "tools/sfxpack/cli.h"
+#include "tools/sfxpack/checked_package.h"
 #include "tools/sfxpack/commands.h"
-#include "tools/sfxpack/dsa_key.h"
+#include "tools/sfxpack/messages.h"
+#include "tools/sfxpack/options.h"
 #include "tools/sfxpack/package_salt.h"
+#include "tools/sfxpack/trailers.h"
 
 namespace sfxpack {
 
@@ -33,52 +35,45 @@ const char kVerifyHelp[] =
 
 namespace {
 
-const std::vector<OptionDecl> kVerifyOptions = {
-    {"--key", OptionDecl::kValue},
-    {"--json", OptionDecl::kFlag},
-    {"-q", OptionDecl::kFlag},
-    {"--quiet", OptionDecl::kFlag},
+// How verify names each trailer kind: in JSON, and in words.
+struct KindWords {
+  sfx::SignatureKind kind;
+  const char* name;
+  const char* text;
 };
 
-const char* KindText(sfx::SignatureKind kind) {
-  switch (kind) {
-    case sfx::SignatureKind::BinaryDsa: return "binary DSA (\"OLMSignd\")";
-    case sfx::SignatureKind::TextDsa: return "text DSA (\"OLMSignA\")";
-    case sfx::SignatureKind::TextMd5: return "text MD5 (\"OLM_MD5a\")";
+const KindWords& WordsFor(sfx::SignatureKind kind) {
+  static const KindWords kWords[] = {
+      {sfx::SignatureKind::BinaryDsa, "binary", "binary DSA (\"OLMSignd\")"},
+      {sfx::SignatureKind::TextDsa, "text", "text DSA (\"OLMSignA\")"},
+      {sfx::SignatureKind::TextMd5, "md5", "text MD5 (\"OLM_MD5a\")"},
+  };
+  static const KindWords kUnknown = {kind, "unknown", "unknown"};
+  for (const KindWords& words : kWords) {
+    if (words.kind == kind) return words;
   }
-  return "unknown";
-}
-
-const char* KindName(sfx::SignatureKind kind) {
-  switch (kind) {
-    case sfx::SignatureKind::BinaryDsa: return "binary";
-    case sfx::SignatureKind::TextDsa: return "text";
-    case sfx::SignatureKind::TextMd5: return "md5";
-  }
-  return "unknown";
+  return kUnknown;
 }
 
 // The MD5 of the bytes of 0x20..0x7F in the file's first `length` bytes, read in pieces.
-bool TextDigestOfFile(const InputFile& file, uint32_t length, uint8_t digest[16], std::string* error) {
+Status TextDigestOfFile(const InputFile& file, uint32_t length, uint8_t digest[16]) {
   constexpr size_t kPiece = 1 << 20;
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kPiece]);
   sfx::Md5 md5;
   for (uint64_t at = 0; at < length;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kPiece, length - at));
-    if (!file.ReadAt(at, buffer.get(), n, error)) return false;
-    size_t kept = 0;
-    for (size_t i = 0; i < n; ++i) {
-      if (buffer[i] >= 0x20 && buffer[i] <= 0x7F) buffer[kept++] = buffer[i];
-    }
-    md5.Update(buffer.get(), kept);
+    const Status status = file.ReadAt(at, buffer.get(), n);
+    if (!status.ok()) return status;
+    md5.Update(buffer.get(), KeepPrintable(buffer.get(), n));
     at += n;
   }
   md5.Final(digest);
-  return true;
+  return Status::Ok();
 }
 
-struct Report {
+struct Verdict {
   std::string file;
+  sfx::SignatureKind kind = sfx::SignatureKind::BinaryDsa;
   const char* trailer = nullptr;  // null: none
   uint32_t signedLength = 0;
   std::string verdict;  // valid, no-signature, mismatch, md5-only, package-refused
@@ -89,7 +84,7 @@ struct Report {
   int salted = -1;  // -1 unknown, 0 no, 1 yes
 };
 
-void PrintJson(const Report& r) {
+void PrintJson(const Verdict& r) {
   std::printf("{\"file\":%s,\"trailer\":%s,\"signed_length\":%s,\"verdict\":%s,\"reason\":%s,"
               "\"package\":%s,\"archive_error\":%s,\"salted\":%s}\n",
               JsonString(r.file).c_str(),
@@ -104,97 +99,99 @@ void PrintJson(const Report& r) {
               r.salted < 0 ? "null" : r.salted ? "true" : "false");
 }
 
-}  // namespace
-
-int RunVerify(int argc, char** argv) {
-  Options options;
-  std::string error;
-  if (!options.Parse(argc, argv, kVerifyOptions, &error)) return UsageError("verify", error);
-  if (options.help()) {
-    std::fputs(kVerifyHelp, stdout);
-    return kExitGood;
+void PrintText(const Verdict& r) {
+  if (!r.trailer) {
+    std::printf("%s: no signature trailer\n", r.file.c_str());
+  } else {
+    std::printf("%s: %s trailer, signed length %u\n", r.file.c_str(), WordsFor(r.kind).text,
+                r.signedLength);
   }
-  if (options.positional().empty()) return UsageError("verify", "verify needs a file");
-  if (options.positional().size() > 1) return UsageError("verify", "more than one file");
+  std::printf("signature: %s\n", r.verdict == "valid" || r.verdict == "package-refused"
+                                     ? "valid"
+                                     : ("INVALID (" + r.reason + ")").c_str());
+  if (r.verdict == "package-refused") std::printf("package: REFUSED (%s)\n", r.reason.c_str());
+}
+
+// An MD5 trailer carries no signature; whether its digest matches is told all the same.
+Status JudgeMd5Trailer(const CheckedPackage& file, const uint8_t trailerDigest[16], Verdict* report) {
+  uint8_t digest[sfx::kMd5DigestSize];
+  const Status status = TextDigestOfFile(file.file(), report->signedLength, digest);
+  if (!status.ok()) return status;
+  const bool match = std::memcmp(digest, trailerDigest, sizeof digest) == 0;
+  report->verdict = "md5-only";
+  report->reason = std::string("an MD5 trailer is not a signature (the digest ") +
+                   (match ? "matches" : "does NOT match") + ")";
+  return Status::Ok();
+}
+
+// A DSA trailer: a package's archive as the stub reads it, any other file's signature alone.
+void JudgeDsaTrailer(CheckedPackage* file, Verdict* report) {
+  // A package ends its signed part with the archive magic. Taken as a hint only (it is not
+  // checked yet), so that a package is hashed once, by the reader, and any other signed file
+  // once, by the signature check.
+  char magic[sfx::kArchiveMagicSize];
+  const bool looksLikePackage =
+      report->signedLength >= sfx::kArchiveTrailerSize &&
+      file->file().ReadAt(report->signedLength - sfx::kArchiveMagicSize, magic, sizeof magic).ok() &&
+      std::memcmp(magic, sfx::kArchiveMagic, sizeof magic) == 0;
+  if (looksLikePackage && file->Check() == 0) {
+    report->verdict = "valid";
+    report->package = true;
+    uint32_t saltAt = 0;
+    report->salted = PackageHasSalt(file->path(), file->archive(), &saltAt) ? 1 : 0;
+  } else if (!file->SignatureGood()) {
+    report->verdict = "mismatch";
+    report->reason = "signature does not match: signed with another key, or changed after signing";
+  } else if (looksLikePackage) {
+    report->verdict = "package-refused";
+    report->package = true;
+    report->archiveError = file->result();
+    report->archiveErrorText = file->Refusal();
+    report->reason = "the signature is good, but the stub refuses the archive: " +
+                     report->archiveErrorText;
+  } else {
+    report->verdict = "valid";
+  }
+}
+
+int RunVerify(const Options& options) {
   const bool json = options.Has("--json");
-  const std::string path = options.positional().front();
+  CheckedPackage file;
+  Status status = file.Load(options, "verify", "FILE", json || options.quiet());
+  if (!status.ok()) return Report(status);
 
-  sfx::DsaPublicKey key;
-  if (!LoadCheckingKey(options, &key, &error)) return Fail(kExitError, error);
-  InputFile file;
-  if (!file.Open("FILE", path, 0xFFFFFFFFull, &error)) return Fail(kExitError, error);
-
-  Report report;
-  report.file = path;
+  Verdict report;
+  report.file = file.path();
   uint8_t signature[sfx::kDsaSignatureSize];
-  sfx::SignatureKind kind;
-  if (!sfx::FindSignatureTrailer(path.c_str(), signature, &kind, &report.signedLength)) {
+  if (!sfx::FindSignatureTrailer(file.path().c_str(), signature, &report.kind, &report.signedLength)) {
     report.verdict = "no-signature";
     report.reason = "no signature: not a package, or truncated";
   } else {
-    report.trailer = KindName(kind);
-    if (kind == sfx::SignatureKind::TextMd5) {
-      uint8_t digest[sfx::kMd5DigestSize];
-      if (!TextDigestOfFile(file, report.signedLength, digest, &error)) return Fail(kExitError, error);
-      const bool match = std::memcmp(digest, signature, sizeof(digest)) == 0;
-      report.verdict = "md5-only";
-      report.reason = std::string("an MD5 trailer is not a signature (the digest ") +
-                      (match ? "matches" : "does NOT match") + ")";
+    report.trailer = WordsFor(report.kind).name;
+    if (report.kind == sfx::SignatureKind::TextMd5) {
+      status = JudgeMd5Trailer(file, signature, &report);
+      if (!status.ok()) return Report(status);
     } else {
-      // A package ends its signed part with the archive magic. Taken as a hint only (it is not
-      // checked yet), so that a package is hashed once, by the reader, and any other signed
-      // file once, by the signature check.
-      char magic[sfx::kArchiveMagicSize];
-      const bool looksLikePackage =
-          report.signedLength >= sfx::kArchiveTrailerSize &&
-          file.ReadAt(report.signedLength - sfx::kArchiveMagicSize, magic, sizeof magic, &error) &&
-          std::memcmp(magic, sfx::kArchiveMagic, sizeof magic) == 0;
-      // On a terminal a progress line follows the check's one read of the file.
-      Progress progress("check", file.size(), json || options.Has("-q") || options.Has("--quiet"));
-      ProgressFileSystem watched(&progress);
-      sfx::SfxArchive archive(key, nullptr, &watched);
-      const int32_t opened = looksLikePackage ? archive.Open(path) : -2;
-      if (opened == 0) {
-        report.verdict = "valid";
-        report.package = true;
-        uint32_t saltAt = 0;
-        report.salted = PackageHasSalt(path, archive, &saltAt) ? 1 : 0;
-      } else if (!VerifySignedFileThrough(&watched, path, key)) {
-        report.verdict = "mismatch";
-        report.reason = "signature does not match: signed with another key, or changed after signing";
-      } else if (looksLikePackage) {
-        report.verdict = "package-refused";
-        report.package = true;
-        report.archiveError = opened;
-        report.archiveErrorText = DescribeArchiveError(opened, archive.LastStatus());
-        report.reason = "the signature is good, but the stub refuses the archive: " +
-                        report.archiveErrorText;
-      } else {
-        report.verdict = "valid";
-      }
+      JudgeDsaTrailer(&file, &report);
     }
   }
-
   if (json) {
     PrintJson(report);
   } else {
-    if (!report.trailer) {
-      std::printf("%s: no signature trailer\n", path.c_str());
-    } else {
-      std::printf("%s: %s trailer, signed length %u\n", path.c_str(), KindText(kind),
-                  report.signedLength);
-    }
-    std::printf("signature: %s\n", report.verdict == "valid" || report.verdict == "package-refused"
-                                       ? "valid"
-                                       : ("INVALID (" + report.reason + ")").c_str());
-    if (report.verdict == "package-refused") std::printf("package: REFUSED (%s)\n", report.reason.c_str());
+    PrintText(report);
   }
   if (report.salted == 0) {
-    Warn(path + " is a package without a salt block: its MD5-based signature does not hold "
-         "against collisions prepared by whoever supplied its files (pack it again without "
+    Warn(file.path() + " is a package without a salt block: its MD5-based signature does not "
+         "hold against collisions prepared by whoever supplied its files (pack it again without "
          "--no-salt)");
   }
   return report.verdict == "valid" ? kExitGood : kExitBad;
 }
+
+}  // namespace
+
+const Command kVerifyCommand = {
+    "check a file's signature (and a package's archive)",
+    {"verify", CheckingOptions(), kVerifyHelp}, RunVerify};
 
 }  // namespace sfxpack

@@ -80,21 +80,20 @@ CodePage::~CodePage() {
   if (converter_ != kNoConverter) iconv_close(converter_);
 }
 
-bool CodePage::Open(const std::string& text, std::string* error) {
+Status CodePage::Open(const std::string& text) {
   char* end = nullptr;
   errno = 0;
   const unsigned long number = text.empty() ? 0 : std::strtoul(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || errno != 0 || number == 0 || number > 65535 ||
       text[0] < '0' || text[0] > '9') {
-    *error = "--codepage wants a Windows code page number such as 1252 or 932, got '" + text + "'";
-    return false;
+    return Status::Error("--codepage wants a Windows code page number such as 1252 or 932, got '" +
+                         text + "'");
   }
   const std::string name = "CP" + std::to_string(number);
   iconv_t converter = iconv_open(name.c_str(), "UTF-8");
   if (converter == kNoConverter) {
-    *error = "--codepage " + text + ": iconv knows no code page " + name +
-             " (`iconv -l` lists the ones it knows)";
-    return false;
+    return Status::Error("--codepage " + text + ": iconv knows no code page " + name +
+                         " (`iconv -l` lists the ones it knows)");
   }
   std::string ascii;
   for (char c = 0x20; c < 0x7F; ++c) ascii += c;
@@ -102,32 +101,27 @@ bool CodePage::Open(const std::string& text, std::string* error) {
   size_t failedAt = 0;
   if (!RunIconv(converter, ascii, &converted, &failedAt) || converted != ascii) {
     iconv_close(converter);
-    *error = "--codepage " + text + ": " + name +
-             " does not keep ASCII as it is, so it is no Windows ANSI code page";
-    return false;
+    return Status::Error("--codepage " + text + ": " + name +
+                         " does not keep ASCII as it is, so it is no Windows ANSI code page");
   }
   if (converter_ != kNoConverter) iconv_close(converter_);
   converter_ = converter;
   number_ = static_cast<unsigned>(number);
-  return true;
+  return Status::Ok();
 }
 
-bool CodePage::Convert(const std::string& utf8, std::string* converted, std::string* error) const {
-  if (!IsUtf8(utf8)) {
-    *error = "is not UTF-8, which --codepage converts from";
-    return false;
-  }
+Status CodePage::Convert(const std::string& utf8, std::string* converted) const {
+  if (!IsUtf8(utf8)) return Status::Error("is not UTF-8, which --codepage converts from");
   std::string out;
   size_t failedAt = 0;
   if (!RunIconv(converter_, utf8, &out, &failedAt)) {
-    *error = failedAt < utf8.size()
-                 ? "holds " + DescribeCharacter(utf8, failedAt) + ", which code page " +
-                       std::to_string(number_) + " cannot represent"
-                 : "cannot be written in code page " + std::to_string(number_);
-    return false;
+    return Status::Error(failedAt < utf8.size()
+                             ? "holds " + DescribeCharacter(utf8, failedAt) + ", which code page " +
+                                   std::to_string(number_) + " cannot represent"
+                             : "cannot be written in code page " + std::to_string(number_));
   }
   *converted = out;
-  return true;
+  return Status::Ok();
 }
 
 std::string NonAsciiNote(const CodePage* storedIn) {
@@ -139,15 +133,9 @@ std::string NonAsciiNote(const CodePage* storedIn) {
          n + ", and as other characters elsewhere";
 }
 
-bool StoreInCodePage(const CodePage* codePage, const std::string& what, std::string* text,
-                     std::string* error) {
-  if (codePage == nullptr) return true;
-  std::string why;
-  if (!codePage->Convert(*text, text, &why)) {
-    *error = what + " " + why;
-    return false;
-  }
-  return true;
+Status StoreInCodePage(const CodePage* codePage, const std::string& what, std::string* text) {
+  if (codePage == nullptr) return Status::Ok();
+  return codePage->Convert(*text, text).Within(what + " ");
 }
 
 }  // namespace sfxpack

@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "tools/sfxpack/status.h"
+
 namespace sfxpack {
 
 class CodePage {
@@ -20,15 +22,16 @@ class CodePage {
   CodePage& operator=(const CodePage&) = delete;
   ~CodePage();
 
-  // Takes code page `text` ("1252", "932"). False with a reason when it is no number, iconv
-  // does not know "CP<N>", or the code page does not keep ASCII as it is (EBCDIC, UTF-16 and
-  // UTF-32 are no ANSI code page: the stub's own names and every '\' would change).
-  bool Open(const std::string& text, std::string* error);
+  // Takes code page `text` ("1252", "932"). An error with the reason when it is no number,
+  // iconv does not know "CP<N>", or the code page does not keep ASCII as it is (EBCDIC, UTF-16
+  // and UTF-32 are no ANSI code page: the stub's own names and every '\' would change).
+  Status Open(const std::string& text);
+  bool opened() const { return number_ != 0; }
   unsigned number() const { return number_; }
 
-  // `utf8` in the code page. False with a reason when it is not UTF-8 or holds a character the
-  // code page cannot represent (the message names the first one, "'Ł' (U+0141)").
-  bool Convert(const std::string& utf8, std::string* converted, std::string* error) const;
+  // `utf8` in the code page. An error with the reason when it is not UTF-8 or holds a character
+  // the code page cannot represent (the message names the first one, "'Ł' (U+0141)").
+  Status Convert(const std::string& utf8, std::string* converted) const;
 
  private:
   iconv_t converter_ = reinterpret_cast<iconv_t>(-1);
@@ -41,8 +44,7 @@ std::string NonAsciiNote(const CodePage* storedIn);
 
 // With a code page, `text` converted into it in place (`what` names the text in the error:
 // "--cmdline", "file name 'x'"); without one, `text` stays as it is.
-bool StoreInCodePage(const CodePage* codePage, const std::string& what, std::string* text,
-                     std::string* error);
+Status StoreInCodePage(const CodePage* codePage, const std::string& what, std::string* text);
 
 }  // namespace sfxpack
 

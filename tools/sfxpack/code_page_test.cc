@@ -10,15 +10,15 @@ namespace {
 TEST(CodePageTest, OnlyCodePagesThatKeepAsciiAreTaken) {
   for (const char* good : {"1252", "1250", "1251", "932", "936", "949", "950", "874"}) {
     CodePage page;
-    std::string error;
-    EXPECT_TRUE(page.Open(good, &error)) << good << ": " << error;
+    const Status status = page.Open(good);
+    EXPECT_TRUE(status.ok()) << good << ": " << status.reason();
   }
   // No number, no such code page, EBCDIC (037), UTF-16 (1200).
   for (const char* bad : {"", "cp1252", "12x", "-1252", "0", "70000", "999", "37", "1200"}) {
     CodePage page;
-    std::string error;
-    EXPECT_FALSE(page.Open(bad, &error)) << bad;
-    EXPECT_NE(std::string::npos, error.find("--codepage")) << error;
+    const Status status = page.Open(bad);
+    EXPECT_FALSE(status.ok()) << bad;
+    EXPECT_NE(std::string::npos, status.reason().find("--codepage")) << status.reason();
   }
 }
 
@@ -42,17 +42,16 @@ TEST(CodePageTest, NamesArriveInTheCodePageOrAreRefused) {
   };
   for (const auto& c : kCases) {
     CodePage page;
-    std::string error;
-    ASSERT_TRUE(page.Open(c.page, &error)) << error;
+    ASSERT_TRUE(page.Open(c.page).ok());
     std::string out = "unchanged";
-    const bool converted = page.Convert(c.utf8, &out, &error);
+    const Status converted = page.Convert(c.utf8, &out);
     if (*c.why == '\0') {
-      EXPECT_TRUE(converted) << c.utf8 << ": " << error;
+      EXPECT_TRUE(converted.ok()) << c.utf8 << ": " << converted.reason();
       EXPECT_EQ(c.stored, out) << c.utf8;
     } else {
-      EXPECT_FALSE(converted) << c.utf8;
+      EXPECT_FALSE(converted.ok()) << c.utf8;
       EXPECT_EQ("unchanged", out);
-      EXPECT_NE(std::string::npos, error.find(c.why)) << error;
+      EXPECT_NE(std::string::npos, converted.reason().find(c.why)) << converted.reason();
     }
   }
 }

@@ -1,27 +1,28 @@
-// sfxpack's commands. Each takes the arguments after the command name (argv[0] is the command)
-// and returns the process exit code (cli.h: 0 good, 1 a verdict of "bad", 2 usage or I/O error).
-// Messages go to stderr, prefixed "sfxpack: ". Each command prints its help text (below) for
-// -h or --help.
+// sfxpack's commands. Each runs on its parsed command line (ParseCommand, options.h, which also
+// prints its help text for -h or --help) and returns the process exit code (status.h: 0 good, 1 a
+// verdict of "bad", 2 usage or I/O error). Messages go to stderr, prefixed "sfxpack: ".
 #ifndef SFXSTUB_TOOLS_SFXPACK_COMMANDS_H_
 #define SFXSTUB_TOOLS_SFXPACK_COMMANDS_H_
 
+#include "tools/sfxpack/options.h"
+
 namespace sfxpack {
 
-int RunKeygen(int argc, char** argv);
-int RunSign(int argc, char** argv);
-int RunVerify(int argc, char** argv);
-int RunPack(int argc, char** argv);
-int RunList(int argc, char** argv);
-int RunExtract(int argc, char** argv);
-int RunAuthenticode(int argc, char** argv);
+// One command: what `sfxpack --help` says of it, its command line (name, options, help text),
+// and what runs it once that is parsed.
+struct Command {
+  const char* summary;
+  CommandSpec spec;
+  int (*run)(const Options& options);
+};
 
-extern const char kKeygenHelp[];
-extern const char kSignHelp[];
-extern const char kVerifyHelp[];
-extern const char kPackHelp[];
-extern const char kListHelp[];
-extern const char kExtractHelp[];
-extern const char kAuthenticodeHelp[];
+extern const Command kPackCommand;
+extern const Command kListCommand;
+extern const Command kExtractCommand;
+extern const Command kVerifyCommand;
+extern const Command kSignCommand;
+extern const Command kKeygenCommand;
+extern const Command kAuthenticodeCommand;
 
 }  // namespace sfxpack
 

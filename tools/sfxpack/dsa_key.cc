@@ -13,9 +13,8 @@
 #include <cryptopp/sha.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+
+#include "tools/sfxpack/files.h"
 
 namespace sfxpack {
 
@@ -26,10 +25,8 @@ using CryptoPP::Integer;
 constexpr unsigned kPBits = 1024;
 constexpr unsigned kQBits = 160;
 
-// A key the file does not hold in a form we take; `what` is the reason for the message.
-struct KeyRefused {
-  std::string what;
-};
+// A key the file does not hold in a form we take.
+Status Refused(const std::string& why) { return Status::Error(why); }
 
 struct DsaNumbers {
   Integer p, q, g, y, x;
@@ -100,15 +97,15 @@ bool DecodeBase64(const std::string& text, std::vector<uint8_t>* out) {
 
 // The DER bytes of the file and the PEM label they came under ("" for a DER file). Parameter
 // blocks ("DSA PARAMETERS", as openssl dsaparam -genkey writes before the key) are passed over.
-void Unarmor(const std::vector<uint8_t>& contents, std::vector<uint8_t>* der, std::string* label) {
+Status Unarmor(const std::vector<uint8_t>& contents, std::vector<uint8_t>* der, std::string* label) {
   const std::string text(contents.begin(), contents.end());
   const std::string begin = "-----BEGIN ";
   size_t at = text.find(begin);
   if (at == std::string::npos) {
-    if (contents.empty() || contents[0] != 0x30) throw KeyRefused{"not a PEM or DER key file"};
+    if (contents.empty() || contents[0] != 0x30) return Refused("not a PEM or DER key file");
     *der = contents;
     label->clear();
-    return;
+    return Status::Ok();
   }
   for (; at != std::string::npos; at = text.find(begin, at + 1)) {
     const size_t labelStart = at + begin.size();
@@ -118,211 +115,265 @@ void Unarmor(const std::vector<uint8_t>& contents, std::vector<uint8_t>* der, st
     if (*label == "DSA PARAMETERS") continue;
     const std::string end = "-----END " + *label + "-----";
     const size_t bodyEnd = text.find(end, labelEnd);
-    if (bodyEnd == std::string::npos) throw KeyRefused{"PEM block '" + *label + "' has no END line"};
+    if (bodyEnd == std::string::npos) return Refused("PEM block '" + *label + "' has no END line");
     std::string body = text.substr(labelEnd + 5, bodyEnd - labelEnd - 5);
     // PKCS#8 "ENCRYPTED PRIVATE KEY" is decrypted later; the traditional form's encryption
     // (OpenSSL's own key derivation, "Proc-Type: 4,ENCRYPTED") is not supported.
     if (*label != "ENCRYPTED PRIVATE KEY" && body.find("ENCRYPTED") != std::string::npos) {
-      throw KeyRefused{"traditional encrypted keys are not supported (convert it to PKCS#8 with "
-                       "openssl pkcs8 -topk8 -v2 aes256)"};
+      return Refused("traditional encrypted keys are not supported (convert it to PKCS#8 with "
+                     "openssl pkcs8 -topk8 -v2 aes256)");
     }
-    if (body.find(':') != std::string::npos) throw KeyRefused{"unexpected PEM headers"};
-    if (!DecodeBase64(body, der)) throw KeyRefused{"PEM block '" + *label + "' is not valid base64"};
-    return;
+    if (body.find(':') != std::string::npos) return Refused("unexpected PEM headers");
+    if (!DecodeBase64(body, der)) return Refused("PEM block '" + *label + "' is not valid base64");
+    return Status::Ok();
   }
-  throw KeyRefused{"no key found in the PEM file"};
+  return Refused("no key found in the PEM file");
 }
 
 // --- DER -----------------------------------------------------------------------------------
+// Crypto++'s decoders throw on malformed structures; the callers of these turn that into a
+// refusal.
 
 // AlgorithmIdentifier { id-dsa, Dss-Parms { p, q, g } }
-void DecodeAlgorithm(CryptoPP::BufferedTransformation& in, DsaNumbers* n) {
+Status DecodeAlgorithm(CryptoPP::BufferedTransformation& in, DsaNumbers* n) {
   CryptoPP::BERSequenceDecoder algorithm(in);
   CryptoPP::OID oid;
   oid.BERDecode(algorithm);
-  if (!(oid == DsaOid())) throw KeyRefused{"not a DSA key: it is " + OidText(oid)};
+  if (!(oid == DsaOid())) return Refused("not a DSA key: it is " + OidText(oid));
   CryptoPP::BERSequenceDecoder params(algorithm);
   n->p.BERDecode(params);
   n->q.BERDecode(params);
   n->g.BERDecode(params);
   params.MessageEnd();
   algorithm.MessageEnd();
+  return Status::Ok();
+}
+
+// PKCS#8 PrivateKeyInfo or the traditional OpenSSL DSA private key, after its version.
+Status DecodePrivateKey(CryptoPP::BERSequenceDecoder& outer, DsaNumbers* n) {
+  Integer version;
+  version.BERDecode(outer);
+  CryptoPP::byte tag = 0;
+  if (!outer.Peek(tag)) return Refused("truncated private key");
+  if (tag == (CryptoPP::SEQUENCE | CryptoPP::CONSTRUCTED)) {
+    Status status = DecodeAlgorithm(outer, n);
+    if (!status.ok()) return status;
+    CryptoPP::BERGeneralDecoder octets(outer, CryptoPP::OCTET_STRING);
+    n->x.BERDecode(octets);
+    octets.MessageEnd();
+    outer.SkipAll();  // optional attributes and public key
+  } else {
+    if (!version.IsZero()) return Refused("not a DSA private key");
+    n->p.BERDecode(outer);
+    n->q.BERDecode(outer);
+    n->g.BERDecode(outer);
+    n->y.BERDecode(outer);
+    n->x.BERDecode(outer);
+    n->hasY = true;
+  }
+  n->hasX = true;
+  return Status::Ok();
 }
 
 // SubjectPublicKeyInfo, PKCS#8 PrivateKeyInfo or the traditional OpenSSL DSA private key.
-DsaNumbers DecodeDer(const std::vector<uint8_t>& der) {
-  DsaNumbers n;
+Status DecodeDer(const std::vector<uint8_t>& der, DsaNumbers* n) {
   CryptoPP::ByteQueue queue;
   queue.Put(der.data(), der.size());
   CryptoPP::BERSequenceDecoder outer(queue);
   CryptoPP::byte tag = 0;
-  if (!outer.Peek(tag)) throw KeyRefused{"empty key structure"};
-  if (tag == (CryptoPP::SEQUENCE | CryptoPP::CONSTRUCTED)) {
-    DecodeAlgorithm(outer, &n);
-    CryptoPP::BERGeneralDecoder bits(outer, CryptoPP::BIT_STRING);
-    CryptoPP::byte unusedBits = 0;
-    if (!bits.Get(unusedBits) || unusedBits != 0) throw KeyRefused{"malformed public key bits"};
-    n.y.BERDecode(bits);
-    bits.MessageEnd();
-    n.hasY = true;
-  } else {
-    Integer version;
-    version.BERDecode(outer);
-    if (!outer.Peek(tag)) throw KeyRefused{"truncated private key"};
-    if (tag == (CryptoPP::SEQUENCE | CryptoPP::CONSTRUCTED)) {
-      DecodeAlgorithm(outer, &n);
-      CryptoPP::BERGeneralDecoder octets(outer, CryptoPP::OCTET_STRING);
-      n.x.BERDecode(octets);
-      octets.MessageEnd();
-      outer.SkipAll();  // optional attributes and public key
-    } else {
-      if (!version.IsZero()) throw KeyRefused{"not a DSA private key"};
-      n.p.BERDecode(outer);
-      n.q.BERDecode(outer);
-      n.g.BERDecode(outer);
-      n.y.BERDecode(outer);
-      n.x.BERDecode(outer);
-      n.hasY = true;
-    }
-    n.hasX = true;
+  if (!outer.Peek(tag)) return Refused("empty key structure");
+  if (tag != (CryptoPP::SEQUENCE | CryptoPP::CONSTRUCTED)) {
+    Status status = DecodePrivateKey(outer, n);
+    if (!status.ok()) return status;
+    outer.MessageEnd();
+    return Status::Ok();
   }
+  Status status = DecodeAlgorithm(outer, n);
+  if (!status.ok()) return status;
+  CryptoPP::BERGeneralDecoder bits(outer, CryptoPP::BIT_STRING);
+  CryptoPP::byte unusedBits = 0;
+  if (!bits.Get(unusedBits) || unusedBits != 0) return Refused("malformed public key bits");
+  n->y.BERDecode(bits);
+  bits.MessageEnd();
+  n->hasY = true;
   outer.MessageEnd();
-  return n;
+  return Status::Ok();
 }
 
-// Sizes first (the message the author most needs), then the consistency of the numbers.
-void CheckNumbers(DsaNumbers* n) {
+// Sizes first (the reason the author most needs), then the consistency of the numbers.
+Status CheckNumbers(DsaNumbers* n) {
   if (n->p.IsNegative() || n->q.IsNegative() || n->p.BitCount() != kPBits ||
       n->q.BitCount() != kQBits) {
-    throw KeyRefused{"the key has a " + std::to_string(n->p.BitCount()) + "-bit p and a " +
-                     std::to_string(n->q.BitCount()) +
-                     "-bit q; packages need a DSA key with a 1024-bit p and a 160-bit q"};
+    return Refused("the key has a " + std::to_string(n->p.BitCount()) + "-bit p and a " +
+                   std::to_string(n->q.BitCount()) +
+                   "-bit q; packages need a DSA key with a 1024-bit p and a 160-bit q");
   }
   const Integer one = Integer::One();
   if (!CryptoPP::IsPrime(n->q) || !CryptoPP::IsPrime(n->p) || !((n->p - one) % n->q).IsZero() ||
       n->g <= one || n->g >= n->p || a_exp_b_mod_c(n->g, n->q, n->p) != one) {
-    throw KeyRefused{"the DSA domain parameters (p, q, g) are not valid"};
+    return Refused("the DSA domain parameters (p, q, g) are not valid");
   }
   if (n->hasX) {
-    if (n->x <= Integer::Zero() || n->x >= n->q) throw KeyRefused{"the private value x is out of range"};
+    if (n->x <= Integer::Zero() || n->x >= n->q) return Refused("the private value x is out of range");
     const Integer y = a_exp_b_mod_c(n->g, n->x, n->p);
-    if (n->hasY && n->y != y) throw KeyRefused{"the public value y does not match the private key"};
+    if (n->hasY && n->y != y) return Refused("the public value y does not match the private key");
     n->y = y;
     n->hasY = true;
   }
   if (n->y <= one || n->y >= n->p || a_exp_b_mod_c(n->y, n->q, n->p) != one) {
-    throw KeyRefused{"the public value y is not valid"};
+    return Refused("the public value y is not valid");
   }
+  return Status::Ok();
+}
+
+// How a PBES2 key is encrypted: the PBKDF2 salt, count and hash, the AES key length and IV.
+struct Pbes2 {
+  CryptoPP::SecByteBlock salt, iv, encrypted;
+  CryptoPP::word32 iterations = 0;
+  bool sha256 = false;
+  size_t keyLength = 0;
+};
+
+const CryptoPP::OID& Pkcs5() {
+  static const CryptoPP::OID oid = CryptoPP::OID(1) + 2 + 840 + 113549 + 1 + 5;
+  return oid;
+}
+
+// PBKDF2-params { salt, iterationCount, keyLength OPTIONAL, prf OPTIONAL }.
+Status DecodePbkdf2(CryptoPP::BERSequenceDecoder& params, Pbes2* out) {
+  const CryptoPP::OID hmacSha1 = CryptoPP::OID(1) + 2 + 840 + 113549 + 2 + 7;
+  const CryptoPP::OID hmacSha256 = CryptoPP::OID(1) + 2 + 840 + 113549 + 2 + 9;
+  CryptoPP::BERSequenceDecoder kdf(params);
+  CryptoPP::OID oid;
+  oid.BERDecode(kdf);
+  if (!(oid == Pkcs5() + 12)) return Refused("key derivation " + OidText(oid) + ", not PBKDF2");
+  CryptoPP::BERSequenceDecoder kdfParams(kdf);
+  CryptoPP::BERDecodeOctetString(kdfParams, out->salt);
+  CryptoPP::BERDecodeUnsigned<CryptoPP::word32>(kdfParams, out->iterations, CryptoPP::INTEGER, 1,
+                                                100000000);
+  if (!kdfParams.EndReached() && kdfParams.PeekByte() == CryptoPP::INTEGER) {
+    CryptoPP::word32 length = 0;
+    CryptoPP::BERDecodeUnsigned<CryptoPP::word32>(kdfParams, length, CryptoPP::INTEGER, 1, 64);
+  }
+  if (!kdfParams.EndReached()) {
+    CryptoPP::BERSequenceDecoder prf(kdfParams);
+    oid.BERDecode(prf);
+    if (oid == hmacSha256) {
+      out->sha256 = true;
+    } else if (!(oid == hmacSha1)) {
+      return Refused("key derivation with " + OidText(oid) + " (HMAC-SHA-1 or -256 only)");
+    }
+    prf.SkipAll();
+  }
+  kdfParams.MessageEnd();
+  kdf.MessageEnd();
+  return Status::Ok();
+}
+
+// EncryptedPrivateKeyInfo { PBES2 { PBKDF2 ..., AES-CBC iv }, encrypted octets }.
+Status DecodePbes2(const std::vector<uint8_t>& der, Pbes2* out) {
+  const CryptoPP::OID aes = CryptoPP::OID(2) + 16 + 840 + 1 + 101 + 3 + 4 + 1;
+  CryptoPP::StringSource source(der.data(), der.size(), true);
+  CryptoPP::BERSequenceDecoder info(source);
+  CryptoPP::BERSequenceDecoder algorithm(info);
+  CryptoPP::OID oid;
+  oid.BERDecode(algorithm);
+  if (!(oid == Pkcs5() + 13)) return Refused("encrypted with " + OidText(oid) + ", not PBES2");
+  CryptoPP::BERSequenceDecoder params(algorithm);
+  Status status = DecodePbkdf2(params, out);
+  if (!status.ok()) return status;
+  CryptoPP::BERSequenceDecoder scheme(params);
+  oid.BERDecode(scheme);
+  if (oid == aes + 2) out->keyLength = 16;
+  if (oid == aes + 22) out->keyLength = 24;
+  if (oid == aes + 42) out->keyLength = 32;
+  if (!out->keyLength) return Refused("encrypted with " + OidText(oid) + " (AES-CBC only)");
+  CryptoPP::BERDecodeOctetString(scheme, out->iv);
+  scheme.MessageEnd();
+  params.MessageEnd();
+  algorithm.MessageEnd();
+  CryptoPP::BERDecodeOctetString(info, out->encrypted);
+  info.MessageEnd();
+  return Status::Ok();
 }
 
 // PBES2 (RFC 8018) as OpenSSL writes it: PBKDF2 with HMAC-SHA-1 or HMAC-SHA-256, then AES-128,
 // -192 or -256 in CBC mode. Gives the PrivateKeyInfo inside an EncryptedPrivateKeyInfo.
-std::vector<uint8_t> DecryptPkcs8(const std::vector<uint8_t>& der, const std::string& passphrase) {
-  const CryptoPP::OID pkcs5 = CryptoPP::OID(1) + 2 + 840 + 113549 + 1 + 5;
-  const CryptoPP::OID hmacSha1 = CryptoPP::OID(1) + 2 + 840 + 113549 + 2 + 7;
-  const CryptoPP::OID hmacSha256 = CryptoPP::OID(1) + 2 + 840 + 113549 + 2 + 9;
-  const CryptoPP::OID aes = CryptoPP::OID(2) + 16 + 840 + 1 + 101 + 3 + 4 + 1;
-  CryptoPP::SecByteBlock salt, iv, keyBytes;
-  CryptoPP::SecByteBlock encrypted;
-  CryptoPP::word32 iterations = 0;
-  bool sha256 = false;
-  size_t keyLength = 0;
+Status DecryptPkcs8(const std::vector<uint8_t>& der, const std::string& passphrase,
+                    std::vector<uint8_t>* plainKey) {
+  Pbes2 scheme;
   try {
-    CryptoPP::StringSource source(der.data(), der.size(), true);
-    CryptoPP::BERSequenceDecoder info(source);
-    CryptoPP::BERSequenceDecoder algorithm(info);
-    CryptoPP::OID oid;
-    oid.BERDecode(algorithm);
-    if (!(oid == pkcs5 + 13)) throw KeyRefused{"encrypted with " + OidText(oid) + ", not PBES2"};
-    CryptoPP::BERSequenceDecoder params(algorithm);
-    {
-      CryptoPP::BERSequenceDecoder kdf(params);
-      oid.BERDecode(kdf);
-      if (!(oid == pkcs5 + 12)) throw KeyRefused{"key derivation " + OidText(oid) + ", not PBKDF2"};
-      CryptoPP::BERSequenceDecoder kdfParams(kdf);
-      CryptoPP::BERDecodeOctetString(kdfParams, salt);
-      CryptoPP::BERDecodeUnsigned<CryptoPP::word32>(kdfParams, iterations, CryptoPP::INTEGER, 1, 100000000);
-      if (!kdfParams.EndReached() && kdfParams.PeekByte() == CryptoPP::INTEGER) {
-        CryptoPP::word32 length = 0;
-        CryptoPP::BERDecodeUnsigned<CryptoPP::word32>(kdfParams, length, CryptoPP::INTEGER, 1, 64);
-      }
-      if (!kdfParams.EndReached()) {
-        CryptoPP::BERSequenceDecoder prf(kdfParams);
-        oid.BERDecode(prf);
-        if (oid == hmacSha256) {
-          sha256 = true;
-        } else if (!(oid == hmacSha1)) {
-          throw KeyRefused{"key derivation with " + OidText(oid) + " (HMAC-SHA-1 or -256 only)"};
-        }
-        prf.SkipAll();
-      }
-      kdfParams.MessageEnd();
-      kdf.MessageEnd();
-    }
-    {
-      CryptoPP::BERSequenceDecoder scheme(params);
-      oid.BERDecode(scheme);
-      if (oid == aes + 2) keyLength = 16;
-      if (oid == aes + 22) keyLength = 24;
-      if (oid == aes + 42) keyLength = 32;
-      if (!keyLength) throw KeyRefused{"encrypted with " + OidText(oid) + " (AES-CBC only)"};
-      CryptoPP::BERDecodeOctetString(scheme, iv);
-      scheme.MessageEnd();
-    }
-    params.MessageEnd();
-    algorithm.MessageEnd();
-    CryptoPP::BERDecodeOctetString(info, encrypted);
-    info.MessageEnd();
+    Status status = DecodePbes2(der, &scheme);
+    if (!status.ok()) return status;
   } catch (const CryptoPP::Exception&) {
-    throw KeyRefused{"not a valid encrypted PKCS#8 key"};
+    return Refused("not a valid encrypted PKCS#8 key");
   }
-  if (iv.size() != CryptoPP::AES::BLOCKSIZE) throw KeyRefused{"the encrypted key's IV is not 16 bytes"};
-  keyBytes.resize(keyLength);
+  if (scheme.iv.size() != CryptoPP::AES::BLOCKSIZE) return Refused("the encrypted key's IV is not 16 bytes");
+  CryptoPP::SecByteBlock keyBytes(scheme.keyLength);
   const uint8_t* pass = reinterpret_cast<const uint8_t*>(passphrase.data());
-  if (sha256) {
+  if (scheme.sha256) {
     CryptoPP::PKCS5_PBKDF2_HMAC<CryptoPP::SHA256>().DeriveKey(
-        keyBytes, keyBytes.size(), 0, pass, passphrase.size(), salt, salt.size(), iterations);
+        keyBytes, keyBytes.size(), 0, pass, passphrase.size(), scheme.salt, scheme.salt.size(),
+        scheme.iterations);
   } else {
     CryptoPP::PKCS5_PBKDF2_HMAC<CryptoPP::SHA1>().DeriveKey(
-        keyBytes, keyBytes.size(), 0, pass, passphrase.size(), salt, salt.size(), iterations);
+        keyBytes, keyBytes.size(), 0, pass, passphrase.size(), scheme.salt, scheme.salt.size(),
+        scheme.iterations);
   }
   std::string plain;
   try {
-    CryptoPP::CBC_Mode<CryptoPP::AES>::Decryption decryption(keyBytes, keyBytes.size(), iv);
-    CryptoPP::StringSource(encrypted.data(), encrypted.size(), true,
+    CryptoPP::CBC_Mode<CryptoPP::AES>::Decryption decryption(keyBytes, keyBytes.size(), scheme.iv);
+    CryptoPP::StringSource(scheme.encrypted.data(), scheme.encrypted.size(), true,
                            new CryptoPP::StreamTransformationFilter(decryption, new CryptoPP::StringSink(plain)));
   } catch (const CryptoPP::Exception&) {
-    throw KeyRefused{"cannot decrypt the key: wrong passphrase?"};
+    return Refused("cannot decrypt the key: wrong passphrase?");
   }
   if (plain.empty() || static_cast<uint8_t>(plain[0]) != 0x30) {
-    throw KeyRefused{"cannot decrypt the key: wrong passphrase?"};
+    return Refused("cannot decrypt the key: wrong passphrase?");
   }
-  return std::vector<uint8_t>(plain.begin(), plain.end());
+  plainKey->assign(plain.begin(), plain.end());
+  return Status::Ok();
 }
 
-DsaNumbers ParseKey(const std::vector<uint8_t>& contents, const std::string* passphrase = nullptr) {
-  std::vector<uint8_t> der;
+// The DER key of a file's contents, decrypted when it is an encrypted one.
+Status UnarmorKey(const std::vector<uint8_t>& contents, const std::string* passphrase,
+                  std::vector<uint8_t>* der) {
   std::string label;
-  Unarmor(contents, &der, &label);
+  Status status = Unarmor(contents, der, &label);
+  if (!status.ok()) return status;
   if (label == "ENCRYPTED PRIVATE KEY") {
-    if (!passphrase) throw KeyRefused{"an encrypted key: give its passphrase with --key-pass-file FILE"};
-    der = DecryptPkcs8(der, *passphrase);
-    label = "PRIVATE KEY";
+    if (!passphrase) return Refused("an encrypted key: give its passphrase with --key-pass-file FILE");
+    std::vector<uint8_t> encrypted = *der;
+    return DecryptPkcs8(encrypted, *passphrase, der);
   }
   if (!label.empty() && label != "PUBLIC KEY" && label != "PRIVATE KEY" && label != "DSA PRIVATE KEY") {
     if (label.find("RSA") != std::string::npos || label.find("EC ") == 0) {
-      throw KeyRefused{"not a DSA key (PEM block '" + label + "')"};
+      return Refused("not a DSA key (PEM block '" + label + "')");
     }
-    throw KeyRefused{"unexpected PEM block '" + label + "'"};
+    return Refused("unexpected PEM block '" + label + "'");
   }
-  DsaNumbers n;
+  return Status::Ok();
+}
+
+Status DecodeKey(const std::vector<uint8_t>& contents, const std::string* passphrase, DsaNumbers* n) {
+  std::vector<uint8_t> der;
+  Status status = UnarmorKey(contents, passphrase, &der);
+  if (!status.ok()) return status;
   try {
-    n = DecodeDer(der);
+    status = DecodeDer(der, n);
   } catch (const CryptoPP::Exception&) {
-    throw KeyRefused{"not a valid DER key structure"};
+    return Refused("not a valid DER key structure");
   }
-  CheckNumbers(&n);
-  return n;
+  return status.ok() ? CheckNumbers(n) : status;
+}
+
+// Whatever else Crypto++ throws on a key it can't take is a refusal too.
+Status ParseKey(const std::vector<uint8_t>& contents, const std::string* passphrase, DsaNumbers* n) {
+  try {
+    return DecodeKey(contents, passphrase, n);
+  } catch (const CryptoPP::Exception& e) {
+    return Refused(e.what());
+  }
 }
 
 void ToPublic(const DsaNumbers& n, sfx::DsaPublicKey* key) {
@@ -334,47 +385,8 @@ void ToPublic(const DsaNumbers& n, sfx::DsaPublicKey* key) {
 
 // Key files are a few kilobytes; anything much larger is not a key (a package given by mistake),
 // and anything but a regular file (a folder, a device like /dev/zero that never ends) is refused
-// before it is read: the standard library throws on reading a folder.
-constexpr uintmax_t kMaxKeyFileSize = 1 << 20;
-
-bool ReadKeyFile(const std::string& path, std::vector<uint8_t>* contents, std::string* error) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  std::string why;
-  if (ec) {
-    why = ec.message();
-  } else if (fs::is_directory(status)) {
-    why = "it is a folder";
-  } else if (!fs::is_regular_file(status)) {
-    why = "not a regular file";
-  } else {
-    const uintmax_t size = fs::file_size(path, ec);
-    if (ec) {
-      why = ec.message();
-    } else if (size > kMaxKeyFileSize) {
-      why = "too large for a key file (" + std::to_string(size) + " bytes)";
-    }
-  }
-  if (why.empty()) {
-    try {
-      std::ifstream in(path, std::ios::binary);
-      if (!in) {
-        why = "cannot open it";
-      } else {
-        contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad()) why = "read error";
-      }
-    } catch (const std::exception& e) {
-      why = e.what();
-    }
-  }
-  if (!why.empty()) {
-    *error = "cannot read key file " + path + ": " + why;
-    return false;
-  }
-  return true;
-}
+// before it is read.
+constexpr uint64_t kMaxKeyFileSize = 1 << 20;
 
 Integer BigEndian(const uint8_t* bytes, size_t n) { return Integer(bytes, n, Integer::UNSIGNED); }
 
@@ -398,71 +410,69 @@ std::string Pem(const std::string& label, CryptoPP::ByteQueue& der) {
 
 }  // namespace
 
-bool ParseDsaPublicKey(const std::vector<uint8_t>& contents, const std::string& name,
-                       sfx::DsaPublicKey* key, std::string* error) {
-  try {
-    ToPublic(ParseKey(contents), key);
-    return true;
-  } catch (const KeyRefused& refused) {
-    *error = name + ": " + refused.what;
-  } catch (const std::exception& e) {
-    *error = name + ": " + e.what();
-  }
-  return false;
+Status ParseDsaPublicKey(const std::vector<uint8_t>& contents, const std::string& name,
+                         sfx::DsaPublicKey* key) {
+  DsaNumbers n;
+  const Status status = ParseKey(contents, nullptr, &n);
+  if (status.ok()) ToPublic(n, key);
+  return status.Within(name + ": ");
 }
 
-bool ParseDsaPrivateKey(const std::vector<uint8_t>& contents, const std::string& name,
-                        DsaPrivateKey* key, std::string* error, const std::string* passphrase) {
-  try {
-    const DsaNumbers n = ParseKey(contents, passphrase);
-    if (!n.hasX) throw KeyRefused{"a public key; signing needs the private key"};
+Status ParseDsaPrivateKey(const std::vector<uint8_t>& contents, const std::string& name,
+                          DsaPrivateKey* key, const std::string* passphrase) {
+  DsaNumbers n;
+  Status status = ParseKey(contents, passphrase, &n);
+  if (status.ok() && !n.hasX) status = Refused("a public key; signing needs the private key");
+  if (status.ok()) {
     ToPublic(n, &key->pub);
     n.x.Encode(key->x, sizeof(key->x));
-    return true;
-  } catch (const KeyRefused& refused) {
-    *error = name + ": " + refused.what;
-  } catch (const std::exception& e) {
-    *error = name + ": " + e.what();
   }
-  return false;
+  return status.Within(name + ": ");
 }
 
-bool LoadDsaPublicKey(const std::string& path, sfx::DsaPublicKey* key, std::string* error) {
+Status LoadDsaPublicKey(const std::string& path, sfx::DsaPublicKey* key) {
   std::vector<uint8_t> contents;
-  return ReadKeyFile(path, &contents, error) && ParseDsaPublicKey(contents, path, key, error);
+  const Status status = ReadWholeFile("key file", path, kMaxKeyFileSize, &contents);
+  return status.ok() ? ParseDsaPublicKey(contents, path, key) : status;
 }
 
-bool LoadDsaPrivateKey(const std::string& path, DsaPrivateKey* key, std::string* error,
-                       const std::string* passphrase) {
+Status LoadDsaPrivateKey(const std::string& path, DsaPrivateKey* key, const std::string* passphrase) {
   std::vector<uint8_t> contents;
-  return ReadKeyFile(path, &contents, error) &&
-         ParseDsaPrivateKey(contents, path, key, error, passphrase);
+  const Status status = ReadWholeFile("key file", path, kMaxKeyFileSize, &contents);
+  return status.ok() ? ParseDsaPrivateKey(contents, path, key, passphrase) : status;
 }
 
-bool GenerateDsaKey(DsaPrivateKey* key, std::string* error) {
+namespace {
+
+// Crypto++ throws where it can't make the parameters.
+Status GenerateDsaKeyOrThrow(DsaPrivateKey* key) {
+  CryptoPP::AutoSeededRandomPool rng;
+  CryptoPP::DL_GroupParameters_DSA params;
+  do {
+    params.GenerateRandom(rng, CryptoPP::MakeParameters("ModulusSize", static_cast<int>(kPBits))(
+                                   "SubgroupOrderSize", static_cast<int>(kQBits)));
+  } while (params.GetModulus().BitCount() != kPBits || params.GetSubgroupOrder().BitCount() != kQBits);
+  DsaNumbers n;
+  n.p = params.GetModulus();
+  n.q = params.GetSubgroupOrder();
+  n.g = params.GetSubgroupGenerator();
+  n.x = Integer(rng, Integer::One(), n.q - Integer::One());
+  n.hasX = true;
+  const Status status = CheckNumbers(&n);
+  if (!status.ok()) return status.Within("key generation failed: ");
+  ToPublic(n, &key->pub);
+  n.x.Encode(key->x, sizeof(key->x));
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status GenerateDsaKey(DsaPrivateKey* key) {
   try {
-    CryptoPP::AutoSeededRandomPool rng;
-    CryptoPP::DL_GroupParameters_DSA params;
-    do {
-      params.GenerateRandom(rng, CryptoPP::MakeParameters("ModulusSize", static_cast<int>(kPBits))(
-                                     "SubgroupOrderSize", static_cast<int>(kQBits)));
-    } while (params.GetModulus().BitCount() != kPBits || params.GetSubgroupOrder().BitCount() != kQBits);
-    DsaNumbers n;
-    n.p = params.GetModulus();
-    n.q = params.GetSubgroupOrder();
-    n.g = params.GetSubgroupGenerator();
-    n.x = Integer(rng, Integer::One(), n.q - Integer::One());
-    n.hasX = true;
-    CheckNumbers(&n);
-    ToPublic(n, &key->pub);
-    n.x.Encode(key->x, sizeof(key->x));
-    return true;
-  } catch (const KeyRefused& refused) {
-    *error = "key generation failed: " + refused.what;
-  } catch (const std::exception& e) {
-    *error = std::string("key generation failed: ") + e.what();
+    return GenerateDsaKeyOrThrow(key);
+  } catch (const CryptoPP::Exception& e) {
+    return Status::Error(std::string("key generation failed: ") + e.what());
   }
-  return false;
 }
 
 std::string PrivateKeyToPem(const DsaPrivateKey& key) {

@@ -9,7 +9,7 @@
 //                      AES-CBC), as openssl genpkey -aes256 writes it; read with a passphrase
 // Only DSA keys with a 1024-bit p and a 160-bit q are accepted (the stub holds exactly such a
 // key), and only consistent ones: q divides p-1, g has order q, y = g^x. Every refusal comes with
-// a message naming the file and the reason. Portable code: standard C++ and Crypto++ only.
+// a reason naming the file and what is wrong. Portable code: standard C++ and Crypto++ only.
 #ifndef SFXSTUB_TOOLS_SFXPACK_DSA_KEY_H_
 #define SFXSTUB_TOOLS_SFXPACK_DSA_KEY_H_
 
@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/signing/signature_verify.h"
+#include "sfxstub/format/dsa_public_key.h"
+#include "tools/sfxpack/status.h"
 
 namespace sfxpack {
 
@@ -27,20 +28,19 @@ struct DsaPrivateKey {
 };
 
 // A public key file, or any private key file (its public half is used).
-bool LoadDsaPublicKey(const std::string& path, sfx::DsaPublicKey* key, std::string* error);
+Status LoadDsaPublicKey(const std::string& path, sfx::DsaPublicKey* key);
 // `passphrase` (may be null) decrypts an encrypted private key; without one such a key is refused.
-bool LoadDsaPrivateKey(const std::string& path, DsaPrivateKey* key, std::string* error,
-                       const std::string* passphrase = nullptr);
+Status LoadDsaPrivateKey(const std::string& path, DsaPrivateKey* key,
+                         const std::string* passphrase = nullptr);
 
-// The same on the contents of a key file; `name` is what messages call it.
-bool ParseDsaPublicKey(const std::vector<uint8_t>& contents, const std::string& name,
-                       sfx::DsaPublicKey* key, std::string* error);
-bool ParseDsaPrivateKey(const std::vector<uint8_t>& contents, const std::string& name,
-                        DsaPrivateKey* key, std::string* error,
-                        const std::string* passphrase = nullptr);
+// The same on the contents of a key file; `name` is what the reason calls it.
+Status ParseDsaPublicKey(const std::vector<uint8_t>& contents, const std::string& name,
+                         sfx::DsaPublicKey* key);
+Status ParseDsaPrivateKey(const std::vector<uint8_t>& contents, const std::string& name,
+                          DsaPrivateKey* key, const std::string* passphrase = nullptr);
 
 // A fresh key pair: new 1024/160 domain parameters and a random private exponent.
-bool GenerateDsaKey(DsaPrivateKey* key, std::string* error);
+Status GenerateDsaKey(DsaPrivateKey* key);
 
 // PEM texts: the private key as PKCS#8 "PRIVATE KEY", the public one as "PUBLIC KEY".
 std::string PrivateKeyToPem(const DsaPrivateKey& key);

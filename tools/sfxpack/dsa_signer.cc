@@ -6,9 +6,10 @@
 #include <cryptopp/sha.h>
 
 #include <cstring>
-#include <stdexcept>
 
 #include "sfxstub/signing/signature_trailer.h"
+#include "sfxstub/signing/signature_verify.h"
+#include "tools/sfxpack/trailers.h"
 
 namespace sfxpack {
 
@@ -67,25 +68,6 @@ class NonceGenerator {
   bool started_ = false;
 };
 
-uint32_t CheckedLength(size_t length, uint32_t trailerSize) {
-  if (length > size_t{0xFFFFFFFFu} - trailerSize) {
-    throw std::length_error("signed data too large for a 32-bit file format");
-  }
-  return static_cast<uint32_t>(length);
-}
-
-void AppendHex(std::vector<uint8_t>* out, const uint8_t* bytes, size_t n) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  for (size_t i = 0; i < n; ++i) {
-    out->push_back(static_cast<uint8_t>(kDigits[bytes[i] >> 4]));
-    out->push_back(static_cast<uint8_t>(kDigits[bytes[i] & 15]));
-  }
-}
-
-void AppendMagic(std::vector<uint8_t>* out, const char* magic) {
-  out->insert(out->end(), magic, magic + sfx::kTrailerMagicSize);
-}
-
 }  // namespace
 
 void SignDigest(const DsaPrivateKey& key, const uint8_t digest[16], uint8_t signature[40]) {
@@ -109,46 +91,29 @@ void SignDigest(const DsaPrivateKey& key, const uint8_t digest[16], uint8_t sign
 }
 
 std::vector<uint8_t> MakeBinaryTrailerFromDigest(const DsaPrivateKey& key, const uint8_t digest[16]) {
-  std::vector<uint8_t> trailer(sfx::kDsaSignatureSize);
-  SignDigest(key, digest, trailer.data());
-  AppendMagic(&trailer, sfx::kBinaryDsaMagic);
-  return trailer;
+  uint8_t signature[sfx::kDsaSignatureSize];
+  SignDigest(key, digest, signature);
+  return BinaryTrailer(signature);
 }
 
 std::vector<uint8_t> MakeTextDsaTrailerFromDigest(const DsaPrivateKey& key, const uint8_t digest[16]) {
   uint8_t signature[sfx::kDsaSignatureSize];
   SignDigest(key, digest, signature);
-  std::vector<uint8_t> trailer;
-  AppendMagic(&trailer, sfx::kTextDsaMagic);
-  AppendHex(&trailer, signature, sizeof(signature));
-  AppendMagic(&trailer, sfx::kTextDsaMagic);
-  return trailer;
-}
-
-std::vector<uint8_t> MakeTextMd5TrailerFromDigest(const uint8_t digest[16]) {
-  std::vector<uint8_t> trailer;
-  AppendMagic(&trailer, sfx::kTextMd5Magic);
-  AppendHex(&trailer, digest, sfx::kMd5DigestSize);
-  AppendMagic(&trailer, sfx::kTextMd5Magic);
-  return trailer;
+  return TextDsaTrailer(signature);
 }
 
 std::vector<uint8_t> MakeBinaryTrailer(const DsaPrivateKey& key, const uint8_t* data, size_t length) {
+  if (!FitsWithTrailer(length, sfx::kBinaryTrailerSize)) return {};
   uint8_t digest[sfx::kMd5DigestSize];
-  sfx::Md5Digest(digest, data, CheckedLength(length, sfx::kBinaryTrailerSize));
+  sfx::Md5Digest(digest, data, static_cast<uint32_t>(length));
   return MakeBinaryTrailerFromDigest(key, digest);
 }
 
 std::vector<uint8_t> MakeTextDsaTrailer(const DsaPrivateKey& key, const uint8_t* data, size_t length) {
+  if (!FitsWithTrailer(length, sfx::kTextDsaTrailerSize)) return {};
   uint8_t digest[sfx::kMd5DigestSize];
-  sfx::TextDigest(digest, data, CheckedLength(length, sfx::kTextDsaTrailerSize));
+  sfx::TextDigest(digest, data, static_cast<uint32_t>(length));
   return MakeTextDsaTrailerFromDigest(key, digest);
-}
-
-std::vector<uint8_t> MakeTextMd5Trailer(const uint8_t* data, size_t length) {
-  uint8_t digest[sfx::kMd5DigestSize];
-  sfx::TextDigest(digest, data, CheckedLength(length, sfx::kTextMd5TrailerSize));
-  return MakeTextMd5TrailerFromDigest(digest);
 }
 
 }  // namespace sfxpack

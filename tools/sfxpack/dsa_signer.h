@@ -4,8 +4,9 @@
 // construction of RFC 6979, with HMAC-SHA-256), so the same input and key always give the same
 // bytes and no random generator is needed. Portable code: standard C++ and Crypto++ only.
 //
-// The trailer makers throw std::length_error when the signed file would not fit the u32 sizes
-// of the format (data plus trailer beyond 4 GiB - 1).
+// The trailer makers over data give an empty vector when the signed file would not fit the u32
+// sizes of the format (data plus trailer beyond 4 GiB - 1). The trailers themselves are put
+// together by trailers.h.
 #ifndef SFXSTUB_TOOLS_SFXPACK_DSA_SIGNER_H_
 #define SFXSTUB_TOOLS_SFXPACK_DSA_SIGNER_H_
 
@@ -25,15 +26,12 @@ std::vector<uint8_t> MakeBinaryTrailer(const DsaPrivateKey& key, const uint8_t* 
 // The 96-byte text DSA trailer: "OLMSignA", r||s in upper-case hex, "OLMSignA"; covers the bytes
 // of 0x20..0x7F of data[0, length).
 std::vector<uint8_t> MakeTextDsaTrailer(const DsaPrivateKey& key, const uint8_t* data, size_t length);
-// The 48-byte text MD5 trailer: "OLM_MD5a", the digest in upper-case hex, "OLM_MD5a"; same
-// coverage as the text DSA trailer. It carries no signature: the stub never accepts it.
-std::vector<uint8_t> MakeTextMd5Trailer(const uint8_t* data, size_t length);
+// (The text MD5 trailer needs no key: MakeTextMd5Trailer in trailers.h.)
 
-// The same three trailers for a digest computed by the caller (over data read in pieces): the
-// MD5 of the covered bytes (binary), or of their bytes of 0x20..0x7F (text kinds).
+// The same two trailers for a digest computed by the caller (over data read in pieces): the MD5
+// of the covered bytes (binary), or of their bytes of 0x20..0x7F (text).
 std::vector<uint8_t> MakeBinaryTrailerFromDigest(const DsaPrivateKey& key, const uint8_t digest[16]);
 std::vector<uint8_t> MakeTextDsaTrailerFromDigest(const DsaPrivateKey& key, const uint8_t digest[16]);
-std::vector<uint8_t> MakeTextMd5TrailerFromDigest(const uint8_t digest[16]);
 
 }  // namespace sfxpack
 

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/sfxpack/cli.h"
 #include "tools/sfxpack/commands.h"
+#include "tools/sfxpack/messages.h"
+#include "tools/sfxpack/options.h"
+#include "tools/sfxpack/status.h"
 
 #ifndef SFXPACK_VERSION
 #define SFXPACK_VERSION "0.0.0"
@@ -15,20 +17,10 @@
 
 namespace {
 
-struct Command {
-  const char* name;
-  int (*run)(int, char**);
-  const char* summary;
-};
-
-const Command kCommands[] = {
-    {"pack", sfxpack::RunPack, "make a signed package from a stub, a main program and files"},
-    {"list", sfxpack::RunList, "check a package and list what it holds"},
-    {"extract", sfxpack::RunExtract, "extract a package as the stub does"},
-    {"verify", sfxpack::RunVerify, "check a file's signature (and a package's archive)"},
-    {"sign", sfxpack::RunSign, "append a signature trailer to a file"},
-    {"keygen", sfxpack::RunKeygen, "make a DSA key pair for signing packages"},
-    {"authenticode", sfxpack::RunAuthenticode, "add an Authenticode signature to a package"},
+const sfxpack::Command* const kCommands[] = {
+    &sfxpack::kPackCommand,   &sfxpack::kListCommand,   &sfxpack::kExtractCommand,
+    &sfxpack::kVerifyCommand, &sfxpack::kSignCommand,   &sfxpack::kKeygenCommand,
+    &sfxpack::kAuthenticodeCommand,
 };
 
 int Usage(FILE* out) {
@@ -36,28 +28,38 @@ int Usage(FILE* out) {
                "usage: sfxpack COMMAND [options] ...\n"
                "       sfxpack help COMMAND | COMMAND --help | --version\n"
                "commands:\n");
-  for (const Command& c : kCommands) std::fprintf(out, "  %-13s %s\n", c.name, c.summary);
+  for (const sfxpack::Command* c : kCommands) {
+    std::fprintf(out, "  %-13s %s\n", c->spec.name, c->summary);
+  }
   std::fprintf(out,
                "exit codes: 0 success or a good verdict; 1 a bad verdict (the stub would refuse "
                "it); 2 a usage error, an input that can't be read, or any other failure\n");
   return out == stdout ? sfxpack::kExitGood : sfxpack::kExitError;
 }
 
-const Command* Find(const char* name) {
-  for (const Command& c : kCommands) {
-    if (!std::strcmp(name, c.name)) return &c;
+const sfxpack::Command* Find(const char* name) {
+  for (const sfxpack::Command* c : kCommands) {
+    if (!std::strcmp(name, c->spec.name)) return c;
   }
   return nullptr;
 }
 
 int Unknown(const std::string& name) {
   std::vector<std::string> names;
-  for (const Command& c : kCommands) names.push_back(c.name);
+  for (const sfxpack::Command* c : kCommands) names.push_back(c->spec.name);
   const std::string near = sfxpack::DidYouMean(name, names);
   std::fprintf(stderr, "sfxpack: unknown command '%s'%s\n", name.c_str(),
                near.empty() ? "" : (" (did you mean '" + near + "'?)").c_str());
   std::fprintf(stderr, "(sfxpack --help lists the commands)\n");
   return sfxpack::kExitError;
+}
+
+// The command's arguments (argv[0] is its name) parsed as it declares them, then the command.
+int Run(const sfxpack::Command& command, int argc, char** argv) {
+  sfxpack::Options options;
+  int exitCode = sfxpack::kExitGood;
+  if (!sfxpack::ParseCommand(argc, argv, command.spec, &options, &exitCode)) return exitCode;
+  return command.run(options);
 }
 
 int Dispatch(int argc, char** argv) {
@@ -70,15 +72,14 @@ int Dispatch(int argc, char** argv) {
   }
   if (first == "help") {
     if (argc == 2) return Usage(stdout);
-    const Command* c = Find(argv[2]);
+    const sfxpack::Command* c = Find(argv[2]);
     if (!c) return Unknown(argv[2]);
-    char help[] = "--help";
-    char* args[] = {argv[2], help, nullptr};
-    return c->run(2, args);
+    std::fputs(c->spec.help, stdout);
+    return sfxpack::kExitGood;
   }
-  const Command* c = Find(argv[1]);
+  const sfxpack::Command* c = Find(argv[1]);
   if (!c) return Unknown(first);
-  return c->run(argc - 1, argv + 1);
+  return Run(*c, argc - 1, argv + 1);
 }
 
 }  // namespace
@@ -88,10 +89,10 @@ int main(int argc, char** argv) {
   try {
     return Dispatch(argc, argv);
   } catch (const std::bad_alloc&) {
-    return sfxpack::Fail(sfxpack::kExitError, "out of memory");
+    return sfxpack::Report(sfxpack::Status::Error("out of memory"));
   } catch (const std::exception& e) {
-    return sfxpack::Fail(sfxpack::kExitError, std::string("internal error: ") + e.what());
+    return sfxpack::Report(sfxpack::Status::Error(std::string("internal error: ") + e.what()));
   } catch (...) {
-    return sfxpack::Fail(sfxpack::kExitError, "internal error");
+    return sfxpack::Report(sfxpack::Status::Error("internal error"));
   }
 }

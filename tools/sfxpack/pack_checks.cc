@@ -1,10 +1,12 @@
 #include "tools/sfxpack/pack_checks.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "sfxstub/io/entry_name.h"
 #include "tools/sfxpack/dsa_key.h"
+#include "tools/sfxpack/messages.h"
 
 namespace sfxpack {
 
@@ -21,13 +23,12 @@ uint32_t LoadU32(const uint8_t* p) {
 // The PE header's offset, or 0 when the file is no PE image.
 uint32_t PeHeaderOffset(const InputFile& file) {
   uint8_t dos[0x40];
-  std::string ignored;
-  if (file.size() < sizeof dos || !file.ReadAt(0, dos, sizeof dos, &ignored)) return 0;
+  if (file.size() < sizeof dos || !file.ReadAt(0, dos, sizeof dos).ok()) return 0;
   if (dos[0] != 'M' || dos[1] != 'Z') return 0;
   const uint32_t header = LoadU32(dos + 0x3C);
   uint8_t signature[4];
   if (header < 0x40 || header > file.size() || file.size() - header < 4 ||
-      !file.ReadAt(header, signature, 4, &ignored) || std::memcmp(signature, "PE\0\0", 4) != 0) {
+      !file.ReadAt(header, signature, 4).ok() || std::memcmp(signature, "PE\0\0", 4) != 0) {
     return 0;
   }
   return header;
@@ -35,33 +36,38 @@ uint32_t PeHeaderOffset(const InputFile& file) {
 
 }  // namespace
 
-std::string CheckListedName(const std::string& name) {
+Status CheckListedName(const std::string& name) {
   const std::string shown = "'" + EscapeName(name) + "'";
-  if (name.empty()) return "empty file name";
+  if (name.empty()) return Status::Error("empty file name");
   if (name.size() > kMaxListedName) {
-    return "file name " + shown + " is longer than " + std::to_string(kMaxListedName) + " bytes";
+    return Status::Error("file name " + shown + " is longer than " + std::to_string(kMaxListedName) +
+                         " bytes");
   }
-  if (name.find_first_of("/\\") != std::string::npos) return "file name " + shown + " holds a path separator";
+  if (name.find_first_of("/\\") != std::string::npos) {
+    return Status::Error("file name " + shown + " holds a path separator");
+  }
   for (unsigned char c : name) {
-    if (c < 0x20 || c == 0x7F) return "file name " + shown + " holds a control character";
+    if (c < 0x20 || c == 0x7F) return Status::Error("file name " + shown + " holds a control character");
     if (std::strchr("<>\"|?*", c)) {
-      return "file name " + shown + " holds '" + std::string(1, static_cast<char>(c)) +
-             "', which Windows does not allow in a name";
+      return Status::Error("file name " + shown + " holds '" + std::string(1, static_cast<char>(c)) +
+                           "', which Windows does not allow in a name");
     }
   }
   if (!sfx::StaysInFolder(name)) {
-    return "file name " + shown +
-           " is refused by the stub (\"..\", \".\", a ':', or a device name such as CON or NUL)";
+    return Status::Error("file name " + shown +
+                         " is refused by the stub (\"..\", \".\", a ':', or a device name such as CON "
+                         "or NUL)");
   }
   // The stub writes such a name, but Windows strips the dots and blanks: the file would arrive
   // under another name than the one listed.
   if (name.back() == '.' || name.back() == ' ') {
     std::string stripped = name;
     while (!stripped.empty() && (stripped.back() == '.' || stripped.back() == ' ')) stripped.pop_back();
-    return "file name " + shown + " ends with a dot or blank, which Windows strips: it would arrive as '" +
-           EscapeName(stripped) + "'";
+    return Status::Error("file name " + shown +
+                         " ends with a dot or blank, which Windows strips: it would arrive as '" +
+                         EscapeName(stripped) + "'");
   }
-  return std::string();
+  return Status::Ok();
 }
 
 std::string FoldCase(const std::string& name) {
@@ -84,10 +90,7 @@ bool HasNonAscii(const std::string& text) {
   return false;
 }
 
-bool IsPeFile(const InputFile& file, std::string* error) {
-  (void)error;
-  return PeHeaderOffset(file) != 0;
-}
+bool IsPeFile(const InputFile& file) { return PeHeaderOffset(file) != 0; }
 
 bool HasCertificateTable(const InputFile& file) {
   const uint32_t header = PeHeaderOffset(file);
@@ -95,9 +98,8 @@ bool HasCertificateTable(const InputFile& file) {
   // "PE\0\0", the 20-byte file header, then the optional header: its magic says where the data
   // directories start (96 bytes in for PE32, 112 for PE32+); the certificate table is entry 4.
   uint8_t optional[2 + 240];
-  std::string ignored;
   const uint64_t start = static_cast<uint64_t>(header) + 24;
-  if (start + sizeof optional > file.size() || !file.ReadAt(start, optional, sizeof optional, &ignored)) {
+  if (start + sizeof optional > file.size() || !file.ReadAt(start, optional, sizeof optional).ok()) {
     return false;
   }
   const uint16_t magic = static_cast<uint16_t>(optional[0] | optional[1] << 8);
@@ -109,7 +111,8 @@ bool HasCertificateTable(const InputFile& file) {
   return LoadU32(entry) != 0 && LoadU32(entry + 4) != 0;
 }
 
-bool StubCarriesKey(const InputFile& stub, const sfx::DsaPublicKey& key, std::string* error) {
+Status StubCarriesKey(const InputFile& stub, const sfx::DsaPublicKey& key, bool* carries) {
+  *carries = false;
   uint8_t pattern[sizeof key.p + sizeof key.q + sizeof key.g + sizeof key.y];
   uint8_t* at = pattern;
   std::memcpy(at, key.p, sizeof key.p);
@@ -125,27 +128,27 @@ bool StubCarriesKey(const InputFile& stub, const sfx::DsaPublicKey& key, std::st
   size_t kept = 0;
   for (uint64_t offset = 0; offset < stub.size();) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kPiece, stub.size() - offset));
-    if (!stub.ReadAt(offset, buffer.data() + kept, n, error)) return false;
+    const Status status = stub.ReadAt(offset, buffer.data() + kept, n);
+    if (!status.ok()) return status;
     const size_t have = kept + n;
     for (size_t i = 0; i + sizeof pattern <= have; ++i) {
       if (buffer[i] == pattern[0] && std::memcmp(buffer.data() + i, pattern, sizeof pattern) == 0) {
-        return true;
+        *carries = true;
+        return status;
       }
     }
     kept = std::min(have, sizeof pattern - 1);
     std::memmove(buffer.data(), buffer.data() + have - kept, kept);
     offset += n;
   }
-  return false;
+  return Status::Ok();
 }
 
 bool IsRepositoryTestKey(const sfx::DsaPublicKey& key) {
   static const sfx::DsaPublicKey* testKey = [] {
     static sfx::DsaPublicKey parsed;
     const std::string text = kRepositoryTestKeyPem;
-    std::string error;
-    return ParseDsaPublicKey(std::vector<uint8_t>(text.begin(), text.end()), "test key", &parsed,
-                             &error)
+    return ParseDsaPublicKey(std::vector<uint8_t>(text.begin(), text.end()), "test key", &parsed).ok()
                ? &parsed
                : nullptr;
   }();

@@ -7,8 +7,9 @@
 
 #include <string>
 
-#include "sfxstub/signing/signature_verify.h"
-#include "tools/sfxpack/cli.h"
+#include "sfxstub/format/dsa_public_key.h"
+#include "tools/sfxpack/files.h"
+#include "tools/sfxpack/status.h"
 
 namespace sfxpack {
 
@@ -17,12 +18,12 @@ constexpr size_t kMaxCommandTemplate = 32767;
 // The longest name of a listed file (a Windows path component).
 constexpr size_t kMaxListedName = 255;
 
-// Empty when `name` may be a listed file's name; otherwise why not: what Windows refuses when it
-// creates the file (a separator: no subfolders are made; control characters, < > " | ? *, more
-// than kMaxListedName bytes), then the stub's own check (sfx::StaysInFolder: no "..", ':',
+// Success when `name` may be a listed file's name; otherwise why not: what Windows refuses when
+// it creates the file (a separator: no subfolders are made; control characters, < > " | ? *,
+// more than kMaxListedName bytes), then the stub's own check (sfx::StaysInFolder: no "..", ':',
 // device name), then a trailing dot or blank (Windows strips them, so the file would arrive
 // under another name).
-std::string CheckListedName(const std::string& name);
+Status CheckListedName(const std::string& name);
 
 // True for the names the stub itself writes into its folder ("setup.ovr", the launch copy
 // "tarvo.setup"), in any case.
@@ -36,14 +37,15 @@ std::string FoldCase(const std::string& name);
 bool HasNonAscii(const std::string& text);
 
 // True when the file starts with "MZ" and holds "PE\0\0" where the offset at 0x3C points.
-bool IsPeFile(const InputFile& file, std::string* error);
+bool IsPeFile(const InputFile& file);
 
 // True when the PE image in `file` has a non-empty certificate table directory entry.
 bool HasCertificateTable(const InputFile& file);
 
-// True when the stub's bytes hold `key` as the stub carries its built-in key: p, q, g, y in
-// that order, big-endian, one right after the other (sfx::DsaPublicKey).
-bool StubCarriesKey(const InputFile& stub, const sfx::DsaPublicKey& key, std::string* error);
+// Whether the stub's bytes hold `key` as the stub carries its built-in key: p, q, g, y in that
+// order, big-endian, one right after the other (sfx::DsaPublicKey). Fails when the stub can't be
+// read.
+Status StubCarriesKey(const InputFile& stub, const sfx::DsaPublicKey& key, bool* carries);
 
 // True when `key` is the repository's test signer key, whose private half is public.
 bool IsRepositoryTestKey(const sfx::DsaPublicKey& key);

@@ -21,50 +21,52 @@ uint32_t LoadU32(const uint8_t* p) {
 
 bool IsCompressedObject(const InputFile& file, uint64_t offset, uint64_t size) {
   uint8_t magic[sfx::kPackageMagicSize];
-  std::string ignored;
-  return size >= sizeof magic && file.ReadAt(offset, magic, sizeof magic, &ignored) &&
+  return size >= sizeof magic && file.ReadAt(offset, magic, sizeof magic).ok() &&
          std::memcmp(magic, sfx::CompressedPackageMagic(), sizeof magic) == 0;
 }
 
-bool InflateObject(const InputFile& file, uint64_t offset, uint64_t size, const ContentSink& sink,
-                   uint64_t* inflated, std::string* error) {
+namespace {
+
+// The header of the object at [offset, offset + size): its inflated and stored sizes.
+Status ReadHeader(const InputFile& file, uint64_t offset, uint64_t size, uint32_t* expected,
+                  uint32_t* stored) {
   uint8_t header[sfx::kPackageHeaderSize];
-  if (size < sizeof header || !file.ReadAt(offset, header, sizeof header, error)) {
-    if (error->empty()) *error = "too short for a package file";
-    return false;
-  }
+  if (size < sizeof header) return Status::Bad("too short for a package file");
+  const Status status = file.ReadAt(offset, header, sizeof header);
+  if (!status.ok()) return status;
   if (std::memcmp(header, sfx::CompressedPackageMagic(), sfx::kPackageMagicSize) != 0) {
-    *error = "not a compressed package file";
-    return false;
+    return Status::Bad("not a compressed package file");
   }
-  const uint32_t expected = LoadU32(header + 16);
-  const uint32_t stored = LoadU32(header + 20);
-  if (stored > size - sizeof header) {
-    *error = "its stored size runs past the object";
-    return false;
-  }
+  *expected = LoadU32(header + 16);
+  *stored = LoadU32(header + 20);
+  if (*stored > size - sizeof header) return Status::Bad("its stored size runs past the object");
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status InflateObject(const InputFile& file, uint64_t offset, uint64_t size, const ContentSink& sink,
+                     uint64_t* inflated) {
+  uint32_t expected = 0, stored = 0;
+  Status status = ReadHeader(file, offset, size, &expected, &stored);
+  if (!status.ok()) return status;
   z_stream z;
   std::memset(&z, 0, sizeof z);
-  if (inflateInit(&z) != Z_OK) {
-    *error = "zlib: cannot start decompression";
-    return false;
-  }
+  if (inflateInit(&z) != Z_OK) return Status::Error("zlib: cannot start decompression");
   struct End {
     z_stream* z;
     ~End() { inflateEnd(z); }
   } end{&z};
   std::unique_ptr<uint8_t[]> in(new uint8_t[kPieceSize]);
   std::unique_ptr<uint8_t[]> out(new uint8_t[kPieceSize]);
+  const uint64_t data = offset + sfx::kPackageHeaderSize;
   uint64_t consumed = 0, produced = 0;
-  int rc = Z_OK;
-  while (rc != Z_STREAM_END) {
+  for (int rc = Z_OK; rc != Z_STREAM_END;) {
     if (z.avail_in == 0) {
-      if (consumed == stored) {
-        *error = "its zlib stream ends early";
-        return false;
-      }
+      if (consumed == stored) return Status::Bad("its zlib stream ends early");
       const size_t n = static_cast<size_t>(std::min<uint64_t>(kPieceSize, stored - consumed));
-      if (!file.ReadAt(offset + sizeof header + consumed, in.get(), n, error)) return false;
+      status = file.ReadAt(data + consumed, in.get(), n);
+      if (!status.ok()) return status;
       consumed += n;
       z.next_in = in.get();
       z.avail_in = static_cast<uInt>(n);
@@ -73,19 +75,15 @@ bool InflateObject(const InputFile& file, uint64_t offset, uint64_t size, const 
     z.avail_out = static_cast<uInt>(kPieceSize);
     rc = inflate(&z, Z_NO_FLUSH);
     if (rc != Z_OK && rc != Z_STREAM_END && !(rc == Z_BUF_ERROR && z.avail_in == 0)) {
-      *error = "its zlib stream is damaged";
-      return false;
+      return Status::Bad("its zlib stream is damaged");
     }
     const size_t n = kPieceSize - z.avail_out;
     produced += n;
-    if (produced > expected) {
-      *error = "it inflates to more than its stated size";
-      return false;
-    }
-    if (n && !sink(out.get(), n)) return false;
+    if (produced > expected) return Status::Bad("it inflates to more than its stated size");
+    if (n && !(status = sink(out.get(), n)).ok()) return status;
   }
   *inflated = produced;
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace sfxpack

@@ -8,24 +8,25 @@
 #include <functional>
 #include <string>
 
-#include "tools/sfxpack/cli.h"
+#include "tools/sfxpack/files.h"
+#include "tools/sfxpack/status.h"
 
 namespace sfxpack {
 
-// Receives the inflated content piece by piece; false stops with the error it has set.
-using ContentSink = std::function<bool(const uint8_t* data, size_t size)>;
+// Receives the inflated content piece by piece; a failure stops the inflation with it.
+using ContentSink = std::function<Status(const uint8_t* data, size_t size)>;
 
 // Whether the object at [offset, offset + size) of `file` starts with the compressed package
 // file magic.
 bool IsCompressedObject(const InputFile& file, uint64_t offset, uint64_t size);
 
-// Inflates the compressed package file at [offset, offset + size) into `sink`. False, with the
-// reason, when it is no compressed package file, its stored size runs past `size`, the zlib
-// stream is damaged or ends early, or it inflates to more than its stated size (less is
-// accepted, as the stub does). `inflated` gets
+// Inflates the compressed package file at [offset, offset + size) into `sink`. A verdict of
+// "bad" (kExitBad) when it is no compressed package file, its stored size runs past `size`, the
+// zlib stream is damaged or ends early, or it inflates to more than its stated size (less is
+// accepted, as the stub does); the read's or the sink's failure as they give it. `inflated` gets
 // the content's length.
-bool InflateObject(const InputFile& file, uint64_t offset, uint64_t size, const ContentSink& sink,
-                   uint64_t* inflated, std::string* error);
+Status InflateObject(const InputFile& file, uint64_t offset, uint64_t size, const ContentSink& sink,
+                     uint64_t* inflated);
 
 }  // namespace sfxpack
 

@@ -1,6 +1,8 @@
 // The package salt: derived from the key and every input, placed where no catalog range reaches.
 #include "tools/sfxpack/package_salt.h"
 
+#include <cryptopp/hmac.h>
+#include <cryptopp/sha.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -10,7 +12,7 @@
 #include "sfxstub/archive/sfx_archive.h"
 #include "tests/common/minimal_pe.h"
 #include "tests/common/temp_dir.h"
-#include "tests/common/test_signer.h"
+#include "tests/common/test_signer_key.h"
 #include "tools/sfxpack/dsa_signer.h"
 
 namespace sfxpack {
@@ -75,6 +77,43 @@ TEST(PackageSalt, RepeatsForTheSameInputsAndKeyAndChangesWithEachOfThem) {
   EXPECT_TRUE(seen.insert(DerivePackageSalt(other, Input())).second);
 }
 
+// The salt is the documented formula (package_salt.h), computed here from its own words: every
+// field length-prefixed, every integer little-endian.
+TEST(PackageSalt, IsTheDocumentedFormula) {
+  auto u64 = [](uint64_t v) {
+    Bytes b;
+    for (int i = 0; i < 8; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return b;
+  };
+  auto field = [&](const Bytes& data) {
+    Bytes b = u64(data.size());
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+  };
+  auto cat = [](std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+  };
+  auto sha256 = [](const Bytes& data) {
+    Bytes out(CryptoPP::SHA256::DIGESTSIZE);
+    CryptoPP::SHA256().CalculateDigest(out.data(), data.data(), data.size());
+    return out;
+  };
+  const PackageInput input = Input();
+  const Bytes key = sha256(cat({field(B("sfxpack salt key v1")), Bytes(Key().x, Key().x + 20)}));
+  const Bytes digest = sha256(cat({
+      field(B("sfxpack salt input v1")), field(input.stub), field(input.mainProgram),
+      field(B(input.commandTemplate)), Bytes{0}, u64(2),
+      field(B("ab")), field(B("c")), Bytes{100, 0, 0, 0}, Bytes{0},    // a package file
+      field(B("two")), field(B("second")), Bytes{200, 0, 0, 0}, Bytes{1},  // a raw file
+  }));
+  Bytes expected(CryptoPP::SHA256::DIGESTSIZE);
+  CryptoPP::HMAC<CryptoPP::SHA256>(key.data(), key.size()).CalculateDigest(
+      expected.data(), digest.data(), digest.size());
+  EXPECT_EQ(expected, DerivePackageSalt(Key(), input));
+}
+
 // The block stands between the stub's trailer and the first stored object, the reader finds
 // every object where it was, and no catalog range points into the block.
 TEST(PackageSalt, BlockStandsInFrontOfEveryStoredObject) {
@@ -84,8 +123,8 @@ TEST(PackageSalt, BlockStandsInFrontOfEveryStoredObject) {
     return MakeBinaryTrailer(Key(), data, length);
   };
   Bytes package;
-  std::string error;
-  ASSERT_TRUE(BuildPackage(input, signer, &package, &error)) << error;
+  Status status;
+  ASSERT_TRUE((status = BuildPackage(input, signer, &package)).ok()) << status.reason();
 
   sfx::TempDir dir;
   const std::string path = dir.Write("p.exe", package);
@@ -105,10 +144,10 @@ TEST(PackageSalt, BlockStandsInFrontOfEveryStoredObject) {
 
   // A salt of another size is refused, and without one there is no block.
   input.salt.resize(16);
-  EXPECT_FALSE(BuildPackage(input, signer, &package, &error));
-  EXPECT_NE(std::string::npos, error.find("salt")) << error;
+  EXPECT_FALSE((status = BuildPackage(input, signer, &package)).ok());
+  EXPECT_NE(std::string::npos, status.reason().find("salt")) << status.reason();
   input.salt.clear();
-  ASSERT_TRUE(BuildPackage(input, signer, &package, &error)) << error;
+  ASSERT_TRUE((status = BuildPackage(input, signer, &package)).ok()) << status.reason();
   const std::string plain = dir.Write("plain.exe", package);
   sfx::SfxArchive unsalted(Key().pub);
   ASSERT_EQ(0, unsalted.Open(plain));

@@ -2,14 +2,18 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <thread>
 
 #include "sfxstub/archive/sfx_archive.h"
+#include "sfxstub/io/win32_error.h"
 #include "sfxstub/signing/md5.h"
 #include "sfxstub/signing/signature_trailer.h"
 #include "tools/sfxpack/dsa_signer.h"
+#include "tools/sfxpack/messages.h"
 #include "tools/sfxpack/package_salt.h"
 
 namespace sfxpack {
@@ -36,73 +40,135 @@ void HashBoth(sfx::Md5* object, sfx::Md5* whole, const uint8_t* data, size_t siz
 
 // Reads `file` whole in pieces and hands each to `use`.
 template <typename Use>
-bool ForEachPiece(const InputFile& file, uint8_t* buffer, Use use, std::string* error) {
+Status ForEachPiece(const InputFile& file, uint8_t* buffer, Use use) {
   for (uint64_t at = 0; at < file.size();) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kPieceSize, file.size() - at));
-    if (!file.ReadAt(at, buffer, n, error)) return false;
-    if (!use(buffer, n)) return false;
+    Status status = file.ReadAt(at, buffer, n);
+    if (status.ok()) status = use(buffer, n);
+    if (!status.ok()) return status;
     at += n;
   }
-  return true;
+  return Status::Ok();
 }
+
+// Reads `size` bytes in pieces from `read(offset, buffer, n)`.
+using PieceReader = std::function<Status(uint64_t at, uint8_t* data, size_t n)>;
 
 class Writer {
  public:
-  Writer(const DsaPrivateKey& key, OutputFile* out, Progress* progress, std::string* error)
-      : key_(key), out_(out), progress_(progress), error_(error), buffer_(new uint8_t[kPieceSize]),
+  Writer(const DsaPrivateKey& key, OutputFile* out, Progress* progress)
+      : key_(key), out_(out), progress_(progress), buffer_(new uint8_t[kPieceSize]),
         packed_(new uint8_t[kPieceSize]) {}
 
   uint64_t offset() const { return out_->written(); }
 
   // Appends bytes that no object trailer covers (the salt block, the archive trailer).
-  bool Plain(const uint8_t* data, size_t size) {
-    if (!Room(size)) return false;
+  Status Plain(const uint8_t* data, size_t size) {
+    Status status = Room(size);
+    if (!status.ok()) return status;
     whole_.Update(data, size);
-    return out_->Write(data, size, error_);
+    return out_->Write(data, size);
   }
 
   // Appends `file` unchanged and its own trailer.
-  bool Signed(const InputFile& file, ObjectRange* range) {
-    if (!Room(file.size() + sfx::kBinaryTrailerSize)) return false;
+  Status Signed(const InputFile& file, ObjectRange* range) {
+    Status status = Room(file.size() + sfx::kBinaryTrailerSize);
+    if (!status.ok()) return status;
     const uint64_t start = offset();
     sfx::Md5 object;
     auto put = [&](const uint8_t* data, size_t n) {
       HashBoth(&object, &whole_, data, n);
-      if (progress_) progress_->Advance(n);
-      return out_->Write(data, n, error_);
+      Advance(n);
+      return out_->Write(data, n);
     };
-    if (!ForEachPiece(file, buffer_.get(), put, error_)) return false;
-    return Trailer(&object, start, range);
+    status = ForEachPiece(file, buffer_.get(), put);
+    return status.ok() ? Trailer(&object, start, range) : status;
   }
 
-  // Appends `size` bytes from `read` as a compressed package file and its own trailer.
-  // `inflatedLimit` and `objectLimit` bound the content and the whole object.
-  template <typename Read>
-  bool Compressed(uint64_t size, Read read, ObjectRange* range, uint64_t objectLimit) {
-    if (size > kMaxPackageSize) return Fail(kTooLarge);
+  // Appends `size` bytes from `read` as a compressed package file and its own trailer; the
+  // whole object may be at most `objectLimit` bytes.
+  Status Compressed(uint64_t size, const PieceReader& read, ObjectRange* range, uint64_t objectLimit) {
+    if (size > kMaxPackageSize) return Status::Error(kTooLarge);
     const uint64_t start = offset();
     // Room for the header, written once the compressed size is known.
     uint8_t zero[kPackageFileHeaderSize] = {};
-    if (!Room(kPackageFileHeaderSize) || !out_->Write(zero, sizeof zero, error_)) return false;
+    Status status = Room(kPackageFileHeaderSize);
+    if (status.ok()) status = out_->Write(zero, sizeof zero);
+    if (status.ok()) status = Deflate(size, read);
+    if (!status.ok()) return status;
+    const uint64_t stored = offset() - start - kPackageFileHeaderSize;
+    if (stored > kMaxPackageSize) return Status::Error(kTooLarge);
+    status = Room(sfx::kBinaryTrailerSize);
+    if (!status.ok()) return status;
+    const uint64_t object = offset() - start + sfx::kBinaryTrailerSize;
+    if (object > objectLimit) {
+      return Status::Error("the main program compresses to " + std::to_string(object) +
+                           " bytes; the stub holds at most " + std::to_string(objectLimit) +
+                           " (it would refuse the package with " +
+                           DescribeArchiveError(sfx::kErrorNotEnoughMemory) + ")");
+    }
+    const std::vector<uint8_t> header =
+        MakePackageFileHeader(static_cast<uint32_t>(size), static_cast<uint32_t>(stored));
+    status = out_->WriteAt(start, header.data(), header.size());
+    if (status.ok()) status = HashWritten(start, range);
+    return status;
+  }
 
+  Status CompressedFile(const InputFile& file, ObjectRange* range, uint64_t objectLimit) {
+    auto read = [&file](uint64_t at, uint8_t* data, size_t n) { return file.ReadAt(at, data, n); };
+    return Compressed(file.size(), read, range, objectLimit);
+  }
+
+  Status CompressedBytes(const std::vector<uint8_t>& bytes, ObjectRange* range) {
+    auto read = [&bytes](uint64_t at, uint8_t* data, size_t n) {
+      std::memcpy(data, bytes.data() + at, n);
+      return Status::Ok();
+    };
+    return Compressed(bytes.size(), read, range, kMaxPackageSize);
+  }
+
+  Status ClosingSignature() {
+    const Status status = Room(sfx::kBinaryTrailerSize);
+    if (!status.ok()) return status;
+    uint8_t digest[sfx::kMd5DigestSize];
+    whole_.Final(digest);
+    const std::vector<uint8_t> trailer = MakeBinaryTrailerFromDigest(key_, digest);
+    return out_->Write(trailer.data(), trailer.size());
+  }
+
+ private:
+  // Whether `size` more bytes keep the package below 4 GiB. Every write asks first, so the
+  // output never passes the limit; should it all the same, no room is left (rather than the
+  // subtraction wrapping around to almost 16 EiB of room).
+  Status Room(uint64_t size) const {
+    const bool fits = offset() <= kMaxPackageSize && size <= kMaxPackageSize - offset();
+    return fits ? Status::Ok() : Status::Error(kTooLarge);
+  }
+
+  void Advance(uint64_t n) {
+    if (progress_) progress_->Advance(n);
+  }
+
+  // The zlib stream of `size` bytes from `read`, at level 9 with a 32 KiB window (windowBits
+  // 15: the zlib header is 0x78 0xDA), appended to the output.
+  Status Deflate(uint64_t size, const PieceReader& read) {
     z_stream z;
     std::memset(&z, 0, sizeof z);
-    // Level 9 with a 32 KiB window (windowBits 15): the zlib header is 0x78 0xDA.
     if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-      return Fail("zlib: cannot start compression");
+      return Status::Error("zlib: cannot start compression");
     }
     struct End {
       z_stream* z;
       ~End() { deflateEnd(z); }
     } end{&z};
     uint64_t consumed = 0;
-    int rc = Z_OK;
-    while (rc != Z_STREAM_END) {
+    for (int rc = Z_OK; rc != Z_STREAM_END;) {
       if (z.avail_in == 0 && consumed < size) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(kPieceSize, size - consumed));
-        if (!read(consumed, buffer_.get(), n)) return false;
+        const Status status = read(consumed, buffer_.get(), n);
+        if (!status.ok()) return status;
         consumed += n;
-        if (progress_) progress_->Advance(n);
+        Advance(n);
         z.next_in = buffer_.get();
         z.avail_in = static_cast<uInt>(n);
       }
@@ -110,86 +176,46 @@ class Writer {
       z.avail_out = static_cast<uInt>(kPieceSize);
       rc = deflate(&z, consumed == size && z.avail_in == 0 ? Z_FINISH : Z_NO_FLUSH);
       if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-        return Fail("zlib: compression failed");
+        return Status::Error("zlib: compression failed");
       }
       const size_t produced = kPieceSize - z.avail_out;
-      if (!Room(produced) || !out_->Write(packed_.get(), produced, error_)) return false;
+      Status status = Room(produced);
+      if (status.ok()) status = out_->Write(packed_.get(), produced);
+      if (!status.ok()) return status;
     }
-    const uint64_t stored = offset() - start - kPackageFileHeaderSize;
-    if (stored > kMaxPackageSize) return Fail(kTooLarge);
-    if (!Room(sfx::kBinaryTrailerSize)) return false;
-    if (offset() - start + sfx::kBinaryTrailerSize > objectLimit) {
-      return Fail("the main program compresses to " +
-                  std::to_string(offset() - start + sfx::kBinaryTrailerSize) +
-                  " bytes; the stub holds at most " + std::to_string(objectLimit) +
-                  " (it would refuse the package with " +
-                  DescribeArchiveError(sfx::kErrorNotEnoughMemory) + ")");
-    }
-    const std::vector<uint8_t> header =
-        MakePackageFileHeader(static_cast<uint32_t>(size), static_cast<uint32_t>(stored));
-    if (!out_->WriteAt(start, header.data(), header.size(), error_)) return false;
+    return Status::Ok();
+  }
 
-    // Hashed from the output, in file order, now that the header is in place.
+  // Hashes the object written from `start` on, read back from the output in file order now that
+  // its header is in place, and appends its trailer.
+  Status HashWritten(uint64_t start, ObjectRange* range) {
     sfx::Md5 object;
     for (uint64_t at = start; at < offset();) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(kPieceSize, offset() - at));
-      if (!out_->ReadAt(at, packed_.get(), n, error_)) return false;
+      const Status status = out_->ReadAt(at, packed_.get(), n);
+      if (!status.ok()) return status;
       HashBoth(&object, &whole_, packed_.get(), n);
       at += n;
     }
     return Trailer(&object, start, range);
   }
 
-  bool CompressedFile(const InputFile& file, ObjectRange* range, uint64_t objectLimit) {
-    auto read = [&](uint64_t at, uint8_t* data, size_t n) { return file.ReadAt(at, data, n, error_); };
-    return Compressed(file.size(), read, range, objectLimit);
-  }
-
-  bool CompressedBytes(const std::vector<uint8_t>& bytes, ObjectRange* range) {
-    auto read = [&](uint64_t at, uint8_t* data, size_t n) {
-      std::memcpy(data, bytes.data() + at, n);
-      return true;
-    };
-    return Compressed(bytes.size(), read, range, kMaxPackageSize);
-  }
-
-  bool ClosingSignature() {
-    if (!Room(sfx::kBinaryTrailerSize)) return false;
-    uint8_t digest[sfx::kMd5DigestSize];
-    whole_.Final(digest);
-    const std::vector<uint8_t> trailer = MakeBinaryTrailerFromDigest(key_, digest);
-    return out_->Write(trailer.data(), trailer.size(), error_);
-  }
-
-  bool Fail(const std::string& why) {
-    *error_ = why;
-    return false;
-  }
-
- private:
-  // Whether `size` more bytes keep the package below 4 GiB.
-  bool Room(uint64_t size) {
-    if (size > kMaxPackageSize - offset()) return Fail(kTooLarge);
-    return true;
-  }
-
-  bool Trailer(sfx::Md5* object, uint64_t start, ObjectRange* range) {
+  Status Trailer(sfx::Md5* object, uint64_t start, ObjectRange* range) {
     uint8_t digest[sfx::kMd5DigestSize];
     object->Final(digest);
     const std::vector<uint8_t> trailer = MakeBinaryTrailerFromDigest(key_, digest);
     whole_.Update(trailer.data(), trailer.size());
-    if (!out_->Write(trailer.data(), trailer.size(), error_)) return false;
-    if (range) {
+    const Status status = out_->Write(trailer.data(), trailer.size());
+    if (status.ok() && range) {
       range->offset = static_cast<uint32_t>(start);
       range->size = static_cast<uint32_t>(offset() - start);
     }
-    return true;
+    return status;
   }
 
   const DsaPrivateKey& key_;
   OutputFile* out_;
   Progress* progress_;
-  std::string* error_;
   std::unique_ptr<uint8_t[]> buffer_;
   std::unique_ptr<uint8_t[]> packed_;
   sfx::Md5 whole_;
@@ -197,67 +223,68 @@ class Writer {
 
 }  // namespace
 
-bool DeriveSaltFromFiles(const DsaPrivateKey& key, const PackPlan& plan, Progress* progress,
-                         std::vector<uint8_t>* salt, std::string* error) {
+Status DeriveSaltFromFiles(const DsaPrivateKey& key, const PackPlan& plan, Progress* progress,
+                           std::vector<uint8_t>* salt) {
   SaltDigest digest;
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kPieceSize]);
   auto field = [&](const InputFile& file) {
     digest.FieldStart(file.size());
-    return ForEachPiece(
-        file, buffer.get(),
-        [&](const uint8_t* data, size_t n) {
-          digest.Update(data, n);
-          if (progress) progress->Advance(n);
-          return true;
-        },
-        error);
+    return ForEachPiece(file, buffer.get(), [&](const uint8_t* data, size_t n) {
+      digest.Update(data, n);
+      if (progress) progress->Advance(n);
+      return Status::Ok();
+    });
   };
-  if (!field(*plan.stub) || !field(*plan.mainProgram)) return false;
+  Status status = field(*plan.stub);
+  if (status.ok()) status = field(*plan.mainProgram);
+  if (!status.ok()) return status;
   digest.Field(plan.commandTemplate);
   digest.U8(plan.allowDuplicates ? 1 : 0);
   digest.U64(plan.files.size());
   for (const PackSource& source : plan.files) {
     digest.Field(source.name);
-    if (!field(*source.file)) return false;
+    status = field(*source.file);
+    if (!status.ok()) return status;
     digest.U32(source.time);
     digest.U8(source.kind == PackageInput::Kind::kRaw ? 1 : 0);
   }
   *salt = digest.Finish(key);
-  return true;
+  return Status::Ok();
 }
 
-bool WritePackage(const PackPlan& plan, const DsaPrivateKey& key, const std::vector<uint8_t>& salt,
-                  OutputFile* out, Progress* progress, std::string* error) {
-  Writer writer(key, out, progress, error);
-  if (!writer.Signed(*plan.stub, nullptr)) return false;
+Status WritePackage(const PackPlan& plan, const DsaPrivateKey& key, const std::vector<uint8_t>& salt,
+                    OutputFile* out, Progress* progress) {
+  Writer writer(key, out, progress);
+  Status status = writer.Signed(*plan.stub, nullptr);
   // Before every byte the author supplies, so that none of them meets a predictable MD5 state.
-  if (!salt.empty()) {
-    if (salt.size() != kSaltSize) return writer.Fail("a salt must be " + std::to_string(kSaltSize) + " bytes");
+  if (status.ok() && !salt.empty()) {
+    if (salt.size() != kSaltSize) return Status::Error("a salt must be " + std::to_string(kSaltSize) + " bytes");
     std::vector<uint8_t> block(kSaltMagic, kSaltMagic + kSaltMagicSize);
     block.insert(block.end(), salt.begin(), salt.end());
-    if (!writer.Plain(block.data(), block.size())) return false;
+    status = writer.Plain(block.data(), block.size());
   }
   std::vector<CatalogEntry> entries;
   for (const PackSource& source : plan.files) {
+    if (!status.ok()) return status;
     CatalogEntry entry;
     entry.name = source.name;
     entry.time = source.time;
-    const bool ok = source.kind == PackageInput::Kind::kRaw
-                        ? writer.Signed(*source.file, &entry.range)
-                        : writer.CompressedFile(*source.file, &entry.range, kMaxPackageSize);
-    if (!ok) return false;
+    status = source.kind == PackageInput::Kind::kRaw
+                 ? writer.Signed(*source.file, &entry.range)
+                 : writer.CompressedFile(*source.file, &entry.range, kMaxPackageSize);
     entries.push_back(entry);
   }
-  ObjectRange main;
-  if (!writer.CompressedFile(*plan.mainProgram, &main, sfx::kMaxMainProgramSize)) return false;
-  ObjectRange catalog;
-  if (!writer.CompressedBytes(MakeCatalog("extract", plan.commandTemplate, main, entries), &catalog)) {
-    return false;
+  ObjectRange main, catalog;
+  if (status.ok()) status = writer.CompressedFile(*plan.mainProgram, &main, sfx::kMaxMainProgramSize);
+  if (status.ok()) {
+    status = writer.CompressedBytes(MakeCatalog("extract", plan.commandTemplate, main, entries), &catalog);
   }
+  if (!status.ok()) return status;
   std::vector<uint8_t> trailer;
   AppendU32(&trailer, catalog.offset);
   trailer.insert(trailer.end(), sfx::kArchiveMagic, sfx::kArchiveMagic + sfx::kArchiveMagicSize);
-  return writer.Plain(trailer.data(), trailer.size()) && writer.ClosingSignature();
+  status = writer.Plain(trailer.data(), trailer.size());
+  return status.ok() ? writer.ClosingSignature() : status;
 }
 
 }  // namespace sfxpack

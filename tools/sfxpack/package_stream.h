@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "tools/sfxpack/cli.h"
 #include "tools/sfxpack/dsa_key.h"
+#include "tools/sfxpack/files.h"
 #include "tools/sfxpack/package_writer.h"
+#include "tools/sfxpack/progress.h"
+#include "tools/sfxpack/status.h"
 
 namespace sfxpack {
 
@@ -35,14 +37,15 @@ struct PackPlan {
   bool allowDuplicates = false;
 };
 
-// The salt DerivePackageSalt gives for the same inputs, read in pieces.
-bool DeriveSaltFromFiles(const DsaPrivateKey& key, const PackPlan& plan, Progress* progress,
-                         std::vector<uint8_t>* salt, std::string* error);
+// The salt DerivePackageSalt gives for the same inputs, read in pieces. `progress` may be null.
+Status DeriveSaltFromFiles(const DsaPrivateKey& key, const PackPlan& plan, Progress* progress,
+                           std::vector<uint8_t>* salt);
 
 // Writes the whole package to `out` (salt block only when `salt` is not empty). Refuses a package
-// that would reach 4 GiB, and a main program whose object would exceed what the stub holds.
-bool WritePackage(const PackPlan& plan, const DsaPrivateKey& key, const std::vector<uint8_t>& salt,
-                  OutputFile* out, Progress* progress, std::string* error);
+// that would reach 4 GiB, before the first byte that would pass it is written, and a main
+// program whose object would exceed what the stub holds. `progress` may be null.
+Status WritePackage(const PackPlan& plan, const DsaPrivateKey& key, const std::vector<uint8_t>& salt,
+                    OutputFile* out, Progress* progress);
 
 }  // namespace sfxpack
 

@@ -25,18 +25,13 @@ uint32_t LoadU32(const uint8_t* p) {
 
 }  // namespace
 
-bool MakePackageFileBody(const uint8_t* content, size_t size, std::vector<uint8_t>* out,
-                         std::string* error) {
-  if (size > kMaxPackageSize) {
-    *error = "file too large for a package (4 GiB or more)";
-    return false;
-  }
+Status MakePackageFileBody(const uint8_t* content, size_t size, std::vector<uint8_t>* out) {
+  if (size > kMaxPackageSize) return Status::Error("file too large for a package (4 GiB or more)");
   z_stream z;
   std::memset(&z, 0, sizeof z);
   // Level 9 with a 32 KiB window (windowBits 15): the zlib header is 0x78 0xDA.
   if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    *error = "zlib: cannot start compression";
-    return false;
+    return Status::Error("zlib: cannot start compression");
   }
   std::vector<uint8_t> packed(deflateBound(&z, static_cast<uLong>(size)));
   z.next_in = const_cast<Bytef*>(content);
@@ -46,19 +41,15 @@ bool MakePackageFileBody(const uint8_t* content, size_t size, std::vector<uint8_
   int rc = deflate(&z, Z_FINISH);
   size_t storedSize = z.total_out;
   deflateEnd(&z);
-  if (rc != Z_STREAM_END) {
-    *error = "zlib: compression failed";
-    return false;
-  }
+  if (rc != Z_STREAM_END) return Status::Error("zlib: compression failed");
   if (storedSize > kMaxPackageSize) {
-    *error = "compressed file too large for a package (4 GiB or more)";
-    return false;
+    return Status::Error("compressed file too large for a package (4 GiB or more)");
   }
   std::vector<uint8_t> body =
       MakePackageFileHeader(static_cast<uint32_t>(size), static_cast<uint32_t>(storedSize));
   body.insert(body.end(), packed.begin(), packed.begin() + static_cast<ptrdiff_t>(storedSize));
   *out = std::move(body);
-  return true;
+  return Status::Ok();
 }
 
 std::vector<uint8_t> MakePackageFileHeader(uint32_t inflatedSize, uint32_t storedSize) {
@@ -106,14 +97,13 @@ std::vector<uint8_t> MakeCatalog(const std::string& mode, const std::string& com
 
 PackageBuilder::PackageBuilder(TrailerSigner signer) : signer_(std::move(signer)) {}
 
-bool PackageBuilder::Fail(const std::string& why) {
-  if (!failed_) errorText_ = why;
-  failed_ = true;
-  return false;
+Status PackageBuilder::Fail(const std::string& why) {
+  if (status_.ok()) status_ = Status::Error(why);
+  return status_;
 }
 
-bool PackageBuilder::Append(const uint8_t* data, size_t size, bool sign, ObjectRange* range) {
-  if (failed_) return false;
+Status PackageBuilder::Append(const uint8_t* data, size_t size, bool sign, ObjectRange* range) {
+  if (!status_.ok()) return status_;
   // Compared by subtraction: out.size() never exceeds the limit, so nothing can wrap.
   const uint64_t room = kMaxPackageSize - out_.size();
   if (size > room || (sign && size + kTrailerSize > room)) {
@@ -133,57 +123,58 @@ bool PackageBuilder::Append(const uint8_t* data, size_t size, bool sign, ObjectR
     range->offset = static_cast<uint32_t>(start);
     range->size = static_cast<uint32_t>(out_.size() - start);
   }
-  return true;
+  return status_;
 }
 
-bool PackageBuilder::AddStub(const uint8_t* stub, size_t size) {
+Status PackageBuilder::AddStub(const uint8_t* stub, size_t size) {
   return Append(stub, size, true, nullptr);
 }
 
-bool PackageBuilder::AddSaltBlock(const uint8_t* salt, ObjectRange* range) {
+Status PackageBuilder::AddSaltBlock(const uint8_t* salt, ObjectRange* range) {
   std::vector<uint8_t> block(kSaltMagic, kSaltMagic + kSaltMagicSize);
   block.insert(block.end(), salt, salt + kSaltSize);
   return Append(block.data(), block.size(), false, range);
 }
 
-bool PackageBuilder::AddObject(const uint8_t* data, size_t size, ObjectRange* range) {
+Status PackageBuilder::AddObject(const uint8_t* data, size_t size, ObjectRange* range) {
   return Append(data, size, false, range);
 }
 
-bool PackageBuilder::AddPackageFile(const uint8_t* content, size_t size, ObjectRange* range) {
-  if (failed_) return false;
+Status PackageBuilder::AddPackageFile(const uint8_t* content, size_t size, ObjectRange* range) {
+  if (!status_.ok()) return status_;
   std::vector<uint8_t> body;
-  std::string why;
-  if (!MakePackageFileBody(content, size, &body, &why)) return Fail(why);
+  const Status made = MakePackageFileBody(content, size, &body);
+  if (!made.ok()) return Fail(made.reason());
   return Append(body.data(), body.size(), true, range);
 }
 
-bool PackageBuilder::AddRawFile(const uint8_t* content, size_t size, ObjectRange* range) {
+Status PackageBuilder::AddRawFile(const uint8_t* content, size_t size, ObjectRange* range) {
   return Append(content, size, true, range);
 }
 
-bool PackageBuilder::AddArchiveTrailer(uint32_t catalogOffset, const char* magic) {
+Status PackageBuilder::AddArchiveTrailer(uint32_t catalogOffset, const char* magic) {
   std::vector<uint8_t> trailer;
   AppendU32(&trailer, catalogOffset);
   trailer.insert(trailer.end(), magic, magic + sfx::kArchiveMagicSize);
   return Append(trailer.data(), trailer.size(), false, nullptr);
 }
 
-bool PackageBuilder::AddClosingSignature() {
-  if (failed_) return false;
+Status PackageBuilder::AddClosingSignature() {
+  if (!status_.ok()) return status_;
   if (kMaxPackageSize - out_.size() < kTrailerSize) {
     return Fail("package too large: it must stay below 4 GiB");
   }
   std::vector<uint8_t> trailer = signer_(out_.data(), out_.size());
   if (trailer.size() != kTrailerSize) return Fail("cannot sign: the signer made no trailer");
   out_.insert(out_.end(), trailer.begin(), trailer.end());
-  return true;
+  return status_;
 }
 
-bool PackageBuilder::Finish(const std::vector<uint8_t>& catalog) {
+Status PackageBuilder::Finish(const std::vector<uint8_t>& catalog) {
   ObjectRange range;
-  return AddPackageFile(catalog.data(), catalog.size(), &range) &&
-         AddArchiveTrailer(range.offset) && AddClosingSignature();
+  AddPackageFile(catalog.data(), catalog.size(), &range);
+  AddArchiveTrailer(range.offset);
+  return AddClosingSignature();
 }
 
 bool IsPeImage(const std::vector<uint8_t>& image) {
@@ -213,46 +204,48 @@ const char* DescribeStubKind(StubKind kind) {
   return "unknown (no PE32 or PE32+ header)";
 }
 
-std::string CheckFileName(const std::string& name) {
-  if (name.empty()) return "empty file name";
-  if (name.find_first_of("/\\") != std::string::npos)
-    return "file name '" + name + "' holds a path separator";
-  if (name.find(':') != std::string::npos) return "file name '" + name + "' holds a ':'";
-  if (name.find("..") != std::string::npos) return "file name '" + name + "' holds '..'";
-  return std::string();
+Status CheckFileName(const std::string& name) {
+  if (name.empty()) return Status::Error("empty file name");
+  if (name.find_first_of("/\\") != std::string::npos) {
+    return Status::Error("file name '" + name + "' holds a path separator");
+  }
+  if (name.find(':') != std::string::npos) return Status::Error("file name '" + name + "' holds a ':'");
+  if (name.find("..") != std::string::npos) return Status::Error("file name '" + name + "' holds '..'");
+  return Status::Ok();
 }
 
-bool BuildPackage(const PackageInput& input, const TrailerSigner& signer,
-                  std::vector<uint8_t>* package, std::string* error) {
+namespace {
+
+// What BuildPackage refuses before it lays anything out.
+Status CheckInput(const PackageInput& input) {
   if (!IsPeImage(input.stub)) {
-    *error = "the stub is not a PE file (no \"MZ\" and \"PE\\0\\0\" header)";
-    return false;
+    return Status::Error("the stub is not a PE file (no \"MZ\" and \"PE\\0\\0\" header)");
   }
   if (!input.salt.empty() && input.salt.size() != kSaltSize) {
-    *error = "a salt must be " + std::to_string(kSaltSize) + " bytes";
-    return false;
+    return Status::Error("a salt must be " + std::to_string(kSaltSize) + " bytes");
   }
   std::set<std::string> seen;
   uint64_t total = input.stub.size() + input.mainProgram.size() +
                    (input.salt.empty() ? 0 : kSaltBlockSize);
   for (const PackageInput::File& file : input.files) {
-    std::string why = CheckFileName(file.name);
-    if (!why.empty()) {
-      *error = why;
-      return false;
-    }
+    const Status status = CheckFileName(file.name);
+    if (!status.ok()) return status;
     if (!seen.insert(file.name).second && !input.allowDuplicates) {
-      *error = "duplicate file name '" + file.name + "' (--allow-duplicates permits it)";
-      return false;
+      return Status::Error("duplicate file name '" + file.name + "' (--allow-duplicates permits it)");
     }
     total += file.data.size();
   }
   // A cheap early refusal; compressed objects are counted exactly as they are added.
-  if (total > kMaxPackageSize) {
-    *error = "package too large: it must stay below 4 GiB";
-    return false;
-  }
+  if (total > kMaxPackageSize) return Status::Error("package too large: it must stay below 4 GiB");
+  return Status::Ok();
+}
 
+}  // namespace
+
+Status BuildPackage(const PackageInput& input, const TrailerSigner& signer,
+                    std::vector<uint8_t>* package) {
+  const Status checked = CheckInput(input);
+  if (!checked.ok()) return checked;
   PackageBuilder builder(signer);
   builder.AddStub(input.stub.data(), input.stub.size());
   // Before every byte the author supplies, so that none of them meets a predictable MD5 state.
@@ -271,12 +264,9 @@ bool BuildPackage(const PackageInput& input, const TrailerSigner& signer,
   }
   ObjectRange main;
   builder.AddPackageFile(input.mainProgram.data(), input.mainProgram.size(), &main);
-  if (!builder.Finish(MakeCatalog("extract", input.commandTemplate, main, entries))) {
-    *error = builder.error();
-    return false;
-  }
-  *package = builder.TakeBytes();
-  return true;
+  const Status status = builder.Finish(MakeCatalog("extract", input.commandTemplate, main, entries));
+  if (status.ok()) *package = builder.TakeBytes();
+  return status;
 }
 
 bool FindSaltBlock(const uint8_t* package, size_t size, uint32_t firstObject,

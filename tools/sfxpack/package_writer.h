@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "sfxstub/format/package_format.h"
+#include "tools/sfxpack/status.h"
 
 namespace sfxpack {
 
@@ -36,8 +37,7 @@ constexpr uint64_t kMaxPackageSize = 0xFFFFFFFFull;
 
 // A compressed package file of `content` without its trailer: "OLMsetupFPkgFile", u32
 // inflated size, u32 stored size, one zlib stream (level 9, 32 KiB window: header 0x78 0xDA).
-bool MakePackageFileBody(const uint8_t* content, size_t size, std::vector<uint8_t>* out,
-                         std::string* error);
+Status MakePackageFileBody(const uint8_t* content, size_t size, std::vector<uint8_t>* out);
 
 // The 24 bytes in front of a compressed package file's zlib stream: the magic and both sizes.
 constexpr size_t kPackageFileHeaderSize = 24;
@@ -76,44 +76,44 @@ struct CatalogEntry {
 std::vector<uint8_t> MakeCatalog(const std::string& mode, const std::string& commandTemplate,
                                  ObjectRange main, const std::vector<CatalogEntry>& files);
 
-// Lays out a package piece by piece. Every Add refuses (false, error()) once the package would
-// reach 4 GiB, and after the first failure every later call fails too.
+// Lays out a package piece by piece. Every Add refuses once the package would reach 4 GiB, and
+// after the first failure every later call gives that same failure (status()), so a caller may
+// check only the last one.
 class PackageBuilder {
  public:
   explicit PackageBuilder(TrailerSigner signer);
 
   // The stub followed by its own binary trailer.
-  bool AddStub(const uint8_t* stub, size_t size);
+  Status AddStub(const uint8_t* stub, size_t size);
   // The salt block: kSaltMagic, then the kSaltSize bytes of `salt`. Unsigned on its own (it is
   // not an object), covered by the closing signature.
-  bool AddSaltBlock(const uint8_t* salt, ObjectRange* range);
+  Status AddSaltBlock(const uint8_t* salt, ObjectRange* range);
   // Bytes as they are (an object that already ends with its own trailer, or anything a test
   // wants to put there).
-  bool AddObject(const uint8_t* data, size_t size, ObjectRange* range);
+  Status AddObject(const uint8_t* data, size_t size, ObjectRange* range);
   // `content` as a compressed package file followed by its own trailer.
-  bool AddPackageFile(const uint8_t* content, size_t size, ObjectRange* range);
+  Status AddPackageFile(const uint8_t* content, size_t size, ObjectRange* range);
   // `content` unchanged followed by its own trailer.
-  bool AddRawFile(const uint8_t* content, size_t size, ObjectRange* range);
+  Status AddRawFile(const uint8_t* content, size_t size, ObjectRange* range);
   // The 20-byte archive trailer: the catalog offset, then `magic` (16 bytes).
-  bool AddArchiveTrailer(uint32_t catalogOffset, const char* magic = sfx::kArchiveMagic);
+  Status AddArchiveTrailer(uint32_t catalogOffset, const char* magic = sfx::kArchiveMagic);
   // The closing signature over every byte so far.
-  bool AddClosingSignature();
+  Status AddClosingSignature();
   // The usual end: `catalog` as a package file, the archive trailer, the closing signature.
-  bool Finish(const std::vector<uint8_t>& catalog);
+  Status Finish(const std::vector<uint8_t>& catalog);
 
   const std::vector<uint8_t>& bytes() const { return out_; }
   std::vector<uint8_t> TakeBytes() { return std::move(out_); }
-  const std::string& error() const { return errorText_; }
+  const Status& status() const { return status_; }
 
  private:
   // Appends data followed (when `sign`) by a trailer over just that data.
-  bool Append(const uint8_t* data, size_t size, bool sign, ObjectRange* range);
-  bool Fail(const std::string& why);
+  Status Append(const uint8_t* data, size_t size, bool sign, ObjectRange* range);
+  Status Fail(const std::string& why);
 
   TrailerSigner signer_;
   std::vector<uint8_t> out_;
-  std::string errorText_;
-  bool failed_ = false;
+  Status status_;
 };
 
 // Everything `sfxpack pack` puts into a package.
@@ -145,15 +145,15 @@ enum class StubKind { Unknown, Pe32, Pe32Plus };
 StubKind GetStubKind(const uint8_t* data, size_t size);
 const char* DescribeStubKind(StubKind kind);
 
-// An empty string when `name` may be a listed file's name; otherwise why not (empty, a path
-// separator, a drive colon or "..").
-std::string CheckFileName(const std::string& name);
+// Success when `name` may be a listed file's name; otherwise why not (empty, a path separator, a
+// drive colon or "..").
+Status CheckFileName(const std::string& name);
 
 // Checks the input (PE stub, names, duplicates unless allowed, salt size, total size) and builds
 // the whole package into `package`, the salt block (if any) before every stored object. On
-// failure `error` says why and `package` is untouched.
-bool BuildPackage(const PackageInput& input, const TrailerSigner& signer,
-                  std::vector<uint8_t>* package, std::string* error);
+// failure `package` is untouched.
+Status BuildPackage(const PackageInput& input, const TrailerSigner& signer,
+                    std::vector<uint8_t>* package);
 
 // Where the salt block of a package stands, given the lowest offset its catalog names (the first
 // stored object): true, with the block's offset, when the kSaltBlockSize bytes right in front of

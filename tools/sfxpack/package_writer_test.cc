@@ -11,7 +11,7 @@
 #include "sfxstub/signing/signature_verify.h"
 #include "tests/common/minimal_pe.h"
 #include "tests/common/temp_dir.h"
-#include "tests/common/test_signer.h"
+#include "tests/common/test_signer_key.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/dsa_signer.h"
 
@@ -37,8 +37,8 @@ uint32_t U32At(const Bytes& b, size_t at) {
 TEST(PackageWriter, PackageFileBodyLayoutAndRoundTrip) {
   for (const Bytes& content : {Bytes(), B("x"), B(std::string(100000, 'q') + "tail")}) {
     Bytes body;
-    std::string error;
-    ASSERT_TRUE(MakePackageFileBody(content.data(), content.size(), &body, &error)) << error;
+    Status status;
+    ASSERT_TRUE((status = MakePackageFileBody(content.data(), content.size(), &body)).ok()) << status.reason();
     ASSERT_GE(body.size(), 26u);
     EXPECT_EQ("OLMsetupFPkgFile", std::string(body.begin(), body.begin() + 16));
     EXPECT_EQ(content.size(), U32At(body, 16));
@@ -61,15 +61,15 @@ TEST(PackageWriter, ObjectsAreContiguousAndEachIsSignedOnItsOwn) {
   sfx::TempDir dir;
   PackageBuilder b(Signer());
   Bytes stub = Stub(), content = B("content of a file"), raw = B("raw text");
-  ASSERT_TRUE(b.AddStub(stub.data(), stub.size()));
+  ASSERT_TRUE(b.AddStub(stub.data(), stub.size()).ok());
   ObjectRange packed, plain;
-  ASSERT_TRUE(b.AddPackageFile(content.data(), content.size(), &packed));
-  ASSERT_TRUE(b.AddRawFile(raw.data(), raw.size(), &plain));
+  ASSERT_TRUE(b.AddPackageFile(content.data(), content.size(), &packed).ok());
+  ASSERT_TRUE(b.AddRawFile(raw.data(), raw.size(), &plain).ok());
   EXPECT_EQ(stub.size() + 48, packed.offset);
   EXPECT_EQ(packed.offset + packed.size, plain.offset);
   EXPECT_EQ(raw.size() + 48, plain.size);
   size_t catalogOffset = b.bytes().size();
-  ASSERT_TRUE(b.Finish(MakeCatalog("extract", "", packed, {})));
+  ASSERT_TRUE(b.Finish(MakeCatalog("extract", "", packed, {})).ok());
   const Bytes& all = b.bytes();
 
   auto verifies = [&](size_t from, size_t size) {
@@ -89,23 +89,23 @@ TEST(PackageWriter, ObjectsAreContiguousAndEachIsSignedOnItsOwn) {
 TEST(PackageWriter, RefusesToGrowTo4GiB) {
   PackageBuilder b(Signer());
   Bytes stub = Stub();
-  ASSERT_TRUE(b.AddStub(stub.data(), stub.size()));
+  ASSERT_TRUE(b.AddStub(stub.data(), stub.size()).ok());
   uint8_t one = 0;
   // Refused from the sizes alone: the data is never read.
-  EXPECT_FALSE(b.AddObject(&one, kMaxPackageSize - 100, nullptr));
-  EXPECT_NE(std::string::npos, b.error().find("4 GiB"));
+  EXPECT_FALSE(b.AddObject(&one, kMaxPackageSize - 100, nullptr).ok());
+  EXPECT_NE(std::string::npos, b.status().reason().find("4 GiB"));
   // After a failure every later call fails too.
-  EXPECT_FALSE(b.AddObject(&one, 1, nullptr));
-  EXPECT_FALSE(b.AddClosingSignature());
+  EXPECT_FALSE(b.AddObject(&one, 1, nullptr).ok());
+  EXPECT_FALSE(b.AddClosingSignature().ok());
   EXPECT_EQ(stub.size() + 48, b.bytes().size());
 
   // A signed object that fits while its trailer would not is refused as well, before any read.
   const uint64_t room = kMaxPackageSize - (stub.size() + 48);
   for (uint64_t size : {room, room - 47, room - 1}) {
     PackageBuilder signedObject(Signer());
-    ASSERT_TRUE(signedObject.AddStub(stub.data(), stub.size()));
-    EXPECT_FALSE(signedObject.AddRawFile(&one, static_cast<size_t>(size), nullptr)) << size;
-    EXPECT_NE(std::string::npos, signedObject.error().find("4 GiB")) << size;
+    ASSERT_TRUE(signedObject.AddStub(stub.data(), stub.size()).ok());
+    EXPECT_FALSE(signedObject.AddRawFile(&one, static_cast<size_t>(size), nullptr).ok()) << size;
+    EXPECT_NE(std::string::npos, signedObject.status().reason().find("4 GiB")) << size;
   }
 }
 
@@ -151,21 +151,28 @@ PackageInput Input() {
 TEST(PackageWriter, BuildPackageChecksItsInput) {
   // (Stub and name refusals are exercised through sfxpack pack.)
   Bytes package = B("untouched");
-  std::string error;
+  Status status;
   PackageInput duplicate = Input();
   duplicate.files[1].name = "one";
-  EXPECT_FALSE(BuildPackage(duplicate, Signer(), &package, &error));
-  EXPECT_NE(std::string::npos, error.find("duplicate"));
+  EXPECT_FALSE((status = BuildPackage(duplicate, Signer(), &package)).ok());
+  EXPECT_NE(std::string::npos, status.reason().find("duplicate"));
   EXPECT_EQ(B("untouched"), package);
   duplicate.allowDuplicates = true;
-  EXPECT_TRUE(BuildPackage(duplicate, Signer(), &package, &error)) << error;
+  EXPECT_TRUE((status = BuildPackage(duplicate, Signer(), &package)).ok()) << status.reason();
+
+  PackageInput parent = Input();
+  parent.files[0].name = "..";
+  package = B("untouched");
+  EXPECT_FALSE((status = BuildPackage(parent, Signer(), &package)).ok());
+  EXPECT_NE(std::string::npos, status.reason().find("'..'")) << status.reason();
+  EXPECT_EQ(B("untouched"), package);
 }
 
 TEST(PackageWriter, SameInputSameBytesAndTheReaderAgrees) {
   Bytes first, second;
-  std::string error;
-  ASSERT_TRUE(BuildPackage(Input(), Signer(), &first, &error)) << error;
-  ASSERT_TRUE(BuildPackage(Input(), Signer(), &second, &error)) << error;
+  Status status;
+  ASSERT_TRUE((status = BuildPackage(Input(), Signer(), &first)).ok()) << status.reason();
+  ASSERT_TRUE((status = BuildPackage(Input(), Signer(), &second)).ok()) << status.reason();
   EXPECT_EQ(first, second);
 
   sfx::TempDir dir;
