@@ -18,12 +18,12 @@ namespace sfx {
 
 class FileSystem {
  public:
-  FileSystem() = default;
   FileSystem(const FileSystem&) = delete;
   FileSystem& operator=(const FileSystem&) = delete;
-  virtual ~FileSystem();
 
-  // The platform's file system; lives as long as the program.
+  // The platform's file system; lives as long as the program. It is a plain static object
+  // (constant-initialised, never destroyed): no start-up code makes it and no exit code
+  // destroys it.
   static FileSystem* Default();
 
   // Opens the package for reading so that what the stub checks is what it extracts. The stub
@@ -49,6 +49,11 @@ class FileSystem {
   virtual void Close(int file) = 0;
   // Removes a file's name (a link is removed, never what it points to). 0 or -1.
   virtual int Remove(const char* path) = 0;
+
+ protected:
+  // Nobody owns a file system through this interface, so it is never deleted through it.
+  constexpr FileSystem() = default;
+  ~FileSystem() = default;
 };
 
 // Hands every call on to another file system; tests override the calls they fail or watch.
