@@ -32,6 +32,12 @@
 option(SFXSTUB_STUB_ONLY "This configuration builds the stub alone, with the stub's flags" OFF)
 mark_as_advanced(SFXSTUB_STUB_ONLY)
 
+# The stub's PE time stamp, set after the link with its checksum (sfxgen pe-stamp): these seconds
+# since 1970 when given, by default SOURCE_DATE_EPOCH of the environment the build folder was first
+# configured in; when empty, a date derived from the image's own bytes (tools/sfxgen/pe_stamp.h).
+set(SFXSTUB_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}" CACHE STRING
+    "The stub's PE time stamp (seconds since 1970); empty: derived from the image's content")
+
 set(SFXSTUB_STUB_SUBBUILD OFF)
 set(SFXSTUB_STUB_TOOLCHAIN "${CMAKE_TOOLCHAIN_FILE}")
 if(NOT SFXSTUB_STUB_ONLY)
@@ -69,6 +75,7 @@ set(SFXSTUB_STUB_CMAKE_ARGS
     "-DSFXSTUB_SIGNER_KEY=${SFXSTUB_SIGNER_KEY}"
     "-DSFXSTUB_NATIVE_BUILD=${SFXSTUB_NATIVE_BUILD}"
     "-DCRYPTOPP_ROOT=${CRYPTOPP_ROOT}"
+    "-DSFXSTUB_SOURCE_DATE_EPOCH=${SFXSTUB_SOURCE_DATE_EPOCH}"
     "-DSFXSTUB_STUB_ONLY=ON")
 
 if(SFXSTUB_STUB_ONLY)
