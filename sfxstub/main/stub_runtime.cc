@@ -21,16 +21,16 @@
 #include <new>
 
 #include "sfxstub/host/win32_host.h"
-#include "sfxstub/ui/progress_ui.h"
 
 namespace {
 
 [[noreturn]] void CannotGoOn(UINT error, const char* report) {
-  // Only the first failure reports: the report itself may need memory.
+  // Only the first failure reports: the report itself may need memory. The progress window is
+  // left as it is: the failure may have come on its own thread, which cannot stop itself, and
+  // the process ends right after the report anyway.
   static volatile LONG reporting = 0;
   if (InterlockedExchange(&reporting, 1) == 0) {
-    sfx::StopProgressThread();  // no report while the progress window exists
-    MessageBoxA(nullptr, report, sfx::kErrorReportTitle, MB_OK | MB_ICONERROR);
+    MessageBoxA(nullptr, report, sfx::kErrorReportTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
   }
   ExitProcess(error);
 }
