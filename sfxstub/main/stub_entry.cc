@@ -16,5 +16,6 @@
 // the start-up code does: the system does not promise the 16 bytes the compiler assumes.
 extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void WinMainCRTStartup() {
   // WinMain takes the command line from the process itself (winmain.cc says why).
-  ExitProcess(static_cast<UINT>(WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT)));
+  const int result = WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
+  ExitProcess(static_cast<UINT>(result));
 }

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace sfxgen {
@@ -15,7 +16,9 @@ constexpr size_t kOptionalCheckSum = 64;
 constexpr uint16_t kMagicPe32 = 0x10B;
 constexpr uint16_t kMagicPe32Plus = 0x20B;
 
-uint32_t GetU16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8; }
+uint32_t GetU16(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
+}
 uint32_t GetU32(const uint8_t* p) { return GetU16(p) | GetU16(p + 2) << 16; }
 void PutU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -23,7 +26,8 @@ void PutU32(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-bool FindPeStampFields(const uint8_t* data, size_t size, PeStampFields* fields, std::string* error) {
+bool FindPeStampFields(const uint8_t* data, size_t size, PeStampFields* fields,
+                       std::string* error) {
   if (size < kPeOffsetField + 4 || data[0] != 'M' || data[1] != 'Z') {
     *error = "not a PE image: no \"MZ\" header";
     return false;
@@ -55,10 +59,14 @@ bool FindPeStampFields(const uint8_t* data, size_t size, PeStampFields* fields, 
 }
 
 uint32_t PeCheckSum(const uint8_t* data, size_t size, size_t checkSumOffset) {
+  // A byte inside the field counts as zero: `at - checkSumOffset < 4` holds exactly for those (an
+  // offset below the field wraps to a large value).
+  auto byteAt = [&](size_t at) -> uint32_t {
+    return at >= size || at - checkSumOffset < 4 ? 0 : data[at];
+  };
   uint32_t sum = 0;
   for (size_t i = 0; i < size; i += 2) {
-    uint32_t low = i - checkSumOffset < 4 ? 0 : data[i];
-    uint32_t high = i + 1 >= size || i + 1 - checkSumOffset < 4 ? 0 : data[i + 1];
+    const uint32_t low = byteAt(i), high = byteAt(i + 1);
     sum += low | high << 8;
     sum = (sum & 0xFFFF) + (sum >> 16);
   }
@@ -68,9 +76,8 @@ uint32_t PeCheckSum(const uint8_t* data, size_t size, size_t checkSumOffset) {
 
 uint32_t DerivedTimeStamp(const uint8_t* data, size_t size, const PeStampFields& fields) {
   // The CRC of the image as if both fields were zero: the bytes before, between and after them.
-  const size_t first = fields.timeStampOffset < fields.checkSumOffset ? fields.timeStampOffset
-                                                                       : fields.checkSumOffset;
-  const size_t second = first == fields.timeStampOffset ? fields.checkSumOffset : fields.timeStampOffset;
+  const size_t first = std::min(fields.timeStampOffset, fields.checkSumOffset);
+  const size_t second = std::max(fields.timeStampOffset, fields.checkSumOffset);
   static const uint8_t kZero[4] = {};
   uLong crc = crc32(0L, Z_NULL, 0);
   crc = crc32_z(crc, data, first);
@@ -84,7 +91,8 @@ uint32_t DerivedTimeStamp(const uint8_t* data, size_t size, const PeStampFields&
 bool StampPeImage(std::vector<uint8_t>* image, const uint32_t* time, std::string* error) {
   PeStampFields fields;
   if (!FindPeStampFields(image->data(), image->size(), &fields, error)) return false;
-  const uint32_t stamp = time != nullptr ? *time : DerivedTimeStamp(image->data(), image->size(), fields);
+  const uint32_t stamp =
+      time != nullptr ? *time : DerivedTimeStamp(image->data(), image->size(), fields);
   PutU32(image->data() + fields.timeStampOffset, stamp);
   PutU32(image->data() + fields.checkSumOffset,
          PeCheckSum(image->data(), image->size(), fields.checkSumOffset));

@@ -20,7 +20,8 @@ int StampImage(const char* imagePath, const char* seconds) {
     const unsigned long long value = std::strtoull(seconds, &end, 10);
     if (*seconds < '0' || *seconds > '9' || *end != '\0' || errno != 0 || value == 0 ||
         value > 0xFFFFFFFFull) {
-      std::fprintf(stderr, "sfxgen: time stamp \"%s\" is not a number of seconds from 1 to 4294967295\n",
+      std::fprintf(stderr,
+                   "sfxgen: time stamp \"%s\" is not a number of seconds from 1 to 4294967295\n",
                    seconds);
       return 1;
     }
