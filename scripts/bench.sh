@@ -11,15 +11,19 @@
 #           setup program exits at once;
 #   wine64  the same package with the 64-bit stub (sfxstub64.exe) under 64-bit Wine;
 #   floor32, floor64  an empty Windows program of that width under the same Wine: Wine's start-up
-#           cost, taken off the wine figure before it is compared with the limit.
+#           cost, taken off the wine figure before it is compared with the limit;
+#   base32, base64  with SFXBENCH_BASE32 / SFXBENCH_BASE64 naming another stub of that width (an
+#           older build, say): the same package with that stub, in the same turns, and the ratio
+#           of the two stubs' times.
 # A host that cannot execute 32-bit programs measures the 64-bit stub only, and says so.
-# It prints medians with min..max, the ratios to the limit, and peak memory (max RSS) of each.
-# Goals: native <= 1.25 x limit; wine - floor <= 1.5 x limit.
+# It prints the size of each stub, medians with min..max, the ratios to the limit, and peak
+# memory (max RSS) of each. Goals: native <= 1.25 x limit; wine - floor <= 1.5 x limit; a stub
+# no slower than its base (ratio <= 1 within the runs' spread).
 #
 # usage: scripts/bench.sh [SIZE_MIB ...]          (default: 16 256)
 # environment: SFXSTUB_BENCH_DIR (scratch, default /tmp/sfxstub-bench), SFXBENCH_RUNS,
 #   SFXBENCH_NATIVE / SFXBENCH_WIN32 / SFXBENCH_WIN64 (build folders, default build/native,
-#   build/win32 and build/win64; they must be built already).
+#   build/win32 and build/win64; they must be built already), SFXBENCH_BASE32 / SFXBENCH_BASE64.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=lib/host-i386.sh
@@ -42,12 +46,13 @@ widths=()
 if host_runs_i386; then widths+=(32); else echo "bench: the 32-bit stub is not measured: $I386_REASON"; fi
 widths+=(64)
 stub() { echo "${tree[$1]}/sfxstub/main/${stubexe[$1]}"; }
+declare -A base=([32]=${SFXBENCH_BASE32:-} [64]=${SFXBENCH_BASE64:-})
 empty() { echo "${tree[$1]}/tests/wine/sfxprobe.exe"; }  # without SFXPROBE_REPORT it only exits
 for f in "$SFXPACK" /usr/bin/time; do
   [ -x "$f" ] || { echo "bench: missing $f (build first; /usr/bin/time: scripts/setup-machine.sh)" >&2; exit 2; }
 done
 for w in "${widths[@]}"; do
-  for f in "$(stub "$w")" "$(empty "$w")"; do
+  for f in "$(stub "$w")" "$(empty "$w")" ${base[$w]:+"${base[$w]}"}; do
     [ -f "$f" ] || { echo "bench: missing $f (build first)" >&2; exit 2; }
   done
 done
@@ -111,6 +116,9 @@ make_package() {
   for w in "${widths[@]}"; do
     "$SFXPACK" pack --stub "$(stub "$w")" --key "$KEY" --main "$dir/in/main.exe" "${args[@]}" \
       --cmdline '%CMDLINE%' --force -o "$dir/package$w.exe" >/dev/null
+    [ -z "${base[$w]}" ] ||
+      "$SFXPACK" pack --stub "${base[$w]}" --key "$KEY" --main "$dir/in/main.exe" "${args[@]}" \
+        --cmdline '%CMDLINE%' --force -o "$dir/base$w.exe" >/dev/null
   done
   # The stored objects as the extraction writes them: the limit copies exactly these.
   "$SFXPACK" extract "$dir/package${widths[0]}.exe" --key "$KEY" --force --to "$dir/stored" >/dev/null
@@ -144,9 +152,11 @@ stats() {
 }
 
 echo "machine: $(nproc) x $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n 1); $(/usr/lib/wine/wine64 --version)"
-for w in "${widths[@]}"; do
-  stub_size=$(stat -c %s "$(stub "$w")")
-  echo "stub: $(stub "$w")  $stub_size bytes ($(( (stub_size + 1023) / 1024 )) KiB)"
+# Both stubs' sizes, measured or not, and those of the bases.
+size_of() { local n; n=$(stat -c %s "$1"); echo "$n bytes ($(( (n + 1023) / 1024 )) KiB)"; }
+for w in 32 64; do
+  if [ -f "$(stub "$w")" ]; then echo "stub$w: $(stub "$w")  $(size_of "$(stub "$w")")"; fi
+  if [ -n "${base[$w]}" ]; then echo "base$w: ${base[$w]}  $(size_of "${base[$w]}")"; fi
 done
 # SFXBENCH_REPORT_ONLY=1 prints the table of the measurements already in the scratch folder.
 if [ -z "${SFXBENCH_REPORT_ONLY:-}" ]; then
@@ -162,16 +172,26 @@ for mib in "${sizes[@]}"; do
   # One untimed round, so that every contender starts with the package in the page cache.
   limit_run "$pkg" "$dir/stored" "$dir/out"; rm -rf "$dir/out"
   for w in "${widths[@]}"; do
-    p=$dir/package$w.exe
-    wine_as "$w" "$(winpath "$p")" /verysilent >/dev/null 2>&1 || true
+    for p in "$dir/package$w.exe" ${base[$w]:+"$dir/base$w.exe"}; do
+      wine_as "$w" "$(winpath "$p")" /verysilent >/dev/null 2>&1 || true
+    done
   done
-  for _ in $(seq 1 "$runs"); do
+  for r in $(seq 1 "$runs"); do
     measure "limit$mib" bash -c 'limit_run "$@"' _ "$pkg" "$dir/stored" "$dir/out"; rm -rf "$dir/out"
     measure "native$mib" "$SFXPACK" extract "$pkg" --key "$KEY" --to "$dir/out"; rm -rf "$dir/out"
     for w in "${widths[@]}"; do
-      p=$dir/package$w.exe
       wine_cmd "$w"
-      measure "wine$w-$mib" "${WINECMD[@]}" "$(winpath "$p")" /verysilent
+      # The stub and its base take turns at going first, right after the writes above (whose
+      # pages the system may still be writing out), and at going second.
+      order=("wine$w:$dir/package$w.exe")
+      if [ -n "${base[$w]}" ]; then
+        if [ $((r % 2)) = 0 ]; then order=("base$w:$dir/base$w.exe" "${order[@]}")
+        else order+=("base$w:$dir/base$w.exe"); fi
+      fi
+      for entry in "${order[@]}"; do
+        p=${entry#*:}
+        measure "${entry%%:*}-$mib" "${WINECMD[@]}" "$(winpath "$p")" /verysilent
+      done
       measure "floor$w-$mib" "${WINECMD[@]}" "$(empty "$w")"
     done
   done
@@ -194,6 +214,12 @@ for mib in "${sizes[@]}"; do
     row "floor$w" "$fm" "$fmin" "$fmax" "-" "$frss"
     row "wine$w-fl" "$(awk -v a="$wm" -v b="$fm" 'BEGIN{printf "%.3f", a-b}')" "-" "-" \
         "$(awk -v a="$wm" -v b="$fm" -v c="$lm" 'BEGIN{printf "%.2f", (a-b)/c}')" "-"
+    if [ -n "${base[$w]}" ]; then
+      read -r bm bmin bmax brss < <(stats "base$w-$mib")
+      row "base$w" "$bm" "$bmin" "$bmax" "-" "$brss"
+      # The two stubs' own work, Wine's start-up taken off both.
+      row "wine/base" "-" "-" "-" "$(awk -v a="$wm" -v b="$bm" -v f="$fm" 'BEGIN{printf "%.2f", (a-f)/(b-f)}')" "-"
+    fi
   done
 done
-echo "goals: native <= 1.25, wine less floor <= 1.50 (ratios to the limit)"
+echo "goals: native <= 1.25, wine less floor <= 1.50 (ratios to the limit); wine/base <= 1"

@@ -2,8 +2,8 @@
 
 #include <aclapi.h>
 
-#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -88,9 +88,8 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t byteLimit, std::str
   }
   CreateDirectoryW(wideBase.c_str(), nullptr);  // Normally there already.
 
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "%05lu",
-                static_cast<unsigned long>(GetCurrentThreadId() % 100000));
+  char digits[8];  // wsprintfA rather than the runtime's large printf; five digits
+  wsprintfA(digits, "%05lu", static_cast<unsigned long>(GetCurrentThreadId() % 100000));
   const std::string stem = base + '\\' + prefixText;
 
   int32_t result = kErrorAlreadyExists;
@@ -176,16 +175,12 @@ int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const wchar_t* lib
   DWORD needed = 0;
   GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &needed);
   if (needed == 0) return static_cast<int32_t>(GetLastError());
-  std::vector<BYTE> userBuffer;
-  try {
-    userBuffer.resize(needed);
-  } catch (const std::bad_alloc&) {
-    return kErrorNotEnoughMemory;
-  }
-  if (!GetTokenInformation(token.Get(), TokenUser, userBuffer.data(), needed, &needed)) {
+  std::unique_ptr<BYTE[]> userBuffer(new (std::nothrow) BYTE[needed]);
+  if (!userBuffer) return kErrorNotEnoughMemory;
+  if (!GetTokenInformation(token.Get(), TokenUser, userBuffer.get(), needed, &needed)) {
     return static_cast<int32_t>(GetLastError());
   }
-  PSID user = reinterpret_cast<TOKEN_USER*>(userBuffer.data())->User.Sid;
+  PSID user = reinterpret_cast<TOKEN_USER*>(userBuffer.get())->User.Sid;
 
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
   SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;

@@ -22,12 +22,12 @@ namespace sfx {
 
 class FileSystem {
  public:
-  FileSystem() = default;
   FileSystem(const FileSystem&) = delete;
   FileSystem& operator=(const FileSystem&) = delete;
-  virtual ~FileSystem();
 
-  // The platform's file system; lives as long as the program.
+  // The platform's file system; lives as long as the program. It is a plain static object
+  // (constant-initialised, never destroyed): no start-up code makes it and no exit code
+  // destroys it.
   static FileSystem* Default();
 
   // Opens the package for reading so that what the stub checks is what it extracts. The stub
@@ -59,6 +59,11 @@ class FileSystem {
   // Windows they are read in that code page (as the "A" functions read them) and come back as
   // UTF-8; elsewhere they come back unchanged, so sfxpack shows and extracts the stored bytes.
   virtual std::string PackageText(const std::string& stored) = 0;
+
+ protected:
+  // Nobody owns a file system through this interface, so it is never deleted through it.
+  constexpr FileSystem() = default;
+  ~FileSystem() = default;
 };
 
 // Hands every call on to another file system; tests override the calls they fail or watch.

@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
@@ -89,10 +88,10 @@ HANDLE CreatePrivateFile(DWORD* error) {
   static std::atomic<unsigned> counter{0};
   *error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < kCopyNameAttempts; ++attempt) {
+    // wsprintfA rather than the runtime's large printf; the format bounds the text (39 characters).
     char name[64];
-    std::snprintf(name, sizeof name, "_sfx_pkg~%lx-%lx-%x.tmp",
-                  static_cast<unsigned long>(GetCurrentProcessId()),
-                  static_cast<unsigned long>(GetTickCount()), counter.fetch_add(1));
+    wsprintfA(name, "_sfx_pkg~%lx-%lx-%x.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
+              static_cast<unsigned long>(GetTickCount()), counter.fetch_add(1));
     const WideString path = WidePath(JoinPath(folder, name));
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);

@@ -1,8 +1,5 @@
 #include "sfxstub/main/main_sequence.h"
 
-#include <cstdio>
-#include <vector>
-
 #include "sfxstub/io/join_path.h"
 #include "sfxstub/io/win32_error.h"
 #include "sfxstub/main/command_line.h"
@@ -31,15 +28,30 @@ const char* PhaseText(SfxPhase phase) {
 }
 
 std::string FormatErrorReport(int32_t result, SfxPhase phase) {
-  static const char kFormat[] = "An error %d (%08X) has occured.\nLast performed operation was:\n%s\n\n";
-  const char* text = PhaseText(phase);
-  const int length = std::snprintf(nullptr, 0, kFormat, static_cast<int>(result),
-                                   static_cast<unsigned>(static_cast<uint32_t>(result)), text);
-  if (length <= 0) return std::string();
-  std::vector<char> buffer(static_cast<size_t>(length) + 1);
-  std::snprintf(buffer.data(), buffer.size(), kFormat, static_cast<int>(result),
-                static_cast<unsigned>(static_cast<uint32_t>(result)), text);
-  return std::string(buffer.data(), static_cast<size_t>(length));
+  // The two numbers are written out here: the Windows runtime's printf family is a sixth of the
+  // stub's image, for this one line.
+  const uint32_t bits = static_cast<uint32_t>(result);
+  char decimal[12];  // "-2147483648" and its terminator
+  char* d = decimal + sizeof decimal;
+  *--d = '\0';
+  uint32_t magnitude = result < 0 ? 0u - bits : bits;
+  do {
+    *--d = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (result < 0) *--d = '-';
+  char hex[9];
+  for (int i = 0; i < 8; ++i) hex[i] = "0123456789ABCDEF"[(bits >> (28 - 4 * i)) & 0xF];
+  hex[8] = '\0';
+
+  std::string report = "An error ";
+  report += d;
+  report += " (";
+  report += hex;
+  report += ") has occured.\nLast performed operation was:\n";
+  report += PhaseText(phase);
+  report += "\n\n";
+  return report;
 }
 
 std::string SourceFolderOf(const std::string& modulePath, const LeadByteTest& isLead) {

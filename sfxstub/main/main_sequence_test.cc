@@ -205,6 +205,21 @@ TEST_F(MainSequenceTest, MinusOneIsShownAsAllOnes) {
   EXPECT_EQ(0u, host.reports[0].find("An error -1 (FFFFFFFF) has occured.\n"));
 }
 
+TEST(FormatErrorReportTest, NumbersAtTheEdgesOfTheirRange) {
+  const struct {
+    int32_t result;
+    const char* start;
+  } cases[] = {
+      {0, "An error 0 (00000000) has occured.\n"},
+      {10, "An error 10 (0000000A) has occured.\n"},
+      {0x7FFFFFFF, "An error 2147483647 (7FFFFFFF) has occured.\n"},
+      {INT32_MIN, "An error -2147483648 (80000000) has occured.\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(0u, FormatErrorReport(c.result, kPhaseSpawn).find(c.start)) << c.result;
+  }
+}
+
 TEST_F(MainSequenceTest, ExtractionFailuresNameTheirPhase) {
   script.extractMainResult = 82;
   EXPECT_EQ(82u, Run());

@@ -104,19 +104,15 @@ bool VerifySignedStream(FileStream* source, const DsaPublicKey& key) {
   std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[pieceSize]);
   if (!piece) return false;
   uint8_t digest[kMd5DigestSize];
-  try {
-    Md5 md5;
-    for (uint32_t left = signedLength; left > 0;) {
-      uint32_t done = 0;
-      if (!stream.Read(piece.get(), std::min(left, pieceSize), &done) || done == 0) return false;
-      const uint32_t n = kind == SignatureKind::TextDsa ? KeepPrintable(piece.get(), done) : done;
-      md5.Update(piece.get(), n);
-      left -= done;
-    }
-    md5.Final(digest);
-  } catch (...) {
-    return false;
+  Md5 md5;
+  for (uint32_t left = signedLength; left > 0;) {
+    uint32_t done = 0;
+    if (!stream.Read(piece.get(), std::min(left, pieceSize), &done) || done == 0) return false;
+    const uint32_t n = kind == SignatureKind::TextDsa ? KeepPrintable(piece.get(), done) : done;
+    md5.Update(piece.get(), n);
+    left -= done;
   }
+  md5.Final(digest);
   return VerifyDsaSignature(digest, signature, kDsaSignatureSize, key);
 }
 

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <new>
 
-#include "sfxstub/io/win32_handle.h"
 #include "sfxstub/ui/progress_bar.h"
 
 namespace sfx {
@@ -47,13 +46,20 @@ struct ProgressUi {
   std::atomic<void (*)()> beforeWindow{nullptr};
   std::atomic<void (*)()> beforeLoop{nullptr};
   // Main thread only. `ready` is set by the UI thread once it has its message queue; it is
-  // closed only after that thread has ended.
-  ScopedHandle thread;
+  // closed only after that thread has ended. Plain handles, closed by StopProgressThread (and
+  // `ready` also by the next start): the state is a static object with nothing to do at exit,
+  // made by the compiler rather than by start-up code, as the stub runs none (main/stub_entry.cc).
+  HANDLE thread = nullptr;
   DWORD threadId = 0;
-  ScopedHandle ready;
+  HANDLE ready = nullptr;
 };
 
 ProgressUi g_ui;
+
+void CloseAndForget(HANDLE* handle) {
+  if (*handle != nullptr) CloseHandle(*handle);
+  *handle = nullptr;
+}
 
 LRESULT OnCreate(HWND window) {
   // Publish the window before reading the state: a SetProgressRange that stores its total after
@@ -171,18 +177,19 @@ int StartProgressThread(int animationId, const char* title, int animationMargin,
   g_ui.barWidth.store(barWidth);
   g_ui.barHeight.store(barHeight);
   g_ui.state.store(-1);
-  if (g_ui.thread.Get()) return 0;  // one window per process
+  if (g_ui.thread != nullptr) return 0;  // one window per process
 
   // A WM_QUIT posted before the UI thread has a message queue would be lost, and the stop would
   // then have to kill the thread. So wait (bounded) until it has its window and queue, or died.
-  g_ui.ready.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  CloseAndForget(&g_ui.ready);  // left by a start whose thread could not be made
+  g_ui.ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   DWORD id = 0;
   HANDLE thread = CreateThread(nullptr, 0, ProgressThreadProc, nullptr, 0, &id);
   if (!thread) return 0;  // not reported: the progress calls find no window and do nothing
-  g_ui.thread.Reset(thread);
+  g_ui.thread = thread;
   g_ui.threadId = id;
-  if (g_ui.ready.Get()) {
-    HANDLE waitFor[2] = {g_ui.ready.Get(), thread};
+  if (g_ui.ready != nullptr) {
+    HANDLE waitFor[2] = {g_ui.ready, thread};
     WaitForMultipleObjects(2, waitFor, FALSE, kReadyWaitMs);
   }
   return 0;
@@ -207,7 +214,7 @@ void StopProgressThread() {
   // Another thread's window cannot be destroyed from here; this only matters if the caller is
   // the UI thread itself. The window goes away with its thread.
   if (HWND window = g_ui.window.load()) DestroyWindow(window);
-  HANDLE thread = g_ui.thread.Get();
+  HANDLE thread = g_ui.thread;
   if (!thread) return;
   PostThreadMessageA(g_ui.threadId, WM_QUIT, 0, 0);
   if (WaitForSingleObject(thread, kStopWaitMs) != WAIT_OBJECT_0) {
@@ -220,9 +227,9 @@ void StopProgressThread() {
     // of a run, cost nothing; the pointer is only forgotten, so nothing can call it.
     g_ui.bar.store(nullptr);
   }
-  g_ui.thread.Reset();
+  CloseAndForget(&g_ui.thread);
   g_ui.threadId = 0;
-  g_ui.ready.Reset();
+  CloseAndForget(&g_ui.ready);
 }
 
 DWORD WINAPI ProgressThreadProc(LPVOID) {
@@ -244,7 +251,7 @@ DWORD WINAPI ProgressThreadProc(LPVOID) {
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
   }
-  if (HANDLE ready = g_ui.ready.Get()) SetEvent(ready);
+  if (HANDLE ready = g_ui.ready) SetEvent(ready);
   if (auto hook = g_ui.beforeLoop.load()) hook();
 
   // GetMessageA answers -1 on an error; that must end the loop too, not spin it.

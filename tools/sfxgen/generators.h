@@ -15,6 +15,9 @@ int WriteGenerated(const char* path, const std::vector<uint8_t>& data);
 int WriteKeyHeader(const char* keyPath, const char* outPath);
 int WriteAnimation(const char* outPath);
 int WriteIcon(const char* outPath);
+// Sets the PE image's time stamp (to `seconds`, decimal, or derived from the image when null) and
+// its checksum, in place (pe_stamp.h).
+int StampImage(const char* imagePath, const char* seconds);
 
 }  // namespace sfxgen
 
