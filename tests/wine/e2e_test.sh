@@ -238,8 +238,8 @@ case "$scenario" in
     openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ac-key.pem" -out "$work/ac-cert.pem" \
       -subj /CN=sfxstub-test -days 2 2>/dev/null || fail "openssl could not make a certificate"
     pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
-    "$SFXPACK" authenticode --cert "$work/ac-cert.pem" --key "$work/ac-key.pem" \
-      --signer-key "$SIGNER_KEY" "$pkg" --force -o "$pkg.signed" >/dev/null || fail "sfxpack authenticode failed"
+    "$SFXPACK" authenticode --cert "$work/ac-cert.pem" --cert-key "$work/ac-key.pem" \
+      --key "$SIGNER_KEY" "$pkg" --force -o "$pkg.signed" >/dev/null || fail "sfxpack authenticode failed"
     mv "$pkg.signed" "$pkg"
     expect_salt yes
     run '/verysilent' '7'

@@ -128,7 +128,7 @@ TEST_F(SfxpackCli, FoldersAndDevicesAsInputsAreRefusedWithAReason) {
       {"verify", "--key", folder, package},
       {"list", "--key", folder, package},
       {"extract", "--key", folder, package, "--to", dir.Path("x")},
-      {"authenticode", "--cert", text, "--key", text, "--signer-key", folder, package, "-o", dir.Path("y")},
+      {"authenticode", "--cert", text, "--cert-key", text, "--key", folder, package, "-o", dir.Path("y")},
       {"verify", "--key", "/dev/zero", package},
       {"verify", folder},
       {"list", folder},
