@@ -187,5 +187,53 @@ TEST_F(SfxpackCommands, ChangedPackageIsNeitherListedNorExtracted) {
   EXPECT_FALSE(std::filesystem::exists(to));
 }
 
+// The same inputs from two checkouts, whose files got the times of their checkouts, give the
+// same bytes with SOURCE_DATE_EPOCH (each time clamped to it) or --mtime (every time set), and
+// different bytes without either.
+TEST_F(SfxpackCommands, SameInputsFromAnyCheckoutGiveTheSameBytes) {
+  auto checkout = [&](const std::string& name, uint32_t time) {
+    std::filesystem::create_directory(dir.Path(name));
+    const std::string copyText = dir.Write(name + "/readme.txt", sfx::TempDir::Read(text));
+    const std::string copyData = dir.Write(name + "/data.bin", sfx::TempDir::Read(data));
+    SetTime(copyText, time);
+    SetTime(copyData, time + 7);
+    return test::PackArgs(stub, kPrivateKey, main, dir.Path(name + ".exe"), "/q")
+        .File("readme.txt", copyText)
+        .Raw("data.bin", copyData);
+  };
+  const test::PackArgs first = checkout("one", 1800000000), second = checkout("two", 1900000000);
+  auto packed = [&](test::PackArgs args, const std::string& prefix, const std::string& suffix) {
+    args.Set("-o", args.Get("-o") + suffix);
+    const RunResult run = RunSfxpack(args, prefix);
+    EXPECT_EQ(0, run.status) << run.output;
+    return sfx::TempDir::Read(args.Get("-o"));
+  };
+  const std::string unset = "env -u SOURCE_DATE_EPOCH ", epoch = "SOURCE_DATE_EPOCH=1700000000 ";
+  EXPECT_NE(packed(first, unset, ".plain"), packed(second, unset, ".plain"));
+  EXPECT_EQ(packed(first, epoch, ".epoch"), packed(second, epoch, ".epoch"));
+  RunResult list = RunSfxpack({"list", "--key", kPublicKey, dir.Path("one.exe.epoch")});
+  EXPECT_TRUE(list.Has("2023-11-14T22:13:20Z  package")) << list.output;
+  // A file older than SOURCE_DATE_EPOCH keeps its own time.
+  packed(Pack(dir.Path("old.exe")), epoch, "");
+  list = RunSfxpack({"list", "--key", kPublicKey, dir.Path("old.exe")});
+  EXPECT_TRUE(list.Has("2020-01-02T03:04:05Z  package")) << list.output;
+
+  // --mtime sets every time, and wins over SOURCE_DATE_EPOCH.
+  const Bytes fixed = packed(test::PackArgs(first).Add({"--mtime", "2024-05-01T12:30:00Z"}), epoch, ".fixed");
+  EXPECT_EQ(fixed, packed(test::PackArgs(second).Add({"--mtime", "@1714566600"}), unset, ".fixed"));
+  list = RunSfxpack({"list", "--key", kPublicKey, dir.Path("two.exe.fixed")});
+  EXPECT_TRUE(list.Has("2024-05-01T12:30:00Z  package")) << list.output;
+  EXPECT_TRUE(list.Has("2024-05-01T12:30:00Z  raw")) << list.output;
+
+  // What can't be read as a time is refused, not ignored.
+  RunResult run = RunSfxpack(test::PackArgs(first).Set("-o", dir.Path("x.exe")), "SOURCE_DATE_EPOCH=yesterday ");
+  EXPECT_EQ(2, run.status);
+  EXPECT_TRUE(run.Has("SOURCE_DATE_EPOCH='yesterday'")) << run.output;
+  run = RunSfxpack(test::PackArgs(first).Set("-o", dir.Path("x.exe")).Add({"--mtime", "2024-02-30"}));
+  EXPECT_EQ(2, run.status);
+  EXPECT_TRUE(run.Has("--mtime: '2024-02-30' is no time")) << run.output;
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("x.exe")));
+}
+
 }  // namespace
 }  // namespace sfxpack
