@@ -299,6 +299,12 @@ case "$scenario" in
     grep -q "is not the key built into --stub" "$work/out-pack.txt" || fail "no reason given: $(cat "$work/out-pack.txt")"
     "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$work/other.pem" --main "$SFXPROBE_EXE" \
       --cmdline '%CMDLINE%' --allow-other-key --force -o "$pkg" 2>/dev/null || fail "sfxpack pack failed"
+    # verify says what the stub will do: the signature verifies with that key, but the stub does
+    # not carry it.
+    status=0
+    "$SFXPACK" verify --key "$work/other.pub.pem" "$pkg" >"$work/out-verify.txt" 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "sfxpack verify exited with $status for a stub without the key"
+    grep -q "stub does not carry that key" "$work/out-verify.txt" || fail "verify: $(cat "$work/out-verify.txt")"
     run '/verysilent'
     expect_exit 0x000003EE
     expect_report "$(report_text 1006 "$phase0_text")"

@@ -244,10 +244,6 @@ Status CheckStubAndMain(const Options& options, const PackRequest& request, cons
                          DescribeArchiveError(sfx::kErrorFileInvalid) + "); --allow-other-key packs it anyway");
   }
   if (!carries) Warn("--key is not the key built into --stub; the package runs only with a stub that carries it");
-  if (IsRepositoryTestKey(in.key.pub)) {
-    Warn("--key is the repository's TEST key: its private half is public, so anyone can sign a "
-         "package this stub accepts. Never ship a package signed with it.");
-  }
   if (request.checked && (in.mainProgram.size() == 0 || !IsPeFile(in.mainProgram))) {
     return Status::Error("--main " + in.mainProgram.path() +
                          " is not a program (an empty file, or no \"MZ\" and \"PE\\0\\0\" header)");
