@@ -291,7 +291,7 @@ TEST_F(SfxpackCli, ExitCodesSayWhoseFaultItIs) {
     std::printf("no mount namespace here: the full-disk case did not run (EFBIG stands in for it)\n");
   } else {
     std::string extract = ShellQuote(SFXPACK_EXE);
-    for (const std::string& a : {"extract", "--key", kPublicKey.c_str(), package.c_str(), "--to", full.c_str()}) {
+    for (const std::string& a : std::vector<std::string>{"extract", "--key", kPublicKey, package, "--to", full}) {
       extract += " " + ShellQuote(a);
     }
     const RunResult run = test::RunShell("unshare -rm sh -c " + ShellQuote("mount -t tmpfs -o size=16k tmpfs " +
