@@ -13,7 +13,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 PKGS=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libcrypto++-dev zlib1g-dev
       g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 wine32:i386 xvfb xauth x11-apps dpkg-dev
-      openssl osslsigncode imagemagick time shellcheck pev)
+      openssl osslsigncode imagemagick time shellcheck pev lintian)
 
 missing=()
 for p in "${PKGS[@]}"; do

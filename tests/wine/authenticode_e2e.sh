@@ -66,10 +66,10 @@ run plain
 [ "$(field plain report)" = none ] || fail "plain: error report $(field plain report)"
 
 # authenticode
-"$SFXPACK" authenticode --cert "$work/keys/cert.pem" --key "$work/keys/key.pem" \
+"$SFXPACK" authenticode --cert "$work/keys/cert.pem" --cert-key "$work/keys/key.pem" \
   -n "sfxstub e2e" -i https://example.org/ \
   --tsa-certs "$work/keys/tsa-cert.pem" --tsa-key "$work/keys/tsa-key.pem" \
-  --signer-key "$SIGNER_KEY" "$work/plain.exe" --force -o "$pkg" >/dev/null || fail "sfxpack authenticode failed"
+  --key "$SIGNER_KEY" "$work/plain.exe" --force -o "$pkg" >/dev/null || fail "sfxpack authenticode failed"
 osslsigncode verify -CAfile "$work/keys/cert.pem" -TSA-CAfile "$work/keys/tsa-cert.pem" -in "$pkg" \
   >"$work/out-osslsigncode.txt" 2>&1 || fail "osslsigncode does not verify the signed package"
 [ "$(stat -c %s "$pkg")" -gt "$(stat -c %s "$work/plain.exe")" ] || fail "no certificate table appended"

@@ -238,8 +238,8 @@ case "$scenario" in
     openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ac-key.pem" -out "$work/ac-cert.pem" \
       -subj /CN=sfxstub-test -days 2 2>/dev/null || fail "openssl could not make a certificate"
     pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
-    "$SFXPACK" authenticode --cert "$work/ac-cert.pem" --key "$work/ac-key.pem" \
-      --signer-key "$SIGNER_KEY" "$pkg" --force -o "$pkg.signed" >/dev/null || fail "sfxpack authenticode failed"
+    "$SFXPACK" authenticode --cert "$work/ac-cert.pem" --cert-key "$work/ac-key.pem" \
+      --key "$SIGNER_KEY" "$pkg" --force -o "$pkg.signed" >/dev/null || fail "sfxpack authenticode failed"
     mv "$pkg.signed" "$pkg"
     expect_salt yes
     run '/verysilent' '7'
@@ -299,6 +299,12 @@ case "$scenario" in
     grep -q "is not the key built into --stub" "$work/out-pack.txt" || fail "no reason given: $(cat "$work/out-pack.txt")"
     "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$work/other.pem" --main "$SFXPROBE_EXE" \
       --cmdline '%CMDLINE%' --allow-other-key --force -o "$pkg" 2>/dev/null || fail "sfxpack pack failed"
+    # verify says what the stub will do: the signature verifies with that key, but the stub does
+    # not carry it.
+    status=0
+    "$SFXPACK" verify --key "$work/other.pub.pem" "$pkg" >"$work/out-verify.txt" 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "sfxpack verify exited with $status for a stub without the key"
+    grep -q "stub does not carry that key" "$work/out-verify.txt" || fail "verify: $(cat "$work/out-verify.txt")"
     run '/verysilent'
     expect_exit 0x000003EE
     expect_report "$(report_text 1006 "$phase0_text")"

@@ -347,12 +347,16 @@ class AuthenticodeCommand : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(certsMade) << "openssl could not make the test certificates";
     ASSERT_EQ(RunShell("osslsigncode --version").status, 0) << "osslsigncode is not installed";
-    stub = dir.Write("stub.exe", MakePe32(0x1000));
+    // A stub that carries the test key (p, q, g, y, as the stub holds its built-in key).
+    Bytes stubImage = MakePe32(0x1000);
+    const sfx::DsaPublicKey& key = TestKey().pub;
+    std::memcpy(&stubImage[0x400], &key, sizeof key);
+    stub = dir.Write("stub.exe", stubImage);
     main = dir.Write("setup.exe", MakePe32(0x2345));
     readme = dir.Write("readme.txt", std::string("read me\r\n"));
     RunResult pack = Sfxpack("pack --stub " + Q(stub) + " --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) +
                        " --main " + Q(main) + " --file readme.txt=" + Q(readme) +
-                       " --cmdline /x --allow-other-key -o " + Q(dir.Path("pkg.exe")));
+                       " --cmdline /x -o " + Q(dir.Path("pkg.exe")));
     ASSERT_EQ(pack.status, 0) << pack.output;
     package = dir.Path("pkg.exe");
     std::filesystem::create_directory(dir.Path("tmp"));
@@ -363,8 +367,8 @@ class AuthenticodeCommand : public ::testing::Test {
     return RunShell("TMPDIR=" + Q(dir.Path("tmp")) + " " + Q(SFXPACK_EXE) + " " + args);
   }
   std::string Authenticode(const std::string& extra, const std::string& out) {
-    return "authenticode --cert " + Q(certs->Path("cert.pem")) + " --key " +
-           Q(certs->Path("key.pem")) + " -n 'Test Setup' -i https://example.org/ --signer-key " +
+    return "authenticode --cert " + Q(certs->Path("cert.pem")) + " --cert-key " +
+           Q(certs->Path("key.pem")) + " -n 'Test Setup' -i https://example.org/ --key " +
            Q(SFXSTUB_TEST_PRIVATE_KEY) + " " + extra + " " + Q(package) + " -o " + Q(out);
   }
   RunResult OsslVerify(const std::string& file, const std::string& extra = "") {
@@ -452,17 +456,17 @@ TEST_F(AuthenticodeCommand, FailuresLeaveNoOutputAndNoScratchFiles) {
   const std::string out = dir.Path("out.exe");
   const std::string old = dir.Write("old.exe", std::string("previous"));
 
-  RunResult noKey = Sfxpack("authenticode --cert " + Q(certs->Path("cert.pem")) + " --key " +
+  RunResult noKey = Sfxpack("authenticode --cert " + Q(certs->Path("cert.pem")) + " --cert-key " +
                       Q(certs->Path("key.pem")) + " " + Q(package) + " -o " + Q(out));
   EXPECT_EQ(noKey.status, 2);
-  EXPECT_NE(noKey.output.find("--signer-key DSAKEY is required"), std::string::npos) << noKey.output;
+  EXPECT_NE(noKey.output.find("--key DSAKEY is required"), std::string::npos) << noKey.output;
 
   RunResult stdinPass = Sfxpack(Authenticode("--readpass -", out));
   EXPECT_EQ(stdinPass.status, 2);
 
   // osslsigncode's own complaint reaches the user; an existing output stays as it was.
-  RunResult badCert = Sfxpack("authenticode --cert " + Q(dir.Path("missing.pem")) + " --key " +
-                        Q(certs->Path("key.pem")) + " --signer-key " + Q(SFXSTUB_TEST_PRIVATE_KEY) +
+  RunResult badCert = Sfxpack("authenticode --cert " + Q(dir.Path("missing.pem")) + " --cert-key " +
+                        Q(certs->Path("key.pem")) + " --key " + Q(SFXSTUB_TEST_PRIVATE_KEY) +
                         " " + Q(package) + " --force -o " + Q(old));
   EXPECT_EQ(badCert.status, 2);
   EXPECT_NE(badCert.output.find("osslsigncode failed"), std::string::npos) << badCert.output;
@@ -476,6 +480,32 @@ TEST_F(AuthenticodeCommand, FailuresLeaveNoOutputAndNoScratchFiles) {
   EXPECT_TRUE(TmpIsEmpty());
   for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
     EXPECT_EQ(entry.path().string().find(".sfxpack-"), std::string::npos) << entry.path();
+}
+
+// Each key goes where it belongs: --key is the package's DSA key, as in every command, and the
+// Authenticode key is --cert-key. The spellings of before, and a key given in the other's place,
+// are refused with the spelling to use, before osslsigncode runs.
+TEST_F(AuthenticodeCommand, KeysAreRefusedWhereTheyDoNotBelong) {
+  const std::string cert = Q(certs->Path("cert.pem")), rsa = Q(certs->Path("key.pem"));
+  const std::string dsa = Q(SFXSTUB_TEST_PRIVATE_KEY), tail = " " + Q(package) + " -o " + Q(dir.Path("out.exe"));
+  const struct {
+    std::string args, message;
+  } cases[] = {
+      {"--cert " + cert + " --key " + rsa + " --signer-key " + dsa, "--signer-key is now --key"},
+      {"--cert " + cert + " -key " + rsa + " --key " + dsa, "give the Authenticode key as --cert-key"},
+      {"--cert " + cert + " --key " + rsa, "--cert needs its private key as --cert-key KEY"},
+      {"--cert " + cert + " --cert-key " + dsa + " --key " + dsa, "is a DSA key: the Authenticode key"},
+      {"--cert " + cert + " --cert-key " + rsa + " --key " + rsa, "(--key is the package's DSA key; the "
+                                                                  "Authenticode key goes to --cert-key)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const RunResult run = Sfxpack("authenticode " + c.args + tail);
+    EXPECT_EQ(run.status, 2) << run.output;
+    EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("out.exe")));
+  EXPECT_TRUE(TmpIsEmpty());
 }
 
 }  // namespace

@@ -4,8 +4,9 @@
 
 #include "sfxstub/io/disk_stream.h"
 #include "sfxstub/signing/signature_verify.h"
-#include "tools/sfxpack/keys.h"
 #include "tools/sfxpack/messages.h"
+#include "tools/sfxpack/package_salt.h"
+#include "tools/sfxpack/stub_key.h"
 
 namespace sfxpack {
 namespace {
@@ -23,6 +24,7 @@ std::string Lower(std::string text) {
 const std::vector<OptionDecl>& CheckingOptions() {
   static const std::vector<OptionDecl> options = {
       {"--key", OptionDecl::kValue},
+      {"--expect-fingerprint", OptionDecl::kValue},
       {"--json", OptionDecl::kFlag},
       {"-q", OptionDecl::kFlag},
       {"--quiet", OptionDecl::kFlag},
@@ -35,36 +37,70 @@ Status CheckedPackage::Load(const Options& options, const char* command, const c
   if (options.positional().empty()) return UsageError(command, "no " + Lower(what) + " given");
   if (options.positional().size() > 1) return UsageError(command, "more than one " + Lower(what));
   path_ = options.positional().front();
-  Status status = LoadCheckingKey(options, &key_);
-  if (status.ok()) status = file_.Open(what, path_, kMaxPackageFile);
+  Status status = file_.Open(what, path_, kMaxPackageFile);
+  if (status.ok()) status = ChooseCheckingKey(options, file_, &key_);
   if (!status.ok()) return status;
+  keyChosen_ = true;
   // The check reads the whole file once: on a terminal a progress line follows it.
   progress_.reset(new Progress("check", file_.size(), quiet));
   watched_.reset(new ProgressFileSystem(progress_.get()));
   return Status::Ok();
 }
 
-int32_t CheckedPackage::Check() {
-  archive_.reset(new sfx::SfxArchive(key_, nullptr, watched_.get()));
+Status CheckedPackage::Check() {
+  archive_.reset(new sfx::SfxArchive(key_.key, nullptr, watched_.get()));
   result_ = archive_->Open(path_);
   if (result_ == 0 && file_.size() < archive_->SignedLength()) result_ = sfx::kErrorFileInvalid;
-  return result_;
+  if (result_ != 0) return Status::Ok();
+  bool carries = false;
+  const Status status = KeyWithin(file_, FirstStoredObject(*archive_), key_.key, &carries);
+  if (status.ok() && !carries) {
+    stubLacksKey_ = true;
+    result_ = sfx::kErrorFileInvalid;
+  }
+  return status;
 }
 
 bool CheckedPackage::SignatureGood() {
   sfx::DiskStream stream(watched_.get());
-  return stream.OpenRead(path_.c_str()) && sfx::VerifySignedStream(&stream, key_);
+  return stream.OpenRead(path_.c_str()) && sfx::VerifySignedStream(&stream, key_.key);
 }
 
 std::string CheckedPackage::Refusal() const {
+  if (stubLacksKey_) {
+    return DescribeArchiveError(result_) +
+           "; the signature verifies with the key, but the package's stub does not carry that key";
+  }
   return DescribeArchiveError(result_, archive_->LastStatus());
 }
 
 Status OpenCheckedPackage(const Options& options, const char* command, bool quiet,
                           CheckedPackage* package) {
   const Status status = package->Load(options, command, "PACKAGE", quiet);
-  if (status.ok()) package->Check();
-  return status;
+  return status.ok() ? package->Check() : status;
+}
+
+std::string KeyJson(const CheckingKey* key) {
+  if (!key) return "null";
+  const bool option = key->source == CheckingKey::Source::kOption;
+  return JsonObject()
+      .String("fingerprint", key->fingerprint)
+      .String("source", option ? "--key" : "built-in")
+      .StringOrNull("path", option ? key->path : "")
+      .Bool("test_key", key->testKey)
+      .Text();
+}
+
+int ReportFailure(const CheckedPackage& package, const Status& status, bool json) {
+  if (json) {
+    JsonObject()
+        .StringOrNull("file", package.path())
+        .Raw("key", KeyJson(package.key()))
+        .String("error", status.reason())
+        .Number("exit", status.code())
+        .Print();
+  }
+  return Report(status);
 }
 
 }  // namespace sfxpack

@@ -21,6 +21,7 @@
 #include "tests/common/temp_dir.h"
 #include "tests/common/test_signer.h"
 #include "tests/common/test_signer_key.h"
+#include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/package_writer.h"
 #include "tools/sfxpack/sfxpack_runner.h"
 #include "tools/sfxpack/status.h"
@@ -128,7 +129,7 @@ TEST_F(SfxpackCli, FoldersAndDevicesAsInputsAreRefusedWithAReason) {
       {"verify", "--key", folder, package},
       {"list", "--key", folder, package},
       {"extract", "--key", folder, package, "--to", dir.Path("x")},
-      {"authenticode", "--cert", text, "--key", text, "--signer-key", folder, package, "-o", dir.Path("y")},
+      {"authenticode", "--cert", text, "--cert-key", text, "--key", folder, package, "-o", dir.Path("y")},
       {"verify", "--key", "/dev/zero", package},
       {"verify", folder},
       {"list", folder},
@@ -252,6 +253,52 @@ TEST_F(SfxpackCli, AnOutputThatAppearsMeanwhileIsNotReplaced) {
   ASSERT_EQ(child, ::waitpid(child, &status, 0));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
   EXPECT_EQ(Bytes({'m', 'i', 'n', 'e'}), sfx::TempDir::Read(package));
+  EXPECT_TRUE(NoTempFiles(dir.path()));
+}
+
+// Exit 1 says only that the stub would refuse the package; whatever fails on this machine is
+// exit 2: an output folder that is a file, a write that hits a file-size limit (EFBIG) or a full
+// disk (ENOSPC, on a small tmpfs where a mount namespace can be had). Nothing is left behind.
+TEST_F(SfxpackCli, ExitCodesSayWhoseFaultItIs) {
+  const std::string package = MakePackage("p.exe");
+  const std::string notAFolder = dir.Write("file", std::string("x"));
+  // 8 KiB per file, less than the 30000-byte main program; the signal that would end the
+  // process instead of failing the write is ignored, as a CI runner's limit leaves it.
+  const std::string limit = "trap '' XFSZ; ulimit -f 8; ";
+  struct Case {
+    std::vector<std::string> args;
+    std::string prefix, has;
+  };
+  const std::vector<Case> cases = {
+      {{"extract", "--key", kPublicKey, package, "--to", notAFolder}, "", "--to " + notAFolder + " is not a folder"},
+      {{"extract", "--key", kPublicKey, package, "--to", dir.Path("big")}, limit, "File too large"},
+      {Pack(dir.Path("big.exe")).Raw("setup.bin", main), limit, "File too large"},
+      {{"sign", "--kind", "binary", "--key", kPrivateKey, main, "-o", dir.Path("big.signed")}, limit, "File too large"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.prefix);
+    const RunResult run = RunSfxpack(c.args, c.prefix);
+    EXPECT_EQ(2, run.status) << run.output;
+    EXPECT_TRUE(run.Has(c.has)) << run.output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("big.exe")));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("big.signed")));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("big/setup.ovr")));
+
+  const std::string full = dir.Path("full");
+  std::filesystem::create_directory(full);
+  if (test::RunShell("unshare -rm sh -c 'mount -t tmpfs -o size=16k tmpfs " + ShellQuote(full) + "'").status != 0) {
+    std::printf("no mount namespace here: the full-disk case did not run (EFBIG stands in for it)\n");
+  } else {
+    std::string extract = ShellQuote(SFXPACK_EXE);
+    for (const std::string& a : std::vector<std::string>{"extract", "--key", kPublicKey, package, "--to", full}) {
+      extract += " " + ShellQuote(a);
+    }
+    const RunResult run = test::RunShell("unshare -rm sh -c " + ShellQuote("mount -t tmpfs -o size=16k tmpfs " +
+                                         ShellQuote(full) + " && " + extract));
+    EXPECT_EQ(2, run.status) << run.output;
+    EXPECT_TRUE(run.Has("No space left on device")) << run.output;
+  }
   EXPECT_TRUE(NoTempFiles(dir.path()));
 }
 
@@ -507,6 +554,54 @@ TEST_F(SfxpackCli, MessagesTellWhatIsWrong) {
   EXPECT_TRUE(run.Has("\"name\":\"a\\u000asignature: good\\u0009b\"")) << run.output;
 }
 
+// A package whose signature verifies with the key, under a stub that does not carry that key,
+// is one the stub refuses: verify, list and extract say so.
+TEST_F(SfxpackCli, TheStubMustCarryTheKeyTheSignatureVerifiesWith) {
+  const std::string keyless = dir.Write("keyless.exe", sfx::MinimalPeImage(0x200));
+  const std::string package = dir.Path("other.exe");
+  RunResult run = RunSfxpack(Pack(package).Set("--stub", keyless).Add({"--allow-other-key"}));
+  ASSERT_EQ(0, run.status) << run.output;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"verify", "--key", kPublicKey, package},
+           {"list", "--key", kPublicKey, package},
+           {"extract", "--key", kPublicKey, package, "--to", dir.Path("x")}}) {
+    SCOPED_TRACE(args[0]);
+    run = RunSfxpack(args);
+    EXPECT_EQ(1, run.status) << run.output;
+    EXPECT_TRUE(run.Has("the signature verifies with the key, but the package's stub does not carry "
+                        "that key")) << run.output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("x")));
+}
+
+// --decode drops a raw file's own trailer only when it verifies with the key; a raw file without
+// one, or with one that does not verify, is written as stored, and the summary says so.
+TEST_F(SfxpackCli, DecodeKeepsRawFilesWhoseTrailerDoesNotVerify) {
+  PackageBuilder builder(sfx::test::TestTrailerSigner());
+  const Bytes stubBytes = sfx::TempDir::Read(stub);
+  builder.AddStub(stubBytes.data(), stubBytes.size());
+  Bytes forged(100, 'f');
+  forged.resize(forged.size() + 40, 0x11);
+  forged.insert(forged.end(), sfx::kBinaryDsaMagic, sfx::kBinaryDsaMagic + 8);
+  const Bytes bare(10, 'b');
+  std::vector<CatalogEntry> entries(2);
+  entries[0].name = "forged.bin";
+  builder.AddObject(forged.data(), forged.size(), &entries[0].range);
+  entries[1].name = "bare.bin";
+  builder.AddObject(bare.data(), bare.size(), &entries[1].range);
+  const Bytes program = sfx::TempDir::Read(main);
+  ObjectRange range;
+  builder.AddPackageFile(program.data(), program.size(), &range);
+  ASSERT_TRUE(builder.Finish(MakeCatalog("extract", "/q", range, entries)).ok());
+  const std::string package = dir.Write("raw.exe", builder.TakeBytes());
+  const RunResult run = RunSfxpack({"extract", "--key", kPublicKey, package, "--to", dir.Path("x"), "--decode"});
+  EXPECT_EQ(0, run.status) << run.output;
+  EXPECT_TRUE(run.Has("0 package file(s) inflated, 0 raw file(s) without their own signature trailer, "
+                      "2 raw file(s) as stored")) << run.output;
+  EXPECT_EQ(forged, sfx::TempDir::Read(dir.Path("x/forged.bin")));
+  EXPECT_EQ(bare, sfx::TempDir::Read(dir.Path("x/bare.bin")));
+}
+
 // One parser for every command: --opt=value, "--", -h/--help everywhere, help COMMAND,
 // --version, a repeated option refused, a near miss suggested; keygen takes NAME.pem.
 TEST_F(SfxpackCli, CommandLineConventions) {
@@ -530,6 +625,13 @@ TEST_F(SfxpackCli, CommandLineConventions) {
   EXPECT_TRUE(run.Has("--key is given more than once")) << run.output;
   run = RunSfxpack({"list", "--jsno", "x"});
   EXPECT_TRUE(run.Has("did you mean --json")) << run.output;
+  run = RunSfxpack({"help", "help"});
+  EXPECT_EQ(0, run.status) << run.output;
+  EXPECT_EQ(0u, run.output.find("usage: sfxpack COMMAND")) << run.output;
+  // A one-letter option takes its value attached, as "-oFILE".
+  run = RunSfxpack({"sign", "--kind", "md5", text, "-o" + dir.Path("attached.txt")});
+  EXPECT_EQ(0, run.status) << run.output;
+  EXPECT_TRUE(std::filesystem::exists(dir.Path("attached.txt")));
 
   run = RunSfxpack({"pack", "--stub=" + stub, "--key=" + kPrivateKey, "--main=" + main, "--cmdline=/a=b",
                  "--output=" + dir.Path("eq.exe")});
@@ -593,6 +695,11 @@ TEST_F(SfxpackCli, ProgressOnlyOnATerminal) {
     return run(flags, terminal);
   };
   EXPECT_NE(std::string::npos, sign({}, true).find("sign: 100% of 8.0 MiB"));
+  // pack reads its inputs twice (salt, then write): each pass is one line of the inputs' size.
+  const std::string packed = run(Pack(dir.Path("progress8.exe")).Raw("input.bin", input), true);
+  EXPECT_NE(std::string::npos, packed.find("pack, salting (1 of 2): 100% of 8.0 MiB")) << packed;
+  EXPECT_NE(std::string::npos, packed.find("pack, writing (2 of 2): 100% of 8.0 MiB")) << packed;
+  EXPECT_EQ(std::string::npos, packed.find("16.0 MiB")) << packed;
   EXPECT_EQ(std::string::npos, sign({"--quiet"}, true).find("% of"));
   EXPECT_EQ(std::string::npos, sign({}, false).find("% of"));
 
@@ -608,28 +715,55 @@ TEST_F(SfxpackCli, ProgressOnlyOnATerminal) {
   EXPECT_EQ(std::string::npos, check("verify", {"--json"}).find("% of"));
 }
 
-// The JSON outputs carry the documented fields.
-TEST_F(SfxpackCli, JsonOutputs) {
+// Every --json run prints one object on one line, whatever happens, with its exit code and, on
+// failure, its reason; the documented fields are there.
+TEST_F(SfxpackCli, JsonAlwaysPrintsOneObject) {
   const std::string package = MakePackage("p.exe");
-  RunResult run = RunSfxpack({"verify", "--json", "--key", kPublicKey, package});
-  EXPECT_EQ(0, run.status) << run.output;
-  EXPECT_TRUE(run.Has("{\"file\":\"" + package + "\",\"trailer\":\"binary\",\"signed_length\":"))
-      << run.output;
-  EXPECT_TRUE(run.Has("\"verdict\":\"valid\",\"reason\":null,\"package\":true,"
-                       "\"archive_error\":null,\"salted\":true}"))
-      << run.output;
-  run = RunSfxpack({"list", "--json", "--key", kPublicKey, package});
-  EXPECT_EQ(0, run.status) << run.output;
-  EXPECT_TRUE(run.Has("\"signature\":\"good\"")) << run.output;
-  EXPECT_TRUE(run.Has("\"mode\":\"extract\",\"command_template\":\"/q\",\"main_program\":{"))
-      << run.output;
-  EXPECT_TRUE(run.Has("\"inflated_size\":30000},\"files\":[{\"name\":\"readme.txt\",")) << run.output;
-  EXPECT_TRUE(run.Has("\"kind\":\"package\"}]}")) << run.output;
+  Bytes changed = sfx::TempDir::Read(package);
+  changed[300] ^= 1;
+  const std::string damaged = dir.Write("damaged.exe", changed);
   const std::string bare = dir.Write("bare.bin", std::string("x"));
-  run = RunSfxpack({"verify", "--json", "--key", kPublicKey, bare});
-  EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(run.Has("\"trailer\":null,\"signed_length\":null,\"verdict\":\"no-signature\""))
-      << run.output;
+  const std::string wrongPin(64, 'a');
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    std::vector<std::string> has;
+  };
+  const std::string testKey = "\"key\":{\"fingerprint\":\"" + KeyFingerprint(sfx::TestSignerKey().pub) +
+                              "\",\"source\":\"--key\",\"path\":\"" + kPublicKey + "\",\"test_key\":true}";
+  const std::vector<Case> cases = {
+      {{"verify", "--json", "--key", kPublicKey, package}, 0,
+       {"{\"file\":\"" + package + "\",\"trailer\":\"binary\",\"signed_length\":",
+        "\"verdict\":\"valid\",\"reason\":null,\"package\":true,\"archive_error\":null,\"salted\":true,",
+        testKey + ",\"error\":null,"}},
+      // A damaged package is still a package, and the reader says why it refuses it.
+      {{"verify", "--json", "--key", kPublicKey, damaged}, 1,
+       {"\"verdict\":\"mismatch\"", "\"package\":true,\"archive_error\":{\"code\":1006,\"text\":\"error 1006 (",
+        "the closing signature does not verify\"}", "\"error\":\"signature does not match"}},
+      {{"verify", "--json", "--key", kPublicKey, bare}, 1,
+       {"\"trailer\":null,\"signed_length\":null,\"verdict\":\"no-signature\"", "\"package\":false"}},
+      {{"verify", "--json", dir.path()}, 2, {"{\"file\":\"" + dir.path() + "\",\"key\":null,\"error\":\"cannot read FILE"}},
+      {{"verify", "--json"}, 2, {"{\"file\":null,\"key\":null,\"error\":\"verify: no file given"}},
+      {{"verify", "--json", "--bogus", package}, 2, {"\"error\":\"verify: unknown option '--bogus'"}},
+      {{"verify", "--json", "--expect-fingerprint", wrongPin, "--key", kPublicKey, package}, 2,
+       {"\"error\":\"the key checked with (--key " + kPublicKey + ") has the fingerprint"}},
+      {{"list", "--json", "--key", kPublicKey, package}, 0,
+       {"\"signature\":\"good\"", "\"mode\":\"extract\",\"command_template\":\"/q\",\"main_program\":{",
+        "\"inflated_size\":30000},\"files\":[{\"name\":\"readme.txt\",", "\"kind\":\"package\"}],",
+        testKey + ",\"error\":null,"}},
+      {{"list", "--json", "--key", kPublicKey, damaged}, 1,
+       {"\"signature\":\"bad\",\"archive_error\":{\"code\":1006,", "\"error\":\"" + damaged + " is not a valid package"}},
+      {{"list", "--json", "--key", dir.path(), package}, 2, {"\"key\":null,\"error\":\"cannot read --key"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    const RunResult run = test::RunSfxpackStdout(c.args);
+    EXPECT_EQ(c.exit, run.status) << run.output;
+    EXPECT_EQ(0u, run.output.find('{')) << run.output;
+    EXPECT_EQ(run.output.size() - 1, run.output.find('\n')) << run.output;
+    EXPECT_TRUE(run.Has(",\"exit\":" + std::to_string(c.exit) + "}\n")) << run.output;
+    for (const std::string& text : c.has) EXPECT_TRUE(run.Has(text)) << text << "\n" << run.output;
+  }
 }
 
 }  // namespace

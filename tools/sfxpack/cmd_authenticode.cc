@@ -17,15 +17,19 @@
 namespace sfxpack {
 
 const char kAuthenticodeHelp[] =
-    "usage: sfxpack authenticode (--cert CERT --key KEY | --pkcs12 P12) [--pass PASS | --readpass FILE]\n"
+    "usage: sfxpack authenticode (--cert CERT --cert-key KEY | --pkcs12 P12) [--pass PASS | --readpass FILE]\n"
     "           [-n NAME] [-i URL] [--hash ALG] [-t URL ...] [-ts URL ...] [-p PROXY] [--ac CROSSCERT]\n"
     "           [--tsa-certs CERT --tsa-key KEY [--tsa-time T]] [--time T] [--comm] [--noverifypeer]\n"
-    "           [--osslsigncode PATH] --signer-key DSAKEY PACKAGE -o OUT [--force]\n"
+    "           [--osslsigncode PATH] --key DSAKEY [--key-pass-file FILE] PACKAGE -o OUT [--force]\n"
     "Adds an Authenticode signature (made by osslsigncode) to a finished package and makes its\n"
-    "closing DSA signature again over the header that signature changes. The options but\n"
-    "--signer-key, -o, --force and --osslsigncode pass through to \"osslsigncode sign\" (its own\n"
-    "spellings, such as -certs, are accepted too; its -h is --hash here).\n"
-    "  --signer-key DSAKEY    the DSA private key the package is signed with\n"
+    "closing DSA signature again over the header that signature changes. The options but --key,\n"
+    "--key-pass-file, -o, --force and --osslsigncode pass through to \"osslsigncode sign\" (its\n"
+    "own spellings, such as -certs, are accepted too, but for -key: use --cert-key; its -h is\n"
+    "--hash here).\n"
+    "  --key DSAKEY           the package's DSA private key, as in every other command\n"
+    "  --key-pass-file FILE   the passphrase of an encrypted --key (PKCS#8), in FILE's first line\n"
+    "  --cert CERT, --cert-key KEY   the Authenticode certificate and its private key\n"
+    "  --pkcs12 P12           or both in one PKCS#12 file\n"
     "  -o, --output OUT       the signed package (never PACKAGE; existing only with --force)\n"
     "  --force                replace an existing OUT\n"
     "  -h, --help             this help\n";
@@ -40,7 +44,7 @@ struct PassThrough {
   bool repeatable;
 };
 const PassThrough kValueOptions[] = {
-    {"--cert", "-certs", false},         {"--key", "-key", false},
+    {"--cert", "-certs", false},         {"--cert-key", "-key", false},
     {"--pkcs12", "-pkcs12", false},      {"--pass", "-pass", false},
     {"--readpass", "-readpass", false},  {"-n", "-n", false},
     {"-i", "-i", false},                 {"--hash", "-h", false},
@@ -54,7 +58,28 @@ const PassThrough kFlagOptions[] = {
     {"--noverifypeer", "-noverifypeer", false},
 };
 
+// Spellings that are refused with the one to use: the DSA key is --key, as in every command,
+// and osslsigncode's "-key" would read as that.
+struct Renamed {
+  const char* spelling;
+  const char* why;
+};
+const Renamed kRenamed[] = {
+    {"--signer-key", "--signer-key is now --key: the package's DSA key is --key in every command "
+                     "(the Authenticode key is --cert-key)"},
+    {"-key", "give the Authenticode key as --cert-key (osslsigncode's -key; --key is the "
+             "package's DSA key)"},
+};
+
+bool IsRenamed(const std::string& name) {
+  for (const Renamed& renamed : kRenamed) {
+    if (name == renamed.spelling) return true;
+  }
+  return false;
+}
+
 const char* Theirs(const std::string& name) {
+  if (IsRenamed(name)) return nullptr;
   for (const PassThrough& option : kValueOptions) {
     if (name == option.ours || name == option.theirs) return option.theirs;
   }
@@ -66,15 +91,18 @@ const char* Theirs(const std::string& name) {
 
 std::vector<OptionDecl> AuthenticodeOptions() {
   std::vector<OptionDecl> decls = {
-      {"--signer-key", OptionDecl::kValue}, {"-o", OptionDecl::kValue},
-      {"--output", OptionDecl::kValue},     {"--osslsigncode", OptionDecl::kValue},
-      {"--force", OptionDecl::kFlag},
+      {"--key", OptionDecl::kValue},    {"--key-pass-file", OptionDecl::kValue},
+      {"-o", OptionDecl::kValue},       {"--output", OptionDecl::kValue},
+      {"--osslsigncode", OptionDecl::kValue}, {"--force", OptionDecl::kFlag},
   };
+  // Declared, so that they are refused with the spelling to use rather than as unknown.
+  for (const Renamed& renamed : kRenamed) decls.push_back({renamed.spelling, OptionDecl::kValue});
   for (const PassThrough& option : kValueOptions) {
     const OptionDecl::Kind kind = option.repeatable ? OptionDecl::kList : OptionDecl::kValue;
     decls.push_back({option.ours, kind});
     // osslsigncode's "-h" is the hash; here "-h" asks for help.
-    if (std::string(option.theirs) != option.ours && std::string(option.theirs) != "-h") {
+    if (std::string(option.theirs) != option.ours && std::string(option.theirs) != "-h" &&
+        !IsRenamed(option.theirs)) {
       decls.push_back({option.theirs, kind});
     }
   }
@@ -121,6 +149,30 @@ Status PassOn(const std::string& arg, const char* theirs, const std::string& val
   return Status::Ok();
 }
 
+// The keys asked for: the package's DSA key as --key, the Authenticode certificate with its
+// key, or a PKCS#12 file; the spellings of before get the one to use now.
+Status CheckKeyOptions(const Options& options, const AuthenticodeRequest& request) {
+  for (const Renamed& renamed : kRenamed) {
+    if (options.Has(renamed.spelling)) return UsageError("authenticode", renamed.why);
+  }
+  const bool cert = Has(request.valued, "-certs"), certKey = Has(request.valued, "-key");
+  const bool pkcs12 = Has(request.valued, "-pkcs12");
+  if (cert && !certKey && !pkcs12) {
+    return UsageError("authenticode", "--cert needs its private key as --cert-key KEY (it was "
+                      "--key before; --key is the package's DSA key now, as in every command)");
+  }
+  if ((cert && certKey) == pkcs12) {
+    return UsageError("authenticode", "give the Authenticode certificate and key as --cert CERT "
+                      "--cert-key KEY, or as --pkcs12 P12 (not both)");
+  }
+  if (!options.Has("--key")) {
+    return UsageError("authenticode",
+        "--key DSAKEY is required: the package's DSA private key, with which its closing "
+        "signature is made again over the header the Authenticode signature changes");
+  }
+  return Status::Ok();
+}
+
 Status ParseAuthenticodeRequest(const Options& options, AuthenticodeRequest* request) {
   for (const auto& option : options.ordered()) {
     const std::string& arg = option.first;
@@ -139,15 +191,29 @@ Status ParseAuthenticodeRequest(const Options& options, AuthenticodeRequest* req
   if (options.positional().empty()) return UsageError("authenticode", "a package is needed");
   request->input = options.positional().front();
   if (request->output.empty()) return UsageError("authenticode", "-o OUT is required");
-  if (!options.Has("--signer-key")) {
-    return UsageError("authenticode",
-        "--signer-key DSAKEY is required: the package's closing DSA signature is made again over "
-        "the header the Authenticode signature changes");
+  return CheckKeyOptions(options, *request);
+}
+
+// The DSA key, which must be one, and an Authenticode key that must not be one: each key where
+// it belongs, before osslsigncode sees either.
+Status LoadKeys(const Options& options, InputFile* keyFile, DsaPrivateKey* key) {
+  Status status = LoadSigningKey(options, "--key", keyFile, key);
+  if (!status.ok()) {
+    const bool wrongKind = status.reason().find("not a DSA") != std::string::npos;
+    return status.With(wrongKind ? " (--key is the package's DSA key; the Authenticode key "
+                                   "goes to --cert-key)" : "");
   }
-  const bool certAndKey = Has(request->valued, "-certs") && Has(request->valued, "-key");
-  if (certAndKey == Has(request->valued, "-pkcs12")) {
-    return UsageError("authenticode", "give the Authenticode certificate and key as --cert CERT --key KEY, "
-                      "or as --pkcs12 P12 (not both)");
+  const std::string certKey = options.Get("--cert-key");
+  if (certKey.empty()) return Status::Ok();
+  InputFile certKeyFile;
+  DsaPrivateKey dsa;
+  status = certKeyFile.Open("--cert-key", certKey, kMaxKeyFile);
+  if (!status.ok()) return status;
+  const bool sameFile = certKeyFile.device() == keyFile->device() && certKeyFile.inode() == keyFile->inode();
+  if (sameFile || LoadDsaPrivateKey(certKey, &dsa).ok()) {
+    return UsageError("authenticode", "--cert-key " + certKey + " is a DSA key: the Authenticode "
+                      "key is the private key of --cert's certificate; the package's DSA key "
+                      "goes to --key");
   }
   return Status::Ok();
 }
@@ -157,7 +223,7 @@ Status SignPackage(const Options& options, const AuthenticodeRequest& request,
                    AuthenticodeReport* report) {
   InputFile keyFile, packageFile;
   DsaPrivateKey key;
-  Status status = LoadSigningKey(options, "--signer-key", &keyFile, &key);
+  Status status = LoadKeys(options, &keyFile, &key);
   if (status.ok()) status = packageFile.Open("PACKAGE", request.input, 0xFFFFFFFFull);
   if (status.ok()) {
     status = CheckOutput("-o", request.output, {&keyFile, &packageFile}, options.Has("--force"));

@@ -1,6 +1,7 @@
 // sfxpack keygen OUT [--force]: a fresh 1024/160 DSA key pair for signing packages, written as
 // OUT.pem (PKCS#8 private key, readable by its owner only) and OUT.pub.pem (SubjectPublicKeyInfo),
-// both in the PEM form OpenSSL reads. Existing files are kept unless --force is given.
+// both in the PEM form OpenSSL reads, and prints the key's fingerprint. Existing files are kept
+// unless --force is given.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,7 +20,8 @@ namespace sfxpack {
 const char kKeygenHelp[] =
     "usage: sfxpack keygen OUT[.pem] [--force]\n"
     "Makes a fresh 1024/160 DSA key pair: OUT.pem (the private key, readable by its owner only)\n"
-    "and OUT.pub.pem (the public key, for the stub's build and for verify/list/extract).\n"
+    "and OUT.pub.pem (the public key, for the stub's build and for verify/list/extract), and\n"
+    "prints the key's fingerprint (SHA-256 of its DER public key) for --expect-fingerprint.\n"
     "  --force                replace existing key files\n"
     "  -h, --help             this help\n";
 
@@ -81,6 +83,9 @@ int RunKeygen(const Options& options) {
   if (!status.ok()) return Report(status);
   std::printf("wrote %s (private key, keep it secret) and %s (public key)\n", privatePath.c_str(),
               publicPath.c_str());
+  const std::string fingerprint = KeyFingerprint(key.pub);
+  std::printf("fingerprint: %s\n(SHA-256 of the DER public key; pin it when checking: sfxpack verify "
+              "--expect-fingerprint %s PACKAGE)\n", fingerprint.c_str(), fingerprint.c_str());
   return kExitGood;
 }
 

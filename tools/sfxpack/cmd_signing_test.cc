@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 
@@ -120,6 +121,24 @@ TEST(SfxpackSigningTest, BadInputIsRefusedAndNothingIsWritten) {
     EXPECT_EQ(0u, run.output.find("sfxpack: ")) << run.output;
     EXPECT_FALSE(Exists(out));
   }
+  // A private key is never signed: appending a trailer would damage it (sign --key k k).
+  const std::string key = dir.Write("key.pem", TempDir::Read(kTestPrivate));
+  ASSERT_EQ(0, RunShell("openssl pkey -in " + ShellQuote(kTestPrivate) + " -outform DER -out " +
+                        ShellQuote(dir / "key.der")).status);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--kind", "binary", "--key", key, key},
+           {"--kind", "md5", key},
+           {"--kind", "text", "--key", kTestPrivate, dir / "key.der"},
+           {"--kind", "binary", "--key", dir / "rsa.pem", dir / "rsa.pem"}}) {
+    std::vector<std::string> line = {"sign"};
+    line.insert(line.end(), args.begin(), args.end());
+    const Bytes before = TempDir::Read(line.back());
+    const RunResult refused = RunSfxpack(line);
+    SCOPED_TRACE(line.back());
+    EXPECT_EQ(2, refused.status) << refused.output;
+    if (line.back() != dir / "rsa.pem") EXPECT_TRUE(refused.Has("is a private key: refusing to sign it")) << refused.output;
+    EXPECT_EQ(before, TempDir::Read(line.back()));
+  }
   RunResult run = RunSfxpack({"sign", "--key", kTestPrivate, "--kind", "binary", dir / "nothere", "-o", out});
   EXPECT_EQ(2, run.status);
   EXPECT_FALSE(Exists(out));
@@ -131,6 +150,56 @@ TEST(SfxpackSigningTest, BadInputIsRefusedAndNothingIsWritten) {
   EXPECT_TRUE(run.Has("not a DSA key")) << run.output;
   EXPECT_EQ(2, RunSfxpack({"keygen"}).status);
   EXPECT_EQ(Bytes{'x'}, TempDir::Read(in));
+}
+
+// The fingerprint of a key file as OpenSSL computes it: SHA-256 of its DER public key.
+std::string OpenSslFingerprint(const std::string& keyFile, const std::string& in = "-pubin") {
+  RunResult run = RunShell("openssl pkey " + in + " -in " + ShellQuote(keyFile) +
+                           " -pubout -outform DER | sha256sum");
+  return run.output.substr(0, 64);
+}
+
+// Every key is shown by its fingerprint, which pins it; the test key is named whenever it is used.
+TEST(SfxpackSigningTest, FingerprintsPinTheKeyAndTheTestKeyIsNamed) {
+  TempDir dir;
+  RunResult run = RunSfxpack({"keygen", dir / "k"});
+  ASSERT_EQ(0, run.status) << run.output;
+  const std::string mine = OpenSslFingerprint(dir / "k.pub.pem");
+  const std::string test = OpenSslFingerprint(test::PublicKeyPath());
+  EXPECT_TRUE(run.Has("fingerprint: " + mine + "\n")) << run.output;
+  const std::string file = dir.Write("f", std::string("data"));
+  ASSERT_EQ(0, RunSfxpack({"sign", "--kind", "binary", "--key", dir / "k.pem", file}).status);
+  // The pin in the form of other tools: upper case, with colons.
+  std::string pinned;
+  for (size_t i = 0; i < mine.size(); i += 2) pinned += (i ? ":" : "") + mine.substr(i, 2);
+  for (char& c : pinned) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string has;
+  };
+  const std::vector<Case> cases = {
+      {{"verify", "--key", dir / "k.pub.pem", file}, 0, "key: " + mine + " (--key " + (dir / "k.pub.pem") + ")\n"},
+      {{"verify", "--key", dir / "k.pem", "--expect-fingerprint", pinned, file}, 0, "key: " + mine},
+      {{"verify", "--key", dir / "k.pub.pem", "--expect-fingerprint", test, file}, 2, "not the expected " + test},
+      {{"verify", "--expect-fingerprint", mine, file}, 2,
+       "the key checked with (the key built into sfxpack) has the fingerprint " + test},
+      {{"verify", "--key", dir / "k.pub.pem", "--expect-fingerprint", mine.substr(1), file}, 2, "64 hexadecimal digits"},
+      {{"verify", file}, 1, "warning: the key checked with (the key built into sfxpack) is the repository's TEST key"},
+      {{"verify", "--key", test::PublicKeyPath(), file}, 1, "key: " + test + " (--key " + test::PublicKeyPath() +
+                                                              ", the repository's TEST key)"},
+      {{"sign", "--kind", "binary", "--key", kTestPrivate, file, "-o", dir / "t"}, 0, "warning: --key is the repository's TEST key"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += " " + a;
+    SCOPED_TRACE(line);
+    run = RunSfxpack(c.args);
+    EXPECT_EQ(c.status, run.status) << run.output;
+    EXPECT_TRUE(run.Has(c.has)) << run.output;
+  }
+  run = RunSfxpack({"verify", "--key", dir / "k.pub.pem", file});
+  EXPECT_FALSE(run.Has("TEST")) << run.output;
 }
 
 // KNOWN LIMIT of loose-file signing, kept here on purpose (docs/SECURITY.md, "The signature,

@@ -1,8 +1,10 @@
-// sfxpack verify [--key PUB] [--json] FILE: reports the outermost trailer of FILE and whether the
-// stub would accept it: exit 0 only for a DSA signature that verifies with the key (default: the
-// key built into this build's stub) and, for a package, an archive the reader accepts; 1 for any
-// file the stub refuses, with the reason; 2 when FILE or the key can't be read. A valid package
-// without a salt block gets a warning on stderr; the exit code stays what the stub would say.
+// sfxpack verify [--key PUB] [--expect-fingerprint HEX] [--json] FILE: reports the outermost
+// trailer of FILE, the key it is checked with, and whether the stub would accept it: exit 0 only
+// for a DSA signature that verifies with the key (ChooseCheckingKey, keys.h) and, for a package,
+// an archive the reader accepts under a stub that carries that key; 1 for any file the stub
+// refuses, with the reason; 2 when FILE or the key can't be read or is not the one expected. A
+// valid package without a salt block gets a warning on stderr; the exit code stays what the
+// stub would say.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +17,8 @@
 #include "sfxstub/signing/signature_trailer.h"
 #include "tools/sfxpack/checked_package.h"
 #include "tools/sfxpack/commands.h"
+#include "tools/sfxpack/json_object.h"
+#include "tools/sfxpack/keys.h"
 #include "tools/sfxpack/messages.h"
 #include "tools/sfxpack/options.h"
 #include "tools/sfxpack/package_salt.h"
@@ -23,13 +27,17 @@
 namespace sfxpack {
 
 const char kVerifyHelp[] =
-    "usage: sfxpack verify [--key PUB] [--json] [-q] FILE\n"
-    "Checks FILE's signature trailer as the stub does and, for a package, its archive.\n"
+    "usage: sfxpack verify [--key PUB] [--expect-fingerprint HEX] [--json] [-q] FILE\n"
+    "Checks FILE's signature trailer as the stub does and, for a package, its archive and that\n"
+    "its stub carries the key. Prints the key's fingerprint (SHA-256 of its DER public key).\n"
     "Exit 0: the signature verifies (and the package's archive is accepted); 1: the stub would\n"
-    "refuse it (the reason is printed); 2: FILE or the key can't be read, or a usage error.\n"
+    "refuse it (the reason is printed); 2: FILE or the key can't be read, the key is not the\n"
+    "expected one, or a usage error.\n"
     "  --key PUB              the public (or private) key to check with; default: the key built\n"
-    "                         into this build's stub\n"
-    "  --json                 print one JSON object instead of text (see the README)\n"
+    "                         into sfxpack, which is the repository's TEST key unless sfxpack\n"
+    "                         was built with another (a warning says so)\n"
+    "  --expect-fingerprint HEX  fail (exit 2) unless the key checked with has this fingerprint\n"
+    "  --json                 print one JSON object instead of text, also on errors (sfxpack(1))\n"
     "  -q, --quiet            no progress line (there is none with --json either)\n"
     "  -h, --help             this help\n";
 
@@ -78,34 +86,40 @@ struct Verdict {
   uint32_t signedLength = 0;
   std::string verdict;  // valid, no-signature, mismatch, md5-only, package-refused
   std::string reason;
-  bool package = false;
+  bool package = false;  // the archive trailer ends the signed content
   int32_t archiveError = 0;
   std::string archiveErrorText;  // the error's words and the reader's reason
   int salted = -1;  // -1 unknown, 0 no, 1 yes
 };
 
-void PrintJson(const Verdict& r) {
-  std::printf("{\"file\":%s,\"trailer\":%s,\"signed_length\":%s,\"verdict\":%s,\"reason\":%s,"
-              "\"package\":%s,\"archive_error\":%s,\"salted\":%s}\n",
-              JsonString(r.file).c_str(),
-              r.trailer ? JsonString(r.trailer).c_str() : "null",
-              r.trailer ? std::to_string(r.signedLength).c_str() : "null",
-              JsonString(r.verdict).c_str(),
-              r.reason.empty() ? "null" : JsonString(r.reason).c_str(),
-              r.package ? "true" : "false",
-              r.archiveError ? ("{\"code\":" + std::to_string(r.archiveError) + ",\"text\":" +
-                                JsonString(r.archiveErrorText) + "}").c_str()
-                             : "null",
-              r.salted < 0 ? "null" : r.salted ? "true" : "false");
+void PrintJson(const Verdict& r, const CheckingKey& key, int exitCode) {
+  JsonObject json;
+  json.String("file", r.file)
+      .Raw("trailer", r.trailer ? JsonString(r.trailer) : "null")
+      .Raw("signed_length", r.trailer ? std::to_string(r.signedLength) : "null")
+      .String("verdict", r.verdict)
+      .StringOrNull("reason", r.reason)
+      .Bool("package", r.package)
+      .Raw("archive_error", r.archiveError ? JsonObject()
+                                                 .Number("code", r.archiveError)
+                                                 .String("text", r.archiveErrorText)
+                                                 .Text()
+                                           : "null")
+      .Raw("salted", r.salted < 0 ? "null" : r.salted ? "true" : "false")
+      .Raw("key", KeyJson(&key))
+      .StringOrNull("error", exitCode ? r.reason : "")
+      .Number("exit", exitCode)
+      .Print();
 }
 
-void PrintText(const Verdict& r) {
+void PrintText(const Verdict& r, const CheckingKey& key) {
   if (!r.trailer) {
     std::printf("%s: no signature trailer\n", r.file.c_str());
   } else {
     std::printf("%s: %s trailer, signed length %u\n", r.file.c_str(), WordsFor(r.kind).text,
                 r.signedLength);
   }
+  std::printf("key: %s\n", key.Describe().c_str());
   std::printf("signature: %s\n", r.verdict == "valid" || r.verdict == "package-refused"
                                      ? "valid"
                                      : ("INVALID (" + r.reason + ")").c_str());
@@ -125,67 +139,78 @@ Status JudgeMd5Trailer(const CheckedPackage& file, const uint8_t trailerDigest[1
 }
 
 // A DSA trailer: a package's archive as the stub reads it, any other file's signature alone.
-void JudgeDsaTrailer(CheckedPackage* file, Verdict* report) {
-  // A package ends its signed part with the archive magic. Taken as a hint only (it is not
-  // checked yet), so that a package is hashed once, by the reader, and any other signed file
-  // once, by the signature check.
-  char magic[sfx::kArchiveMagicSize];
-  const bool looksLikePackage =
-      report->signedLength >= sfx::kArchiveTrailerSize &&
-      file->file().ReadAt(report->signedLength - sfx::kArchiveMagicSize, magic, sizeof magic).ok() &&
-      std::memcmp(magic, sfx::kArchiveMagic, sizeof magic) == 0;
-  if (looksLikePackage && file->Check() == 0) {
-    report->verdict = "valid";
-    report->package = true;
-    uint32_t saltAt = 0;
-    report->salted = PackageHasSalt(file->path(), file->archive(), &saltAt) ? 1 : 0;
-  } else if (!file->SignatureGood()) {
-    report->verdict = "mismatch";
-    report->reason = "signature does not match: signed with another key, or changed after signing";
-  } else if (looksLikePackage) {
-    report->verdict = "package-refused";
-    report->package = true;
+// A package is hashed once, by the reader, and any other signed file once, by the signature
+// check; a refused package a second time, to tell a bad signature from a refused archive.
+Status JudgeDsaTrailer(CheckedPackage* file, Verdict* report) {
+  if (report->package) {
+    const Status status = file->Check();
+    if (!status.ok()) return status;
+    if (file->result() == 0) {
+      report->verdict = "valid";
+      uint32_t saltAt = 0;
+      report->salted = PackageHasSalt(file->path(), file->archive(), &saltAt) ? 1 : 0;
+      return Status::Ok();
+    }
     report->archiveError = file->result();
     report->archiveErrorText = file->Refusal();
+  }
+  if (!file->SignatureGood()) {
+    report->verdict = "mismatch";
+    report->reason = "signature does not match: signed with another key, or changed after signing";
+  } else if (report->package) {
+    report->verdict = "package-refused";
     report->reason = "the signature is good, but the stub refuses the archive: " +
                      report->archiveErrorText;
   } else {
     report->verdict = "valid";
   }
+  return Status::Ok();
+}
+
+// Whether the signed content ends with the archive trailer's magic: then the file is a package
+// (the magic is taken as a hint only; the reader checks everything else).
+bool EndsWithArchiveTrailer(const InputFile& file, uint32_t signedLength) {
+  char magic[sfx::kArchiveMagicSize];
+  return signedLength >= sfx::kArchiveTrailerSize &&
+         file.ReadAt(signedLength - sfx::kArchiveMagicSize, magic, sizeof magic).ok() &&
+         std::memcmp(magic, sfx::kArchiveMagic, sizeof magic) == 0;
+}
+
+// The verdict on the file `file` has loaded. Fails only where the file can't be read.
+Status Judge(CheckedPackage* file, Verdict* report) {
+  report->file = file->path();
+  uint8_t signature[sfx::kDsaSignatureSize];
+  if (!sfx::FindSignatureTrailer(file->path().c_str(), signature, &report->kind,
+                                 &report->signedLength)) {
+    report->verdict = "no-signature";
+    report->reason = "no signature: not a package, or truncated";
+    return Status::Ok();
+  }
+  report->trailer = WordsFor(report->kind).name;
+  report->package = EndsWithArchiveTrailer(file->file(), report->signedLength);
+  return report->kind == sfx::SignatureKind::TextMd5 ? JudgeMd5Trailer(*file, signature, report)
+                                                     : JudgeDsaTrailer(file, report);
 }
 
 int RunVerify(const Options& options) {
   const bool json = options.Has("--json");
   CheckedPackage file;
-  Status status = file.Load(options, "verify", "FILE", json || options.quiet());
-  if (!status.ok()) return Report(status);
-
   Verdict report;
-  report.file = file.path();
-  uint8_t signature[sfx::kDsaSignatureSize];
-  if (!sfx::FindSignatureTrailer(file.path().c_str(), signature, &report.kind, &report.signedLength)) {
-    report.verdict = "no-signature";
-    report.reason = "no signature: not a package, or truncated";
-  } else {
-    report.trailer = WordsFor(report.kind).name;
-    if (report.kind == sfx::SignatureKind::TextMd5) {
-      status = JudgeMd5Trailer(file, signature, &report);
-      if (!status.ok()) return Report(status);
-    } else {
-      JudgeDsaTrailer(&file, &report);
-    }
-  }
+  Status status = file.Load(options, "verify", "FILE", json || options.quiet());
+  if (status.ok()) status = Judge(&file, &report);
+  if (!status.ok()) return ReportFailure(file, status, json);
+  const int exitCode = report.verdict == "valid" ? kExitGood : kExitBad;
   if (json) {
-    PrintJson(report);
+    PrintJson(report, *file.key(), exitCode);
   } else {
-    PrintText(report);
+    PrintText(report, *file.key());
   }
   if (report.salted == 0) {
     Warn(file.path() + " is a package without a salt block: its MD5-based signature does not "
          "hold against collisions prepared by whoever supplied its files (pack it again without "
          "--no-salt)");
   }
-  return report.verdict == "valid" ? kExitGood : kExitBad;
+  return exitCode;
 }
 
 }  // namespace

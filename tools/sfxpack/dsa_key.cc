@@ -489,7 +489,7 @@ std::string PrivateKeyToPem(const DsaPrivateKey& key) {
   return Pem("PRIVATE KEY", der);
 }
 
-std::string PublicKeyToPem(const sfx::DsaPublicKey& key) {
+std::vector<uint8_t> PublicKeyToDer(const sfx::DsaPublicKey& key) {
   CryptoPP::ByteQueue der;
   {
     CryptoPP::DERSequenceEncoder info(der);
@@ -500,7 +500,26 @@ std::string PublicKeyToPem(const sfx::DsaPublicKey& key) {
     bits.MessageEnd();
     info.MessageEnd();
   }
-  return Pem("PUBLIC KEY", der);
+  std::vector<uint8_t> bytes(static_cast<size_t>(der.MaxRetrievable()));
+  der.Get(bytes.data(), bytes.size());
+  return bytes;
+}
+
+std::string PublicKeyToPem(const sfx::DsaPublicKey& key) {
+  return "-----BEGIN PUBLIC KEY-----\n" + Base64Lines(PublicKeyToDer(key)) + "-----END PUBLIC KEY-----\n";
+}
+
+std::string KeyFingerprint(const sfx::DsaPublicKey& key) {
+  const std::vector<uint8_t> der = PublicKeyToDer(key);
+  uint8_t digest[CryptoPP::SHA256::DIGESTSIZE];
+  CryptoPP::SHA256().CalculateDigest(digest, der.data(), der.size());
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (uint8_t b : digest) {
+    text += kHex[b >> 4];
+    text += kHex[b & 15];
+  }
+  return text;
 }
 
 }  // namespace sfxpack

@@ -45,6 +45,11 @@ Status GenerateDsaKey(DsaPrivateKey* key);
 // PEM texts: the private key as PKCS#8 "PRIVATE KEY", the public one as "PUBLIC KEY".
 std::string PrivateKeyToPem(const DsaPrivateKey& key);
 std::string PublicKeyToPem(const sfx::DsaPublicKey& key);
+// The public key as DER SubjectPublicKeyInfo, the bytes `openssl pkey -pubin -outform DER` writes.
+std::vector<uint8_t> PublicKeyToDer(const sfx::DsaPublicKey& key);
+// The key's fingerprint: SHA-256 of PublicKeyToDer, as 64 lower-case hexadecimal digits (what
+// `openssl pkey -pubin -outform DER | sha256sum` prints).
+std::string KeyFingerprint(const sfx::DsaPublicKey& key);
 
 }  // namespace sfxpack
 

@@ -71,7 +71,7 @@ int Dispatch(int argc, char** argv) {
     return sfxpack::kExitGood;
   }
   if (first == "help") {
-    if (argc == 2) return Usage(stdout);
+    if (argc == 2 || std::string(argv[2]) == "help") return Usage(stdout);
     const sfxpack::Command* c = Find(argv[2]);
     if (!c) return Unknown(argv[2]);
     std::fputs(c->spec.help, stdout);

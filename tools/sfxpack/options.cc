@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tools/sfxpack/json_object.h"
 #include "tools/sfxpack/messages.h"
 
 namespace sfxpack {
@@ -53,12 +54,20 @@ Status Options::ParseOne(int argc, char** argv, int* i, const std::vector<Option
   std::string name = arg;
   std::string value;
   const size_t eq = arg.find('=');
-  const bool inlineValue = arg.compare(0, 2, "--") == 0 && eq != std::string::npos;
+  bool inlineValue = arg.compare(0, 2, "--") == 0 && eq != std::string::npos;
   if (inlineValue) {
     name = arg.substr(0, eq);
     value = arg.substr(eq + 1);
   }
   const OptionDecl* decl = Find(decls, name);
+  // A one-letter option's value may follow it directly, as "-oFILE".
+  const OptionDecl* shortDecl = inlineValue || decl || arg[1] == '-' ? nullptr : Find(decls, arg.substr(0, 2));
+  if (shortDecl && shortDecl->kind != OptionDecl::kFlag) {
+    decl = shortDecl;
+    name = arg.substr(0, 2);
+    value = arg.substr(2);
+    inlineValue = true;
+  }
   if (!decl && (name == "-h" || name == "--help")) {
     helpAsked_ = true;
     return Status::Ok();
@@ -94,11 +103,25 @@ std::vector<std::string> Options::GetAll(const std::string& name) const {
   return it == values_.end() ? std::vector<std::string>() : it->second;
 }
 
+// Whether the command takes --json and its command line asks for it (before any "--").
+bool JsonAsked(int argc, char** argv, const CommandSpec& command) {
+  if (!Find(command.options, "--json")) return false;
+  for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
+    if (std::string(argv[i]) == "--json") return true;
+  }
+  return false;
+}
+
 bool ParseCommand(int argc, char** argv, const CommandSpec& command, Options* options,
                   int* exitCode) {
   const Status status = options->Parse(argc, argv, command.options);
   if (!status.ok()) {
-    *exitCode = Report(UsageError(command.name, status.reason()));
+    const Status usage = UsageError(command.name, status.reason());
+    // Even a command line that can't be parsed gets its one JSON object.
+    if (JsonAsked(argc, argv, command)) {
+      JsonObject().Null("file").Null("key").String("error", usage.reason()).Number("exit", usage.code()).Print();
+    }
+    *exitCode = Report(usage);
     return false;
   }
   if (options->help()) {

@@ -17,8 +17,8 @@ struct OptionDecl {
   Kind kind;
 };
 
-// The parsed command line of one command. "--opt value" and "--opt=value" are the same; "--"
-// ends the options; "-h" and "--help" anywhere before "--" ask for the command's help (except
+// The parsed command line of one command. "--opt value" and "--opt=value" are the same, and so
+// are "-o value" and "-ovalue" for a one-letter option that takes a value; "--" ends the options; "-h" and "--help" anywhere before "--" ask for the command's help (except
 // where a command declares "-h" itself). A single-value option given twice is an error.
 class Options {
  public:

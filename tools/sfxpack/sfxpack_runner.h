@@ -56,6 +56,13 @@ inline RunResult RunSfxpack(const std::vector<std::string>& args, const std::str
   return RunShell(command);
 }
 
+// The same with stdout alone in `output` (stderr dropped): what a --json run prints.
+inline RunResult RunSfxpackStdout(const std::vector<std::string>& args) {
+  std::string command = ShellQuote(SFXPACK_EXE);
+  for (const std::string& a : args) command += " " + ShellQuote(a);
+  return RunShell("{ " + command + " 2>/dev/null; }");
+}
+
 // The arguments of one `sfxpack pack` run: the required options, then whatever a test adds.
 // Set replaces a single-value option's value (or adds the option), so a test changes one input
 // by name: PackArgs(stub, key, main, out).Set("--stub", other).
