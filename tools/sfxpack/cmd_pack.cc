@@ -275,7 +275,7 @@ Status WritePackageFile(const PackRequest& request, const PackInputs& in, uint64
   {
     Progress progress("pack", (request.salted ? 2 : 1) * (total - in.stub.size()) + in.stub.size(),
                       request.quiet);
-    std::vector<uint8_t> salt;
+    SaltPass salt;
     if (status.ok() && request.salted) status = DeriveSaltFromFiles(in.key, in.plan, &progress, &salt);
     if (status.ok()) status = WritePackage(in.plan, in.key, salt, &out, &progress);
   }
