@@ -1,10 +1,7 @@
 #include "sfxstub/host/working_folder.h"
 
 #include <cstring>
-#include <memory>
-#include <new>
 
-#include "sfxstub/io/join_path.h"
 #include "sfxstub/io/temp_folder_win32.h"
 #include "sfxstub/io/wide_path_win32.h"
 #include "sfxstub/io/win32_error.h"
@@ -19,8 +16,8 @@ constexpr size_t kUniqueLength = 6;
 
 // Whether a file or folder of that name exists. A test that is refused (for lack of access, or
 // any other reason than the name being absent) counts as "exists", so that name is never used.
-bool NameTaken(const std::string& path) {
-  if (GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+bool NameTaken(const WideString& path) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   DWORD error = GetLastError();
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
@@ -37,10 +34,10 @@ internal::FolderCreatedHook g_folderCreatedHook = nullptr;
 
 // Whether the volume `path` lies on keeps access lists (NTFS, ReFS; not FAT). When that can't be
 // told, it is taken to keep them, so every check is made.
-bool KeepsAccessLists(const std::string& path) {
+bool KeepsAccessLists(const WideString& path) {
   wchar_t root[MAX_PATH + 1];
   DWORD flags = 0;
-  return !GetVolumePathNameW(WidePath(path).c_str(), root, MAX_PATH + 1) ||
+  return !GetVolumePathNameW(path.c_str(), root, MAX_PATH + 1) ||
          !GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
          (flags & FILE_PERSISTENT_ACLS) != 0;
 }
@@ -59,9 +56,13 @@ bool OwnedByUs(HANDLE handle, const FolderSecurity& security) {
 }
 
 // Whether the folder at `path` holds nothing but "." and "..".
-bool IsEmptyFolder(const std::string& path) {
+bool IsEmptyFolder(const WideString& path) {
+  // The working folder's path fits MAX_PATH characters with its terminator.
+  wchar_t pattern[MAX_PATH + 2];
+  std::memcpy(pattern, path.c_str(), path.size() * sizeof(wchar_t));
+  std::memcpy(pattern + path.size(), L"\\*", 3 * sizeof(wchar_t));
   WIN32_FIND_DATAW entry;
-  ScopedFind find(FindFirstFileW(WidePath(JoinPath(path, "*")).c_str(), &entry));
+  ScopedFind find(FindFirstFileW(pattern, &entry));
   if (!find.Valid()) return false;
   do {
     const wchar_t* name = entry.cFileName;
@@ -73,22 +74,23 @@ bool IsEmptyFolder(const std::string& path) {
 // The folder just created at `path`, with the descriptor it was given: pinned, checked, handed
 // back. Whoever could swap it for a link or another folder between the creation and the pin
 // (someone who may delete in the base folder) is caught by the checks.
-int32_t TakeNewFolder(const std::string& path, const FolderSecurity& security,
-                      std::string* folder, FolderIdentity* identity, ScopedHandle* pin) {
+int32_t TakeNewFolder(const std::string& path, const WideString& widePath,
+                      const FolderSecurity& security, std::string* folder,
+                      FolderIdentity* identity, ScopedHandle* pin) {
   // Renaming a folder takes an open with DELETE access, which this sharing refuses.
-  ScopedHandle handle(CreateFileW(WidePath(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+  ScopedHandle handle(CreateFileW(widePath.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                   nullptr));
   if (!handle.Valid()) {
     const DWORD error = GetLastError();
     // Only an empty folder or a link itself goes: nothing anyone put there is lost.
-    RemoveDirectoryW(WidePath(path).c_str());
+    RemoveDirectoryW(widePath.c_str());
     return error != ERROR_SUCCESS ? static_cast<int32_t>(error) : kErrorCannotMake;
   }
   FolderIdentity found;
-  if (!ReadFolderIdentity(handle.Get(), &found) || !IsEmptyFolder(path) ||
-      (KeepsAccessLists(path) && !OwnedByUs(handle.Get(), security))) {
+  if (!ReadFolderIdentity(handle.Get(), &found) || !IsEmptyFolder(widePath) ||
+      (KeepsAccessLists(widePath) && !OwnedByUs(handle.Get(), security))) {
     return kErrorCannotMake;  // Not the folder made, or not as made: left as it is.
   }
   *folder = path;
@@ -145,10 +147,11 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t byteLimit, std::str
   int32_t result = kErrorAlreadyExists;
   for (char letter = 'a'; letter <= 'z'; ++letter) {
     std::string candidate = stem + letter + digits;
-    if (NameTaken(candidate)) continue;
+    const WideString wide = WidePath(candidate);
+    if (NameTaken(wide)) continue;
     // Someone may take the name between the test and the creation: then it is taken too, and a
     // folder that was there before is never adopted.
-    if (!CreateDirectoryW(WidePath(candidate).c_str(), nt ? &security.attributes : nullptr)) {
+    if (!CreateDirectoryW(wide.c_str(), nt ? &security.attributes : nullptr)) {
       result = static_cast<int32_t>(GetLastError());
       continue;
     }
@@ -160,7 +163,7 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t byteLimit, std::str
       *folder = candidate;
       return 0;
     }
-    return TakeNewFolder(candidate, security, folder, identity, pin);
+    return TakeNewFolder(candidate, wide, security, folder, identity, pin);
   }
   return result;
 }
@@ -218,14 +221,11 @@ int32_t MakeFolderSecurity(bool administrators, FolderSecurity* security) {
       token.Reset(raw);
     }
     DWORD needed = 0;
-    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &needed);
-    if (needed == 0) return static_cast<int32_t>(GetLastError());
-    security->userBuffer.reset(new (std::nothrow) BYTE[needed]);
-    if (!security->userBuffer) return kErrorNotEnoughMemory;
-    if (!GetTokenInformation(token.Get(), TokenUser, security->userBuffer.get(), needed, &needed)) {
+    if (!GetTokenInformation(token.Get(), TokenUser, security->userBuffer,
+                             sizeof security->userBuffer, &needed)) {
       return static_cast<int32_t>(GetLastError());
     }
-    security->user = reinterpret_cast<TOKEN_USER*>(security->userBuffer.get())->User.Sid;
+    security->user = reinterpret_cast<TOKEN_USER*>(security->userBuffer)->User.Sid;
 
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;

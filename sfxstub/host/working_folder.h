@@ -39,7 +39,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "sfxstub/io/win32_handle.h"
@@ -92,7 +91,7 @@ bool ReadFolderIdentity(HANDLE handle, FolderIdentity* identity);
 
 // The working folder's security descriptor, made before the folder.
 struct FolderSecurity {
-  std::unique_ptr<BYTE[]> userBuffer;  // TOKEN_USER
+  alignas(TOKEN_USER) BYTE userBuffer[128] = {};  // TOKEN_USER and a SID of at most 68 bytes
   PSID user = nullptr;                 // this account
   ScopedSid system, administrators, everyone, ownerRights;
   PSID owner = nullptr;                // user or administrators

@@ -16,6 +16,7 @@
 #include "sfxstub/io/file_system.h"
 #include "sfxstub/io/handle_copy_win32.h"
 #include "sfxstub/io/join_path.h"
+#include "sfxstub/io/own_image_win32.h"
 #include "sfxstub/io/temp_folder_win32.h"
 #include "sfxstub/io/wide_path_win32.h"
 #include "sfxstub/io/win32_handle.h"
@@ -148,8 +149,11 @@ namespace {
 int OpenPackage(const char* path) {
   // Readers only: writers are locked out while this handle lives, and an open writer makes the
   // open fail. No inheritance (null security attributes): the setup program has no use for it.
-  ScopedHandle file(CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // The program's own file through the image that runs (own_image_win32.h says why).
+  ScopedHandle file(IsOwnModulePath(path)
+                        ? OpenOwnImage(path)
+                        : CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return Fail(GetLastError());
   if (!alwaysCopy.load() && !internal::IsRemotePath(path)) return WrapHandle(&file);
 
