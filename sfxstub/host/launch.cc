@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/host/working_folder.h"
 #include "sfxstub/io/handle_copy_win32.h"
 #include "sfxstub/io/wide_path_win32.h"
 #include "sfxstub/io/win32_error.h"
@@ -45,12 +46,6 @@ int32_t Fail(DWORD error, ScopedHandle* process, ScopedHandle* thread) {
   return static_cast<int32_t>(error);
 }
 
-// Whether two handles are on the same file, and it is no link.
-bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow && (b.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-}
-
 // One attempt of CopyFileRetry. 0 or the failing call's error number.
 DWORD CopyOnce(const WideString& from, const WideString& to, ScopedHandle* held) {
   ScopedHandle in(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -81,7 +76,10 @@ DWORD CopyOnce(const WideString& from, const WideString& to, ScopedHandle* held)
                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION now;
   if (!copy.Valid() || !GetFileInformationByHandle(copy.Get(), &now)) return GetLastError();
-  if (!SameFile(made, now)) return kErrorFileInvalid;
+  if (IdentityOf(made) != IdentityOf(now) ||
+      (now.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return kErrorFileInvalid;  // not the file just written, or a link
+  }
   held->Reset(copy.Release());
   return 0;
 }

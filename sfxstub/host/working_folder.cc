@@ -186,9 +186,14 @@ int32_t CreateWorkingFolder(char* buffer, uint32_t size, const char* prefix) {
 }
 
 HANDLE OpenFolderItself(const std::string& path, DWORD access) {
-  return CreateFileW(WidePath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING,
-                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return CreateFileW(WidePath(path).c_str(), access,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                     nullptr);
+}
+
+FolderIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
 
 bool ReadFolderIdentity(HANDLE handle, FolderIdentity* identity) {
@@ -200,10 +205,7 @@ bool ReadFolderIdentity(HANDLE handle, FolderIdentity* identity) {
     SetLastError(kErrorDirectory);
     return false;
   }
-  identity->known = true;
-  identity->volumeSerial = info.dwVolumeSerialNumber;
-  identity->indexHigh = info.nFileIndexHigh;
-  identity->indexLow = info.nFileIndexLow;
+  *identity = IdentityOf(info);
   return true;
 }
 

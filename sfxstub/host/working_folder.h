@@ -84,6 +84,9 @@ int32_t CreateWorkingFolder(char* buffer, uint32_t size, const char* prefix);
 // INVALID_HANDLE_VALUE on failure, with the last error set.
 HANDLE OpenFolderItself(const std::string& path, DWORD access);
 
+// The identity of the file or folder `info` describes.
+FolderIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info);
+
 // Reads the identity of what `handle` was opened on. False (last error set) when it can't be
 // read, or when the object is not a real folder: a file, or a reparse point (a junction, a
 // mount point or a symbolic link); 0 stands in `identity` then.
