@@ -173,7 +173,10 @@ case "$scenario" in
   package-held-for-writing)
     # Someone renamed the running package away and holds a byte-identical copy at its name open
     # for writing, to rewrite it once the check has passed: the stub can't read it as a package
-    # no one can write, and refuses it before making a working folder.
+    # no one can write, and refuses it before making a working folder. (Wine names an image by
+    # the name it was loaded from, so the stub opens what stands there: the copy. Windows names
+    # the image's file as it is called now, and the stub reads the renamed image itself;
+    # OwnImageTest in io_test covers that way.)
     pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
     SFXRUN_OPTS="--swap-package --hold-for-writing" run '/verysilent'
     grep -qx held "$out" || fail "the copy was not held for writing"
