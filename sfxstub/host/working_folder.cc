@@ -32,6 +32,27 @@ DWORD PlatformId() {
 
 internal::FolderCreatedHook g_folderCreatedHook = nullptr;
 
+// The well-known accounts the list names, laid out as SID records (revision 1, the number of
+// sub-authorities, the six-byte authority, the sub-authorities): constants, so nothing has to
+// be allocated or freed for them.
+struct WellKnownSid {
+  BYTE revision;
+  BYTE subAuthorityCount;
+  BYTE authority[6];
+  DWORD subAuthority[2];
+};
+constexpr WellKnownSid kSystem = {  // S-1-5-18
+    1, 1, {0, 0, 0, 0, 0, 5}, {SECURITY_LOCAL_SYSTEM_RID}};
+constexpr WellKnownSid kAdministrators = {  // S-1-5-32-544
+    1, 2, {0, 0, 0, 0, 0, 5}, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}};
+constexpr WellKnownSid kEveryone = {1, 1, {0, 0, 0, 0, 0, 1}, {SECURITY_WORLD_RID}};  // S-1-1-0
+constexpr WellKnownSid kOwnerRights = {  // S-1-3-4
+    1, 1, {0, 0, 0, 0, 0, 3}, {SECURITY_CREATOR_OWNER_RIGHTS_RID}};
+
+// The calls that take these only read them (they copy them into the list, compare them, or
+// keep a pointer in the descriptor that is only read).
+PSID Sid(const WellKnownSid& sid) { return const_cast<WellKnownSid*>(&sid); }
+
 // Whether the volume `path` lies on keeps access lists (NTFS, ReFS; not FAT). When that can't be
 // told, it is taken to keep them, so every check is made.
 bool KeepsAccessLists(const WideString& path) {
@@ -133,7 +154,7 @@ int32_t CreateWorkingFolderWithin(const char* prefix, size_t byteLimit, std::str
   const bool nt = PlatformId() == VER_PLATFORM_WIN32_NT;
   if (nt) {
     int32_t made = internal::MakeFolderSecurity(false, &security);
-    if (made == 0 && WorksThroughAdministrators(security.administrators.Get())) {
+    if (made == 0 && WorksThroughAdministrators(Sid(kAdministrators))) {
       made = internal::MakeFolderSecurity(true, &security);
     }
     if (made != 0) return made;
@@ -192,10 +213,6 @@ HANDLE OpenFolderItself(const std::string& path, DWORD access) {
                      nullptr);
 }
 
-FolderIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
-  return {true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-}
-
 bool ReadFolderIdentity(HANDLE handle, FolderIdentity* identity) {
   *identity = FolderIdentity();
   BY_HANDLE_FILE_INFORMATION info;
@@ -228,21 +245,6 @@ int32_t MakeFolderSecurity(bool administrators, FolderSecurity* security) {
       return static_cast<int32_t>(GetLastError());
     }
     security->user = reinterpret_cast<TOKEN_USER*>(security->userBuffer)->User.Sid;
-
-    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
-    SID_IDENTIFIER_AUTHORITY creatorAuthority = SECURITY_CREATOR_SID_AUTHORITY;
-    if (!AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0,
-                                  0, security->system.Receive()) ||
-        !AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  security->administrators.Receive()) ||
-        !AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
-                                  security->everyone.Receive()) ||
-        !AllocateAndInitializeSid(&creatorAuthority, 1, SECURITY_CREATOR_OWNER_RIGHTS_RID, 0, 0,
-                                  0, 0, 0, 0, 0, security->ownerRights.Receive())) {
-      return static_cast<int32_t>(GetLastError());
-    }
   }
 
   // Specific rights, not generic ones, so the list reads back as it was meant. The account
@@ -257,10 +259,10 @@ int32_t MakeFolderSecurity(bool administrators, FolderSecurity* security) {
   };
   const Grant grants[] = {
       {administrators ? nullptr : security->user, FILE_ALL_ACCESS},
-      {security->system.Get(), FILE_ALL_ACCESS},
-      {security->administrators.Get(), FILE_ALL_ACCESS},
-      {administrators ? security->ownerRights.Get() : nullptr, kReadAndRun},
-      {security->everyone.Get(), kReadAndRun},
+      {Sid(kSystem), FILE_ALL_ACCESS},
+      {Sid(kAdministrators), FILE_ALL_ACCESS},
+      {administrators ? Sid(kOwnerRights) : nullptr, kReadAndRun},
+      {Sid(kEveryone), kReadAndRun},
   };
   PACL acl = reinterpret_cast<PACL>(security->acl);
   if (!InitializeAcl(acl, sizeof security->acl, ACL_REVISION)) {
@@ -275,7 +277,7 @@ int32_t MakeFolderSecurity(bool administrators, FolderSecurity* security) {
   }
   // Protected: a base folder such as C:\TEMP may pass on write access for every user, which is
   // just what must not reach this folder.
-  security->owner = administrators ? security->administrators.Get() : security->user;
+  security->owner = administrators ? Sid(kAdministrators) : security->user;
   SECURITY_DESCRIPTOR* descriptor = &security->descriptor;
   if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) ||
       !SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE) ||

@@ -85,7 +85,9 @@ int32_t CreateWorkingFolder(char* buffer, uint32_t size, const char* prefix);
 HANDLE OpenFolderItself(const std::string& path, DWORD access);
 
 // The identity of the file or folder `info` describes.
-FolderIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info);
+inline FolderIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
 
 // Reads the identity of what `handle` was opened on. False (last error set) when it can't be
 // read, or when the object is not a real folder: a file, or a reparse point (a junction, a
@@ -96,8 +98,7 @@ bool ReadFolderIdentity(HANDLE handle, FolderIdentity* identity);
 struct FolderSecurity {
   alignas(TOKEN_USER) BYTE userBuffer[128] = {};  // TOKEN_USER and a SID of at most 68 bytes
   PSID user = nullptr;                 // this account
-  ScopedSid system, administrators, everyone, ownerRights;
-  PSID owner = nullptr;                // user or administrators
+  PSID owner = nullptr;                // user or Administrators
   DWORD acl[128] = {};                 // room for five entries of the largest SIDs
   SECURITY_DESCRIPTOR descriptor = {};
   SECURITY_ATTRIBUTES attributes = {};
