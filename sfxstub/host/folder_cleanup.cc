@@ -120,9 +120,8 @@ int32_t DeleteWorkingFolder(const std::string& folder, const FolderIdentity& ide
                ? RemoveLink(folder)
                : (DeleteFileW(WidePath(folder).c_str()) ? 0 : static_cast<int32_t>(GetLastError()));
   }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      info.dwVolumeSerialNumber != identity.volumeSerial ||
-      info.nFileIndexHigh != identity.indexHigh || info.nFileIndexLow != identity.indexLow) {
+  FolderIdentity found;
+  if (!ReadFolderIdentity(pin.Get(), &found) || found != identity) {
     return kErrorDirectory;  // Not ours: touch nothing.
   }
   int32_t result = CleanEntries(folder, filePattern, recurse);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/host/working_folder.h"
+#include "sfxstub/io/handle_copy_win32.h"
 #include "sfxstub/io/wide_path_win32.h"
 #include "sfxstub/io/win32_error.h"
 #include "sfxstub/io/win32_handle.h"
@@ -44,17 +46,57 @@ int32_t Fail(DWORD error, ScopedHandle* process, ScopedHandle* thread) {
   return static_cast<int32_t>(error);
 }
 
+// One attempt of CopyFileRetry. 0 or the failing call's error number.
+DWORD CopyOnce(const WideString& from, const WideString& to, ScopedHandle* held) {
+  ScopedHandle in(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!in.Valid()) return GetLastError();
+  // Deleting first removes a link itself; the copy then needs the name to be free.
+  DeleteFileW(to.c_str());
+  ScopedHandle out(CreateFileW(to.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out.Valid()) return GetLastError();
+  DWORD error = CopyHandleContents(in.Get(), out.Get(), ~0ull);
+  FILETIME written;
+  BY_HANDLE_FILE_INFORMATION made;
+  if (error == 0 && (!GetFileTime(in.Get(), nullptr, nullptr, &written) ||
+                     !SetFileTime(out.Get(), nullptr, nullptr, &written) ||
+                     !GetFileInformationByHandle(out.Get(), &made))) {
+    error = GetLastError();
+  }
+  out.Reset();
+  if (error != 0) {
+    DeleteFileW(to.c_str());  // a copy cut short must never stand there to be started
+    return error;
+  }
+  if (held == nullptr) return 0;
+  // Between the close and this open someone who may write in the folder could put another file
+  // at the name; the identity tells.
+  ScopedHandle copy(CreateFileW(to.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION now;
+  if (!copy.Valid() || !GetFileInformationByHandle(copy.Get(), &now)) return GetLastError();
+  if (IdentityOf(made) != IdentityOf(now) ||
+      (now.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return kErrorFileInvalid;  // not the file just written, or a link
+  }
+  held->Reset(copy.Release());
+  return 0;
+}
+
 }  // namespace
 
-// An existing target is replaced by deleting it first (which removes a link itself) and copying
-// to a name that must then be free: CopyFileW over an existing link would write through it.
-void CopyFileRetry(const char* source, const char* target, RetryPause pause) {
+int32_t CopyFileRetry(const char* source, const char* target, ScopedHandle* held,
+                      RetryPause pause) {
   const WideString from = WidePath(source != nullptr ? source : "");
   const WideString to = WidePath(target != nullptr ? target : "");
+  if (held != nullptr) held->Reset();  // an older copy held there could not be replaced
+  DWORD error = ERROR_SUCCESS;
   Retry(pause, [&] {
-    DeleteFileW(to.c_str());
-    return CopyFileW(from.c_str(), to.c_str(), TRUE) != FALSE;
+    error = CopyOnce(from, to, held);
+    return error == ERROR_SUCCESS;
   });
+  return static_cast<int32_t>(error);
 }
 
 void DeleteFileRetry(const char* path, RetryPause pause) {

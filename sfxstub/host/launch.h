@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "sfxstub/io/win32_handle.h"
+
 namespace sfx {
 
 // Attempts per copy or delete, and the pause after every failed attempt (also after the last,
@@ -18,10 +20,16 @@ using RetryPause = void (*)(uint32_t milliseconds);
 
 // Paths, the program and its arguments are UTF-8 (used through the wide calls).
 //
-// Copies with CopyFileW; an existing target is replaced (deleted, then copied to the free name),
-// never written through, so a link at the target's name can't send the copy elsewhere. The
-// outcome is not reported.
-void CopyFileRetry(const char* source, const char* target, RetryPause pause = nullptr);
+// Copies `source` to `target` through handles, with its last write time: an existing target is
+// replaced (deleted, which removes a link itself, then created exclusively), never written
+// through, so a link at the target's name can't send the copy elsewhere; a copy cut short is
+// deleted again. With `held`, the copy is then opened again, for reading and sharing with
+// readers only, and must be the file just written (same volume serial and file id, no link):
+// while `held` holds it nobody can write, rename or delete it, and process creation, which
+// only reads it, can start it. Returns 0, or the last attempt's error number (1006,
+// ERROR_FILE_INVALID, when what stood at the name by then was another file).
+int32_t CopyFileRetry(const char* source, const char* target, ScopedHandle* held = nullptr,
+                      RetryPause pause = nullptr);
 // Deletes with DeleteFileW. The outcome is not reported.
 void DeleteFileRetry(const char* path, RetryPause pause = nullptr);
 

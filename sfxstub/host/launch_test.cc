@@ -227,7 +227,7 @@ TEST_F(RetryTest, CopyWaitsForABriefHolder) {
   ASSERT_TRUE(WriteTextFile(source, "new program"));
   ASSERT_TRUE(WriteTextFile(target, "old program"));
   Hold(target, 3);
-  CopyFileRetry(source.c_str(), target.c_str(), &HolderPause);
+  EXPECT_EQ(0, CopyFileRetry(source.c_str(), target.c_str(), nullptr, &HolderPause));
   EXPECT_EQ(3, holder.pauses);
   EXPECT_EQ("new program", ReadTextFile(target));
 }
@@ -238,7 +238,9 @@ TEST_F(RetryTest, CopyGivesUpOnALongHolder) {
   ASSERT_TRUE(WriteTextFile(source, "new program"));
   ASSERT_TRUE(WriteTextFile(target, "old program"));
   Hold(target, -1);
-  CopyFileRetry(source.c_str(), target.c_str(), &HolderPause);
+  ScopedHandle held;
+  EXPECT_NE(0, CopyFileRetry(source.c_str(), target.c_str(), &held, &HolderPause));
+  EXPECT_FALSE(held.Valid());
   // Every attempt failed, and each was followed by a pause (the last one too).
   EXPECT_EQ(kRetryAttempts, holder.pauses);
   holder.file.Reset();
@@ -259,11 +261,54 @@ TEST_F(RetryTest, NothingInTheWayNeedsNoPause) {
   const std::string target = scratch.Join("tarvo.setup");
   ASSERT_TRUE(WriteTextFile(source, "new program"));
   g_holder = &holder;
-  CopyFileRetry(source.c_str(), target.c_str(), &HolderPause);
+  EXPECT_EQ(0, CopyFileRetry(source.c_str(), target.c_str(), nullptr, &HolderPause));
   DeleteFileRetry(source.c_str(), &HolderPause);
   EXPECT_EQ(0, holder.pauses);
   EXPECT_EQ("new program", ReadTextFile(target));
   EXPECT_FALSE(Exists(source));
+}
+
+// The launch copy is held from the copy to its deletion: nobody can write, rename or delete it
+// meanwhile, and it still starts. It carries the source's bytes and last write time.
+TEST(LaunchCopyTest, HeldCopyCannotBeChangedAndStillRuns) {
+  ChildRun child("7");
+  const std::string copy = child.scratch().Join("tarvo.setup");
+  ASSERT_TRUE(WriteTextFile(copy, "an older copy"));
+  ScopedHandle held;
+  ASSERT_EQ(0, CopyFileRetry(ChildExe().c_str(), copy.c_str(), &held));
+  ASSERT_TRUE(held.Valid());
+  EXPECT_EQ(ReadTextFile(ChildExe()), ReadTextFile(copy));
+  WIN32_FILE_ATTRIBUTE_DATA source, made;
+  ASSERT_TRUE(GetFileAttributesExA(ChildExe().c_str(), GetFileExInfoStandard, &source));
+  ASSERT_TRUE(GetFileAttributesExA(copy.c_str(), GetFileExInfoStandard, &made));
+  EXPECT_EQ(0, CompareFileTime(&source.ftLastWriteTime, &made.ftLastWriteTime));
+
+  HANDLE writer = CreateFileA(copy.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  EXPECT_FALSE(DeleteFileA(copy.c_str()));
+  EXPECT_FALSE(MoveFileA(copy.c_str(), child.scratch().Join("moved").c_str()));
+
+  uint32_t exitCode = 0;
+  EXPECT_EQ(0, RunAndWait(copy.c_str(), "x", &exitCode));
+  EXPECT_EQ(7u, exitCode);
+  held.Reset();
+  EXPECT_TRUE(DeleteFileA(copy.c_str()));
+}
+
+// A copy that fails hands back its error and holds nothing (the main sequence then starts
+// nothing); what stood at the name is left for the deletion that follows.
+TEST(LaunchCopyTest, FailedCopyHoldsNothing) {
+  ScratchFolder scratch;
+  const std::string copy = scratch.Join("tarvo.setup");
+  ASSERT_TRUE(WriteTextFile(copy, "a planted program"));
+  ScopedHandle held;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            CopyFileRetry(scratch.Join("missing").c_str(), copy.c_str(), &held, [](uint32_t) {}));
+  EXPECT_FALSE(held.Valid());
+  EXPECT_TRUE(Exists(copy));
 }
 
 }  // namespace

@@ -70,49 +70,36 @@ int32_t Win32Host::ModulePath(std::string* path) {
 }
 
 int32_t Win32Host::CreateWorkingFolder(const char* prefix, std::string* folder) {
-  const int32_t result = ::sfx::CreateWorkingFolder(prefix, folder, &workingFolderIdentity_);
+  launchCopy_.Reset();
+  const int32_t result =
+      ::sfx::CreateWorkingFolder(prefix, folder, &workingFolderIdentity_, &workingFolderPin_);
   workingFolder_ = *folder;
-  workingFolderPin_.Reset();
-  if (!folder->empty()) {
-    // Renaming a folder takes an open with DELETE access, which this handle's sharing refuses.
-    // Only attributes are asked for, so the stub's own work in the folder is not hindered. If
-    // the open fails, the checks below still keep the stub off a replaced folder.
-    ScopedHandle pin(CreateFileW(WidePath(*folder).c_str(), FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                 nullptr));
-    FolderIdentity pinned;
-    if (pin.Valid() && ReadFolderIdentity(pin.Get(), &pinned) &&
-        pinned.volumeSerial == workingFolderIdentity_.volumeSerial &&
-        pinned.indexHigh == workingFolderIdentity_.indexHigh &&
-        pinned.indexLow == workingFolderIdentity_.indexLow) {
-      workingFolderPin_.Reset(pin.Release());
-    }
-  }
   return result;
 }
 
-bool Win32Host::WorkingFolderReplaced(const std::string& path) const {
-  if (workingFolder_.empty() || !workingFolderIdentity_.known) return false;
-  if (path.size() <= workingFolder_.size() ||
-      path.compare(0, workingFolder_.size(), workingFolder_) != 0 ||
-      path[workingFolder_.size()] != '\\') {
-    return false;
-  }
+int32_t Win32Host::CheckWorkingFolder() {
+  if (workingFolder_.empty() || !workingFolderIdentity_.known) return 0;
   ScopedHandle folder(OpenFolderItself(workingFolder_, FILE_READ_ATTRIBUTES));
   FolderIdentity now;
-  return !folder.Valid() || !ReadFolderIdentity(folder.Get(), &now) ||
-         now.volumeSerial != workingFolderIdentity_.volumeSerial ||
-         now.indexHigh != workingFolderIdentity_.indexHigh ||
-         now.indexLow != workingFolderIdentity_.indexLow;
+  return folder.Valid() && ReadFolderIdentity(folder.Get(), &now) && now == workingFolderIdentity_
+             ? 0
+             : kErrorDirectory;
 }
 
-void Win32Host::CopyFileRetry(const std::string& source, const std::string& target) {
-  if (WorkingFolderReplaced(target)) return;
-  ::sfx::CopyFileRetry(source.c_str(), target.c_str());
+bool Win32Host::WorkingFolderReplaced(const std::string& path) {
+  return !workingFolder_.empty() && path.size() > workingFolder_.size() &&
+         path.compare(0, workingFolder_.size(), workingFolder_) == 0 &&
+         path[workingFolder_.size()] == '\\' && CheckWorkingFolder() != 0;
+}
+
+int32_t Win32Host::CopyFileRetry(const std::string& source, const std::string& target) {
+  launchCopy_.Reset();
+  if (WorkingFolderReplaced(target)) return kErrorDirectory;
+  return ::sfx::CopyFileRetry(source.c_str(), target.c_str(), &launchCopy_);
 }
 
 void Win32Host::DeleteFileRetry(const std::string& path) {
+  launchCopy_.Reset();  // it shares no delete access
   if (WorkingFolderReplaced(path)) return;
   ::sfx::DeleteFileRetry(path.c_str());
 }
@@ -125,7 +112,8 @@ int32_t Win32Host::RunAndWait(const std::string& program, const std::string& arg
 int32_t Win32Host::DeleteFolderFiles(const std::string& folderPattern, const char* filePattern,
                                      bool recurse) {
   if (!workingFolder_.empty() && folderPattern == workingFolder_) {
-    // The pin goes first: the folder's removal needs the DELETE access it shares with no one.
+    // The pins go first: the folder's removal needs the DELETE access they share with no one.
+    launchCopy_.Reset();
     workingFolderPin_.Reset();
     return DeleteWorkingFolder(folderPattern, workingFolderIdentity_, filePattern, recurse);
   }

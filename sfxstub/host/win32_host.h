@@ -26,12 +26,15 @@ class Win32Host : public Host {
   ProgressSink* Progress() override { return &progress_; }
 
   int32_t ModulePath(std::string* path) override;
-  // Also keeps the new folder open, without sharing delete access, until the clean-up: while the
-  // stub runs, nobody can rename it away and put something else at its name.
+  // Keeps the new folder's pin (opened without sharing delete access) until the clean-up: while
+  // the stub runs, nobody can rename it away and put something else at its name.
   int32_t CreateWorkingFolder(const char* prefix, std::string* folder) override;
+  // Opens the folder's name again and compares what stands there with the folder made.
+  int32_t CheckWorkingFolder() override;
   // Inside the working folder both act only while the folder is still the one created (a link
-  // or another folder at its name is left alone; the copy then is not made).
-  void CopyFileRetry(const std::string& source, const std::string& target) override;
+  // or another folder at its name is left alone; the copy then is not made, 267). The copy is
+  // held until DeleteFileRetry (launch.h: CopyFileRetry with `held`).
+  int32_t CopyFileRetry(const std::string& source, const std::string& target) override;
   void DeleteFileRetry(const std::string& path) override;
   // Stops the progress thread between the creation and the resumption of the setup program.
   int32_t RunAndWait(const std::string& program, const std::string& arguments,
@@ -47,12 +50,14 @@ class Win32Host : public Host {
   HINSTANCE instance_;
   WindowProgressSink progress_;
   // Whether `path` lies in the working folder and that folder is no longer the one created.
-  bool WorkingFolderReplaced(const std::string& path) const;
+  bool WorkingFolderReplaced(const std::string& path);
 
   // The last working folder made, what it was, and the handle that holds it until the clean-up.
   std::string workingFolder_;
   FolderIdentity workingFolderIdentity_;
   ScopedHandle workingFolderPin_;
+  // The launch copy, held from its copy until its deletion.
+  ScopedHandle launchCopy_;
 };
 
 // The title of the error report's message box.

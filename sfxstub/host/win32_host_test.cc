@@ -82,6 +82,27 @@ TEST(Win32HostTest, ModulePathIsNeverCut) {
   EXPECT_NE(std::string::npos, path.find("host_win32_test.exe")) << path;
 }
 
+// The folder the host made passes its check, the launch copy is held from its copy to its
+// deletion, and the clean-up takes both.
+TEST(Win32HostFolderTest, LaunchCopyIsHeldUntilItIsDeleted) {
+  ScratchFolder temp;
+  ScopedEnvironment setTemp("TEMP", temp.path().c_str());
+  Win32Host host(GetModuleHandleA(nullptr));
+  std::string folder;
+  ASSERT_EQ(0, host.CreateWorkingFolder("_tr_sfx.tm~", &folder));
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(0, host.CheckWorkingFolder());
+  const std::string main = folder + "\\setup.ovr", copy = folder + "\\tarvo.setup";
+  ASSERT_TRUE(test::WriteTextFile(main, "program"));
+  ASSERT_EQ(0, host.CopyFileRetry(main, copy));
+  EXPECT_FALSE(DeleteFileA(copy.c_str()));
+  host.DeleteFileRetry(copy);
+  EXPECT_FALSE(test::Exists(copy));
+  ASSERT_EQ(0, host.CopyFileRetry(main, copy));
+  EXPECT_EQ(0, host.DeleteFolderFiles(folder, "*.*", false));
+  EXPECT_FALSE(test::Exists(folder));
+}
+
 // The progress window is running until the setup program is about to run, and never after.
 class Win32HostRunTest : public ::testing::Test {
  protected:

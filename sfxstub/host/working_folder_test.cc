@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "sfxstub/host/host_test_util.h"
 #include "tests/common/win32_sid.h"
@@ -270,48 +271,160 @@ TEST(WorkingFolderTest, IdentityIsThatOfTheFolderItself) {
   ScopedEnvironment setTemp("TEMP", temp.path().c_str());
   std::string folder;
   FolderIdentity identity;
-  ASSERT_EQ(0, CreateWorkingFolder(kPrefix, &folder, &identity));
+  ScopedHandle pin;
+  ASSERT_EQ(0, CreateWorkingFolder(kPrefix, &folder, &identity, &pin));
   ASSERT_TRUE(identity.known);
+  EXPECT_TRUE(pin.Valid());
   ScopedHandle again(OpenFolderItself(folder, FILE_READ_ATTRIBUTES));
   ASSERT_TRUE(again.Valid());
   FolderIdentity read;
   ASSERT_TRUE(ReadFolderIdentity(again.Get(), &read));
-  EXPECT_EQ(identity.volumeSerial, read.volumeSerial);
-  EXPECT_EQ(identity.indexHigh, read.indexHigh);
-  EXPECT_EQ(identity.indexLow, read.indexLow);
-  // Another folder is another identity; a file is no folder at all.
+  EXPECT_EQ(identity, read);
+  ASSERT_TRUE(ReadFolderIdentity(pin.Get(), &read));
+  EXPECT_EQ(identity, read);
+  // Another folder is another identity; a file is no folder at all; unknown is never the same.
   std::string second;
   FolderIdentity other;
   ASSERT_EQ(0, CreateWorkingFolder(kPrefix, &second, &other));
-  EXPECT_FALSE(other.volumeSerial == identity.volumeSerial && other.indexHigh == identity.indexHigh &&
-               other.indexLow == identity.indexLow);
+  EXPECT_NE(other, identity);
   ASSERT_TRUE(test::WriteTextFile(temp.Join("plain.txt"), "x"));
   ScopedHandle file(OpenFolderItself(temp.Join("plain.txt"), FILE_READ_ATTRIBUTES));
   ASSERT_TRUE(file.Valid());
   EXPECT_FALSE(ReadFolderIdentity(file.Get(), &read));
   EXPECT_FALSE(read.known);
+  EXPECT_NE(FolderIdentity(), FolderIdentity());
 }
 
-TEST(WorkingFolderTest, AccessChangeWaysOut) {
+// A descriptor's owner and entries as text: "SID mask flags" per entry.
+struct DescriptorText {
+  bool daclProtected = false;
+  std::string owner;
+  std::vector<std::string> entries;
+};
+
+DescriptorText Describe(PSECURITY_DESCRIPTOR descriptor) {
+  DescriptorText text;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  PSID owner = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL acl = nullptr;
+  if (!GetSecurityDescriptorControl(descriptor, &control, &revision) ||
+      !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+      !GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) || !present || !acl) {
+    return text;
+  }
+  text.daclProtected = (control & SE_DACL_PROTECTED) != 0;
+  text.owner = owner ? test::SidText(owner) : "";
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(acl, i, &ace)) break;
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    char line[160];
+    std::snprintf(line, sizeof line, "%s %08lX %02X",
+                  test::SidText(reinterpret_cast<PSID>(&allowed->SidStart)).c_str(),
+                  static_cast<unsigned long>(allowed->Mask), allowed->Header.AceFlags);
+    text.entries.push_back(line);
+  }
+  return text;
+}
+
+// The two lists: for an account outside Administrators, and for one that works through them
+// (the account itself left out, owner Administrators, OWNER RIGHTS only reading). Every entry
+// is inherited by files and folders inside (flags 03); full control is 001F01FF, read and
+// execute 001200A9.
+std::vector<std::string> ExpectedEntries(bool administrators) {
+  if (administrators) {
+    return {"S-1-5-18 001F01FF 03", "S-1-5-32-544 001F01FF 03", "S-1-3-4 001200A9 03",
+            "S-1-1-0 001200A9 03"};
+  }
+  return {test::CurrentUserSid() + " 001F01FF 03", "S-1-5-18 001F01FF 03",
+          "S-1-5-32-544 001F01FF 03", "S-1-1-0 001200A9 03"};
+}
+
+TEST(WorkingFolderTest, DescriptorForEitherKindOfAccount) {
+  for (bool administrators : {false, true}) {
+    SCOPED_TRACE(administrators);
+    FolderSecurity security;
+    ASSERT_EQ(0, internal::MakeFolderSecurity(administrators, &security));
+    EXPECT_EQ(security.attributes.nLength, sizeof security.attributes);
+    EXPECT_FALSE(security.attributes.bInheritHandle);
+    const DescriptorText text = Describe(security.attributes.lpSecurityDescriptor);
+    EXPECT_TRUE(text.daclProtected);
+    EXPECT_EQ(administrators ? "S-1-5-32-544" : test::CurrentUserSid(), text.owner);
+    EXPECT_EQ(ExpectedEntries(administrators), text.entries);
+  }
+}
+
+// What the folder carries at its first moment, seen by the seam right after the creation call:
+// the descriptor it was created with, and what the platform reads back from the folder then.
+// (Wine neither stores nor enforces access lists: it reads back one made from the Unix mode,
+// which lets no other account change the folder either.)
+DescriptorText g_given;
+AccessReport g_atFirstMoment;
+
+void SeeFirstMoment(const std::string& path, const SECURITY_ATTRIBUTES* given) {
+  g_given = given ? Describe(given->lpSecurityDescriptor) : DescriptorText();
+  g_atFirstMoment = ReadAccess(path);
+}
+
+TEST(WorkingFolderTest, CreatedWithItsListFromTheFirstMoment) {
   ScratchFolder temp;
-  ScopedHandle handle(OpenFolderItself(temp.path(), READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES));
-  ASSERT_TRUE(handle.Valid());
-  const std::string before = ReadAccess(temp.path()).listing;
-  // Not NT: nothing is touched, success.
-  EXPECT_EQ(0, internal::RestrictFolderAccess(handle.Get(), VER_PLATFORM_WIN32_WINDOWS,
-                                              L"no-such.dll"));
-  // A library without the security functions.
-  EXPECT_EQ(ERROR_INVALID_ORDINAL,
-            internal::RestrictFolderAccess(handle.Get(), VER_PLATFORM_WIN32_NT, L"kernel32.dll"));
-  // No library at all: the loader's number.
-  EXPECT_EQ(ERROR_MOD_NOT_FOUND, internal::RestrictFolderAccess(handle.Get(), VER_PLATFORM_WIN32_NT,
-                                                                L"host-no-such-library.dll"));
-  EXPECT_EQ(before, ReadAccess(temp.path()).listing);
-  // No handle.
-  EXPECT_EQ(ERROR_INVALID_HANDLE, RestrictFolderAccess(INVALID_HANDLE_VALUE));
-  // The real thing on an existing folder.
-  EXPECT_EQ(0, RestrictFolderAccess(handle.Get()));
-  EXPECT_FALSE(ReadAccess(temp.path()).othersMayChange) << ReadAccess(temp.path()).listing;
+  ScopedEnvironment setTemp("TEMP", temp.path().c_str());
+  internal::SetFolderCreatedHookForTesting(&SeeFirstMoment);
+  std::string folder;
+  const int32_t result = CreateWorkingFolder(kPrefix, &folder);
+  internal::SetFolderCreatedHookForTesting(nullptr);
+  ASSERT_EQ(0, result);
+  EXPECT_TRUE(g_given.daclProtected);
+  EXPECT_TRUE(g_given.entries == ExpectedEntries(true) || g_given.entries == ExpectedEntries(false))
+      << ::testing::PrintToString(g_given.entries);
+  ASSERT_TRUE(g_atFirstMoment.readable);
+  EXPECT_FALSE(g_atFirstMoment.othersMayChange) << g_atFirstMoment.listing;
+}
+
+// Whatever is done to the new folder between its creation and the pin makes the stub refuse it:
+// no folder is handed back, and nothing anyone put at the name is removed.
+TEST(WorkingFolderTest, AFolderSpoiledBeforeItIsPinnedIsRefused) {
+  using Spoil = void (*)(const std::string& path, const SECURITY_ATTRIBUTES*);
+  const struct {
+    const char* what;
+    Spoil spoil;
+    int32_t result;
+    const char* left;  // what stands at the name, or in the folder, afterwards ("" for nothing)
+  } cases[] = {
+      {"removed, so no pin can be taken",
+       [](const std::string& path, const SECURITY_ATTRIBUTES*) { RemoveDirectoryA(path.c_str()); },
+       ERROR_FILE_NOT_FOUND, ""},
+      {"a file planted inside",
+       [](const std::string& path, const SECURITY_ATTRIBUTES*) {
+         test::WriteTextFile(path + "\\version.dll", "planted");
+       },
+       ERROR_CANNOT_MAKE, "\\version.dll"},
+      {"replaced by a file",
+       [](const std::string& path, const SECURITY_ATTRIBUTES*) {
+         RemoveDirectoryA(path.c_str());
+         test::WriteTextFile(path, "planted");
+       },
+       ERROR_CANNOT_MAKE, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchFolder temp;
+    ScopedEnvironment setTemp("TEMP", temp.path().c_str());
+    internal::SetFolderCreatedHookForTesting(c.spoil);
+    std::string folder = "stale";
+    FolderIdentity identity;
+    ScopedHandle pin;
+    const int32_t result = CreateWorkingFolder(kPrefix, &folder, &identity, &pin);
+    internal::SetFolderCreatedHookForTesting(nullptr);
+    EXPECT_EQ(c.result, result);
+    EXPECT_TRUE(folder.empty());
+    EXPECT_FALSE(identity.known);
+    EXPECT_FALSE(pin.Valid());
+    const std::string name = NameFor(temp.path(), 'a');
+    EXPECT_EQ(c.result != ERROR_FILE_NOT_FOUND, Exists(name + c.left));
+  }
 }
 
 }  // namespace

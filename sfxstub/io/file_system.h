@@ -36,7 +36,9 @@ class FileSystem {
   // is opened sharing only with readers (an open writer makes the open fail with a sharing
   // violation, and no writer can open it while it is held), and a file on a network drive or a
   // UNC path is read once into a private copy under TEMP (shared with nobody, deleted when
-  // closed), since a server can change it whatever the sharing says.
+  // closed, at most 4 GiB - 1 bytes: a larger one fails), since a server can change it whatever
+  // the sharing says. The program's own file (the path GetModuleFileNameW gives) is opened
+  // through the image the process runs, not by its name (own_image_win32.h).
   virtual int OpenForReading(const char* path) = 0;
   // Creates a new file for reading and writing, exclusively: an existing file of that name
   // makes it fail (the caller removes it first).

@@ -10,13 +10,13 @@
 
 #include <atomic>
 #include <cerrno>
-#include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "sfxstub/io/file_system.h"
+#include "sfxstub/io/handle_copy_win32.h"
 #include "sfxstub/io/join_path.h"
+#include "sfxstub/io/own_image_win32.h"
 #include "sfxstub/io/temp_folder_win32.h"
 #include "sfxstub/io/wide_path_win32.h"
 #include "sfxstub/io/win32_handle.h"
@@ -27,8 +27,9 @@ namespace {
 
 std::atomic<bool> alwaysCopy{false};
 
-// The copy moves through a buffer of this size.
-constexpr DWORD kCopyPiece = 256u << 10;
+// A package holds at most 4 GiB - 1 bytes (its offsets are u32): a server that serves more is
+// not copied on, so it cannot fill the disk under TEMP.
+constexpr uint64_t kMaxPackageBytes = 0xFFFFFFFFull;
 // Attempts at a fresh name for the private copy.
 constexpr int kCopyNameAttempts = 100;
 
@@ -102,25 +103,6 @@ HANDLE CreatePrivateFile(DWORD* error) {
   return INVALID_HANDLE_VALUE;
 }
 
-// Copies all of `source` into `target` and rewinds `target`. 0 or the failing call's error.
-DWORD CopyAll(HANDLE source, HANDLE target) {
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyPiece]);
-  if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(source, buffer.get(), kCopyPiece, &got, nullptr)) return GetLastError();
-    if (got == 0) break;
-    DWORD put = 0;
-    if (!WriteFile(target, buffer.get(), got, &put, nullptr)) return GetLastError();
-    if (put != got) return ERROR_DISK_FULL;
-  }
-  if (SetFilePointer(target, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
-    const DWORD error = GetLastError();
-    if (error != NO_ERROR) return error;
-  }
-  return 0;
-}
-
 }  // namespace
 
 namespace internal {
@@ -167,8 +149,11 @@ namespace {
 int OpenPackage(const char* path) {
   // Readers only: writers are locked out while this handle lives, and an open writer makes the
   // open fail. No inheritance (null security attributes): the setup program has no use for it.
-  ScopedHandle file(CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // The program's own file through the image that runs (own_image_win32.h says why).
+  ScopedHandle file(IsOwnModulePath(path)
+                        ? OpenOwnImage(path)
+                        : CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return Fail(GetLastError());
   if (!alwaysCopy.load() && !internal::IsRemotePath(path)) return WrapHandle(&file);
 
@@ -176,7 +161,7 @@ int OpenPackage(const char* path) {
   DWORD error = 0;
   ScopedHandle copy(CreatePrivateFile(&error));
   if (!copy.Valid()) return Fail(error);
-  error = CopyAll(file.Get(), copy.Get());
+  error = CopyHandleContents(file.Get(), copy.Get(), kMaxPackageBytes);
   if (error != 0) return Fail(error);
   return WrapHandle(&copy);
 }

@@ -8,6 +8,9 @@
 #include "sfxstub/io/disk_stream.h"
 #include "sfxstub/io/memory_stream.h"
 #include "sfxstub/io/file_system.h"
+#if defined(_WIN32)
+#include "sfxstub/io/handle_copy_win32.h"
+#endif
 #include "tests/common/temp_dir.h"
 
 #if defined(_WIN32)
@@ -352,6 +355,41 @@ TEST(PackageOpenTest, RemotePackageIsReadFromAPrivateCopy) {
   s.Close();
   EXPECT_TRUE(PrivateCopies(temp).empty()) << "the copy outlived the stream";
   RemoveDirectoryW(temp.c_str());
+}
+
+// The private copy stops at the package size limit: a server that serves more cannot fill the
+// disk. Nothing past the limit is written; a source of exactly the limit is copied whole.
+TEST(HandleCopyTest, CopiesUpToTheLimitAndNoFurther) {
+  TempDir dir;
+  const std::string source = dir.Write("source.bin", std::string(600000, 's'));
+  const struct {
+    uint64_t limit;
+    DWORD result;
+    uint64_t written;  // at most
+  } cases[] = {
+      {600000, 0, 600000},
+      {~0ull, 0, 600000},
+      {599999, ERROR_FILE_TOO_LARGE, 599999},
+      {0, ERROR_FILE_TOO_LARGE, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.limit);
+    HANDLE from = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    HANDLE to = CreateFileA(dir.Path("target.bin").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                            nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, from);
+    ASSERT_NE(INVALID_HANDLE_VALUE, to);
+    EXPECT_EQ(c.result, CopyHandleContents(from, to, c.limit));
+    const DWORD size = GetFileSize(to, nullptr);
+    EXPECT_LE(size, c.written);
+    if (c.result == 0) {
+      EXPECT_EQ(c.written, size);
+      EXPECT_EQ(0u, SetFilePointer(to, 0, nullptr, FILE_CURRENT)) << "rewound";
+    }
+    CloseHandle(from);
+    CloseHandle(to);
+  }
 }
 
 // Stored names and the template are read in the system's ANSI code page (1252 under Wine, as on

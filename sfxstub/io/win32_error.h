@@ -42,6 +42,7 @@ constexpr int32_t kErrorDirNotEmpty = 145;          // ERROR_DIR_NOT_EMPTY
 constexpr int32_t kErrorInvalidOrdinal = 182;       // ERROR_INVALID_ORDINAL
 constexpr int32_t kErrorAlreadyExists = 183;        // ERROR_ALREADY_EXISTS
 constexpr int32_t kErrorFilenameExcedRange = 206;   // ERROR_FILENAME_EXCED_RANGE
+constexpr int32_t kErrorFileTooLarge = 223;         // ERROR_FILE_TOO_LARGE
 constexpr int32_t kErrorDirectory = 267;            // ERROR_DIRECTORY
 constexpr int32_t kErrorFileInvalid = 1006;         // ERROR_FILE_INVALID
 constexpr int32_t kErrorNoUnicodeTranslation = 1113;  // ERROR_NO_UNICODE_TRANSLATION

@@ -30,12 +30,20 @@ class Host {
 
   // The full path of the program's own file, whatever its length.
   virtual int32_t ModulePath(std::string* path) = 0;
-  // Creates a fresh working folder under the temporary folder. On return `folder` holds the
-  // created folder's path, or is empty when no folder was created. The result is the error
-  // number of the creation or of setting its access list.
+  // Creates a fresh working folder under the temporary folder, with its access list from the
+  // start. On return `folder` holds the created folder's path, or is empty when no folder was
+  // created or it could not be secured. The result is the creation's error number.
   virtual int32_t CreateWorkingFolder(const char* prefix, std::string* folder) = 0;
-  // Copy and delete with retries; the outcome is not reported.
-  virtual void CopyFileRetry(const std::string& source, const std::string& target) = 0;
+  // 0 while the folder CreateWorkingFolder made is still the folder at its name (also when no
+  // identity can be known, as on Windows 9x), else 267 (ERROR_DIRECTORY): something else was
+  // put there, and nothing may be written into it or started from it.
+  virtual int32_t CheckWorkingFolder() = 0;
+  // Copies the main program to the launch copy's name, replacing what stands there, with
+  // retries, and holds the copy so that nobody can replace or change it before it has run and
+  // been deleted. 0, or the last attempt's error number: then no copy stands at the name.
+  virtual int32_t CopyFileRetry(const std::string& source, const std::string& target) = 0;
+  // Deletes with retries (releasing a launch copy held at `path` first); the outcome is not
+  // reported.
   virtual void DeleteFileRetry(const std::string& path) = 0;
   // Runs the program with the argument text and waits for it; on 0 `exitCode` holds its exit
   // code. Stops the progress thread after the process is created and before it runs.

@@ -79,23 +79,26 @@ uint32_t RunMainSequence(Host& host, const ArchiveFactory& makeArchive,
   std::string workingFolder;
   uint32_t exitCode = 0;
   if (result == 0) {
-    // The creation's own result (the folder's access list included) is not acted upon: without
-    // a folder the extraction fails, and that failure is the one reported.
+    // The creation's own result is not acted upon: without a folder (none could be made, or it
+    // could not be secured) the extraction fails, and that failure is the one reported.
     host.CreateWorkingFolder(kWorkingFolderPrefix, &workingFolder);
     const std::string mainProgramPath = JoinPath(workingFolder, kMainProgramName);
     const std::string launchCopyPath = JoinPath(workingFolder, kLaunchCopyName);
 
+    // Nothing is written into the folder, or started from it, unless it is still the one made.
     phase = kPhaseExtractMain;
     if (workingFolder.empty()) {
       // Joined to an empty folder the paths would name the current folder; never write there.
       result = kErrorCannotMake;
     } else {
-      result = archive->ExtractMainProgram(mainProgramPath);
+      result = host.CheckWorkingFolder();
+      if (result == 0) result = archive->ExtractMainProgram(mainProgramPath);
     }
 
     if (result == 0) {
       phase = kPhaseExtractFiles;
-      result = archive->ExtractFiles(workingFolder);
+      result = host.CheckWorkingFolder();
+      if (result == 0) result = archive->ExtractFiles(workingFolder);
     }
 
     if (result == 0) {
@@ -104,9 +107,10 @@ uint32_t RunMainSequence(Host& host, const ArchiveFactory& makeArchive,
       phase = kPhaseSpawn;
       for (int run = 0; run < kMaxSetupRuns; ++run) {
         // Every run starts from a fresh copy, so a setup program that replaced setup.ovr and
-        // asked for a restart gets the new program.
-        host.CopyFileRetry(mainProgramPath, launchCopyPath);
-        result = host.RunAndWait(launchCopyPath, arguments, &exitCode);
+        // asked for a restart gets the new program; only a copy this run made is started.
+        result = host.CheckWorkingFolder();
+        if (result == 0) result = host.CopyFileRetry(mainProgramPath, launchCopyPath);
+        if (result == 0) result = host.RunAndWait(launchCopyPath, arguments, &exitCode);
         host.DeleteFileRetry(launchCopyPath);
         if (result != 0 || exitCode != RestartExitCode) break;
       }

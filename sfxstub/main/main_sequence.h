@@ -49,7 +49,10 @@ std::string SourceFolderOf(const std::string& modulePath, const LeadByteTest& is
 //
 // When no working folder was created, phase 1 fails with 82 (ERROR_CANNOT_MAKE), whatever the
 // creation reported, and nothing is extracted: paths joined to an empty folder would name the
-// current folder, which is never written to.
+// current folder, which is never written to. Before each extraction and each run the host checks
+// that the folder is still the one made; if not, the phase fails with the check's error and
+// nothing more is written or started. A launch copy that cannot be made fails the run's phase
+// with the copy's error, and nothing is started.
 uint32_t RunMainSequence(Host& host, const ArchiveFactory& makeArchive,
                          const std::string& commandTail);
 

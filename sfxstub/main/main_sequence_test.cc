@@ -18,6 +18,9 @@ class FakeHost : public Host {
   int32_t modulePathResult = 0;
   std::string folderToCreate = "E:\\T\\_tr_sfx.tm~a01234";
   int32_t createResult = 0;
+  // The results of the folder checks in turn, then 0.
+  std::deque<int32_t> checks;
+  int32_t copyResult = 0;
   // Scripted runs: {error number, exit code}; the last one repeats.
   std::deque<std::pair<int32_t, uint32_t>> runs{{0, 0}};
   std::vector<std::string> reports;
@@ -36,8 +39,16 @@ class FakeHost : public Host {
     *folder = folderToCreate;
     return createResult;
   }
-  void CopyFileRetry(const std::string& source, const std::string& target) override {
+  int32_t CheckWorkingFolder() override {
+    log.push_back("CheckWorkingFolder");
+    if (checks.empty()) return 0;
+    const int32_t result = checks.front();
+    checks.pop_front();
+    return result;
+  }
+  int32_t CopyFileRetry(const std::string& source, const std::string& target) override {
     log.push_back("Copy " + source + " -> " + target);
+    return copyResult;
   }
   void DeleteFileRetry(const std::string& path) override { log.push_back("Delete " + path); }
   int32_t RunAndWait(const std::string& program, const std::string& arguments,
@@ -127,8 +138,11 @@ TEST_F(MainSequenceTest, SuccessfulRunInOrder) {
       "StartProgress",
       "Open D:\\dl\\setup.exe",
       "CreateWorkingFolder _tr_sfx.tm~",
+      "CheckWorkingFolder",
       "ExtractMainProgram E:\\T\\_tr_sfx.tm~a01234\\setup.ovr",
+      "CheckWorkingFolder",
       "ExtractFiles E:\\T\\_tr_sfx.tm~a01234",
+      "CheckWorkingFolder",
       "Copy E:\\T\\_tr_sfx.tm~a01234\\setup.ovr -> E:\\T\\_tr_sfx.tm~a01234\\tarvo.setup",
       "Run E:\\T\\_tr_sfx.tm~a01234\\tarvo.setup",
       "Delete E:\\T\\_tr_sfx.tm~a01234\\tarvo.setup",
@@ -270,6 +284,52 @@ TEST_F(MainSequenceTest, NoWorkingFolderFailsPhaseOneWithCannotMake) {
               "extracting main exe\n\n",
               host.reports[0]);
   }
+}
+
+// A folder found replaced (the check's 267) before an extraction or a run stops there, in that
+// phase: nothing more is written into it or started from it, and the clean-up still runs (the
+// host leaves what is not its folder alone).
+TEST_F(MainSequenceTest, ReplacedFolderStopsTheNextExtractionOrRun) {
+  const struct {
+    int failingCheck;  // 1: before setup.ovr, 2: before the files, 3 and 4: before each run
+    const char* phase;
+    int runs;
+  } cases[] = {
+      {1, "extracting main exe", 0},
+      {2, "extracting files", 0},
+      {3, "spawning", 0},
+      {4, "spawning", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.failingCheck);
+    host = FakeHost();
+    host.runs = {{0, RestartExitCode}, {0, 0}};
+    host.checks.assign(c.failingCheck - 1, 0);
+    host.checks.push_back(267);
+    EXPECT_EQ(267u, Run());
+    ASSERT_EQ(1u, host.reports.size());
+    EXPECT_EQ(std::string("An error 267 (0000010B) has occured.\nLast performed operation was:\n") +
+                  c.phase + "\n\n",
+              host.reports[0]);
+    EXPECT_EQ(c.failingCheck, host.Count("CheckWorkingFolder"));
+    EXPECT_EQ(c.failingCheck > 1, host.Has("ExtractMainProgram"));
+    EXPECT_EQ(c.failingCheck > 2, host.Has("ExtractFiles"));
+    EXPECT_EQ(c.runs, host.Count("Run "));
+    EXPECT_EQ(c.runs, host.Count("Copy "));
+    EXPECT_TRUE(host.Has("DeleteFolderFiles"));
+  }
+}
+
+// A launch copy that could not be made starts nothing (whatever may stand at its name): the
+// copy's error ends the spawning phase.
+TEST_F(MainSequenceTest, LaunchCopyFailureStartsNothing) {
+  host.copyResult = 112;
+  EXPECT_EQ(112u, Run());
+  EXPECT_FALSE(host.Has("Run "));
+  EXPECT_TRUE(host.Has("Delete E:\\T\\_tr_sfx.tm~a01234\\tarvo.setup"));
+  ASSERT_EQ(1u, host.reports.size());
+  EXPECT_EQ("An error 112 (00000070) has occured.\nLast performed operation was:\nspawning\n\n",
+            host.reports[0]);
 }
 
 TEST_F(MainSequenceTest, AccessListFailureIsNotActedUpon) {

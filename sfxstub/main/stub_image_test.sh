@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the stub's image the way a third-party PE analyser sees it (Debian's pev: pescan,
 # readpe) and with osslsigncode's checksum: no finding that antivirus heuristics weigh, only the
-# usual sections with the resources last, a time stamp that is set, a correct checksum, and a
-# size of at most LIMIT bytes.
+# usual sections with the resources last, a time stamp that is set, both run-from-swap flags, a
+# correct checksum, and a size of at most LIMIT bytes.
 #
 # usage: stub_image_test.sh STUB LIMIT
 # Exits 77 (skipped) when pescan, readpe or osslsigncode is missing (scripts/setup-machine.sh
@@ -63,6 +63,15 @@ last_end=$(readpe -S "$stub" | awk '
 stamp=$(readpe -h coff "$stub" | sed -n 's/^ *Date\/time stamp: *\([0-9]*\).*/\1/p')
 echo "time stamp: $stamp"
 if [ -z "$stamp" ] || [ "$stamp" = 0 ]; then fail "no time stamp"; fi
+
+# Both run-from-swap flags (0x0400 removable, 0x0800 network): started from a USB stick or a
+# share, Windows copies the image into the paging file first, and never reads its code from
+# there again.
+characteristics=$(readpe -h coff "$stub" | sed -n 's/^ *Characteristics: *\(0x[0-9a-fA-F]*\).*/\1/p')
+echo "characteristics: $characteristics"
+if [ -z "$characteristics" ] || (( (characteristics & 0xC00) != 0xC00 )); then
+  fail "the run-from-swap flags are not set (Characteristics ${characteristics:-unknown})"
+fi
 
 # osslsigncode computes the checksum itself and warns when the header's differs.
 check=$(osslsigncode verify -in "$stub" 2>&1 || true)

@@ -45,13 +45,14 @@ struct ProgressUi {
   std::atomic<ProgressBar*> bar{nullptr};
   std::atomic<void (*)()> beforeWindow{nullptr};
   std::atomic<void (*)()> beforeLoop{nullptr};
-  // Main thread only. `ready` is set by the UI thread once it has its message queue; it is
-  // closed only after that thread has ended. Plain handles, closed by StopProgressThread (and
-  // `ready` also by the next start): the state is a static object with nothing to do at exit,
-  // made by the compiler rather than by start-up code, as the stub runs none (main/stub_entry.cc).
+  // Set by the UI thread once it has its message queue; closed only after that thread has
+  // ended (a thread that was left keeps it).
+  std::atomic<HANDLE> ready{nullptr};
+  // Main thread only. Plain handles, closed by StopProgressThread: the state is a static object
+  // with nothing to do at exit, made by the compiler rather than by start-up code, as the stub
+  // runs none (main/stub_entry.cc).
   HANDLE thread = nullptr;
   DWORD threadId = 0;
-  HANDLE ready = nullptr;
 };
 
 ProgressUi g_ui;
@@ -181,15 +182,17 @@ int StartProgressThread(int animationId, const char* title, int animationMargin,
 
   // A WM_QUIT posted before the UI thread has a message queue would be lost, and the stop would
   // then have to kill the thread. So wait (bounded) until it has its window and queue, or died.
-  CloseAndForget(&g_ui.ready);  // left by a start whose thread could not be made
-  g_ui.ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  // A start whose thread could not be made left its event.
+  if (HANDLE old = g_ui.ready.exchange(nullptr)) CloseHandle(old);
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  g_ui.ready.store(ready);
   DWORD id = 0;
   HANDLE thread = CreateThread(nullptr, 0, ProgressThreadProc, nullptr, 0, &id);
   if (!thread) return 0;  // not reported: the progress calls find no window and do nothing
   g_ui.thread = thread;
   g_ui.threadId = id;
-  if (g_ui.ready != nullptr) {
-    HANDLE waitFor[2] = {g_ui.ready, thread};
+  if (ready != nullptr) {
+    HANDLE waitFor[2] = {ready, thread};
     WaitForMultipleObjects(2, waitFor, FALSE, kReadyWaitMs);
   }
   return 0;
@@ -218,18 +221,18 @@ void StopProgressThread() {
   if (!thread) return;
   PostThreadMessageA(g_ui.threadId, WM_QUIT, 0, 0);
   if (WaitForSingleObject(thread, kStopWaitMs) != WAIT_OBJECT_0) {
-    TerminateThread(thread, 0);
-    // Termination is asynchronous; make sure the thread is gone before its state is reused.
-    WaitForSingleObject(thread, kStopWaitMs);
-    // Its window died without WM_DESTROY, so the wrapper is still here, and it stays: the thread
-    // may have been stopped inside the heap, holding its lock, and freeing the wrapper from
-    // this thread would then wait for that lock for ever. A few bytes leaked once, at the end
-    // of a run, cost nothing; the pointer is only forgotten, so nothing can call it.
+    // A thread that does not end is left to run, never terminated: killed, it could hold the
+    // heap's lock (or another) for good, and the next allocation here would wait for ever. The
+    // process end takes it. Whatever it may still use stays: its wrapper (only forgotten, so
+    // nothing here calls it) and the `ready` event, which it may still set and which must not
+    // become another object's handle meanwhile.
     g_ui.bar.store(nullptr);
+    g_ui.ready.store(nullptr);
   }
   CloseAndForget(&g_ui.thread);
   g_ui.threadId = 0;
-  CloseAndForget(&g_ui.ready);
+  HANDLE ready = g_ui.ready.exchange(nullptr);
+  if (ready != nullptr) CloseHandle(ready);
 }
 
 DWORD WINAPI ProgressThreadProc(LPVOID) {
@@ -251,7 +254,7 @@ DWORD WINAPI ProgressThreadProc(LPVOID) {
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
   }
-  if (HANDLE ready = g_ui.ready) SetEvent(ready);
+  if (HANDLE ready = g_ui.ready.load()) SetEvent(ready);
   if (auto hook = g_ui.beforeLoop.load()) hook();
 
   // GetMessageA answers -1 on an error; that must end the loop too, not spin it.

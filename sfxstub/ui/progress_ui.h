@@ -56,8 +56,9 @@ void SetProgressRange(int total);
 // Moves the bar by `delta` (relative). Ends the marquee.
 void AdvanceProgress(int delta);
 
-// Asks the UI thread to end (WM_QUIT) and waits up to 3000 ms; a thread that does not answer is
-// terminated. A second call does nothing further.
+// Asks the UI thread to end (WM_QUIT) and waits up to 3000 ms. A thread that does not answer is
+// left running, never terminated (it could be holding the heap's lock), and ends with the
+// process; what it owns stays with it. A second call does nothing further.
 void StopProgressThread();
 
 // The UI thread's routine and the progress window's procedure (exposed for tests).

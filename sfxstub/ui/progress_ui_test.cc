@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "sfxstub/ui/progress_bar.h"
@@ -239,7 +240,7 @@ TEST_F(ProgressUiTest, StopRightAfterStartIsNeverLost) {
   }
 }
 
-TEST_F(ProgressUiTest, UnansweringUiThreadIsTerminatedAfterTheWait) {
+TEST_F(ProgressUiTest, UnansweringUiThreadIsLeftAfterTheWait) {
   static HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetProgressTestHooks({nullptr, [] { WaitForSingleObject(never, INFINITE); }});
   StartDefault();
@@ -264,11 +265,11 @@ TEST_F(ProgressUiTest, UnansweringUiThreadIsTerminatedAfterTheWait) {
   EXPECT_LT(GetTickCount() - start, 2000u);
 }
 
-// TerminateThread may catch the UI thread inside the runtime's heap, holding its lock for good.
-// The stop must still return: nothing it frees may wait for that lock. Run in a child process
-// (a death test), since the lock stays taken: the child ends itself once the stop has returned,
-// and a stop that hangs leaves it hanging, which fails the test at its time limit.
-TEST_F(ProgressUiTest, StopAfterTerminationNeverWaitsForTheHeap) {
+// A UI thread stuck for good (here inside the heap, holding its lock): the stop must still
+// return, freeing nothing that would wait for that lock. Run in a child process (a death test),
+// since the lock stays taken: the child ends itself once the stop has returned, and a stop that
+// hangs leaves it hanging, which fails the test at its time limit.
+TEST_F(ProgressUiTest, StopNeverWaitsForTheHeapOfAStuckThread) {
   EXPECT_EXIT(
       {
         static HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -279,6 +280,40 @@ TEST_F(ProgressUiTest, StopAfterTerminationNeverWaitsForTheHeap) {
         StartDefault();
         StopProgressThread();
         TerminateProcess(GetCurrentProcess(), 7);
+      },
+      ::testing::ExitedWithCode(7), "");
+}
+
+// The stuck thread is left, not killed: stuck inside the heap, it lets go of the lock once it
+// goes on, and the main thread then allocates and frees as the stub does (strings, the report,
+// the clean-up) and ends the process normally, which takes the thread with it. A terminated
+// thread would never go on, and the heap would stay locked.
+TEST_F(ProgressUiTest, StuckThreadIsLeftAliveAndTheMainThreadGoesOn) {
+  EXPECT_EXIT(
+      {
+        static HANDLE goOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        static HANDLE wentOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        static HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        SetProgressTestHooks({nullptr, [] {
+                                HANDLE heap = reinterpret_cast<HANDLE>(_get_heap_handle());
+                                HeapLock(heap);
+                                WaitForSingleObject(goOn, INFINITE);
+                                HeapUnlock(heap);
+                                SetEvent(wentOn);
+                                WaitForSingleObject(never, INFINITE);
+                              }});
+        StartDefault();
+        StopProgressThread();
+        SetEvent(goOn);
+        if (WaitForSingleObject(wentOn, 5000) != WAIT_OBJECT_0) TerminateProcess(GetCurrentProcess(), 1);
+        size_t total = 0;
+        for (int i = 0; i < 1000; ++i) {
+          std::string text(1000 + i, 'x');
+          char* block = static_cast<char*>(malloc(64 << 10));
+          total += text.size() + (block != nullptr);
+          free(block);
+        }
+        ExitProcess(total > 0 ? 7 : 2);
       },
       ::testing::ExitedWithCode(7), "");
 }

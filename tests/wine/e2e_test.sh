@@ -173,7 +173,10 @@ case "$scenario" in
   package-held-for-writing)
     # Someone renamed the running package away and holds a byte-identical copy at its name open
     # for writing, to rewrite it once the check has passed: the stub can't read it as a package
-    # no one can write, and refuses it before making a working folder.
+    # no one can write, and refuses it before making a working folder. (Wine names an image by
+    # the name it was loaded from, so the stub opens what stands there: the copy. Windows names
+    # the image's file as it is called now, and the stub reads the renamed image itself;
+    # OwnImageTest in io_test covers that way.)
     pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
     SFXRUN_OPTS="--swap-package --hold-for-writing" run '/verysilent'
     grep -qx held "$out" || fail "the copy was not held for writing"
@@ -214,6 +217,34 @@ case "$scenario" in
       [ "$(cat "$work/outside/$f" 2>/dev/null)" = keep ] || fail "$f in the link's target was deleted or changed"
     done
     rm -f "$tmp/$wname"; rm -rf "$tmp/$wname.away"
+    ;;
+  folder-replaced-between-runs)
+    # The setup program asks for a restart; while it runs, the working folder is moved away and
+    # a folder holding another program as setup.ovr and tarvo.setup is put at its name (from the
+    # Unix side: Wine lets Windows code rename a folder the stub holds, and Unix renames ignore
+    # Windows sharing anyway). The stub must see that the folder is no longer the one it made:
+    # the planted program never starts (it would report a second run), the phase ends with 267,
+    # and nothing in the planted folder is touched.
+    pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
+    mkdir -p "$work/pause"
+    PAUSE=$(winpath "$work/pause") run '/verysilent' '0x20000010,0' &
+    runner=$!
+    for _ in $(seq 600); do [ -f "$work/pause/folder.txt" ] && break; sleep 0.1; done
+    [ -f "$work/pause/folder.txt" ] || { kill $runner; fail "the setup program never paused"; }
+    wname=$(tr -d '\r' <"$work/pause/folder.txt"); wname=${wname##*\\}
+    mv "$tmp/$wname" "$tmp/$wname.away"
+    mkdir "$tmp/$wname"
+    cp "$SFXPROBE_EXE" "$tmp/$wname/setup.ovr"
+    cp "$SFXPROBE_EXE" "$tmp/$wname/tarvo.setup"
+    touch "$work/pause/go"
+    wait $runner || fail "sfxrun failed"
+    expect_exit 0x0000010B
+    expect_report "$(report_text 267 spawning)"
+    expect_runs 1
+    for f in setup.ovr tarvo.setup; do
+      cmp -s "$SFXPROBE_EXE" "$tmp/$wname/$f" || fail "the planted $f was changed or deleted"
+    done
+    rm -rf "${tmp:?}/$wname" "$tmp/$wname.away"
     ;;
   empty-template)
     pack "$SFXPROBE_EXE" ''

@@ -2,8 +2,8 @@
 //   sfxgen key-header KEYFILE OUT.h   the built-in signer key as constant data
 //   sfxgen avi OUT.avi                the progress window's animation clip
 //   sfxgen icon OUT.ico               the program icon
-//   sfxgen pe-stamp IMAGE [SECONDS]   a linked image's time stamp (given, or derived from the
-//                                     image) and checksum, set in place
+//   sfxgen pe-stamp IMAGE [SECONDS]   a linked image's run-from-swap flags, time stamp (given,
+//                                     or derived from the image) and checksum, set in place
 #include <cstdio>
 #include <cstring>
 

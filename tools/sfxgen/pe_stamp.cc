@@ -11,6 +11,7 @@ namespace {
 constexpr size_t kPeOffsetField = 0x3C;     // IMAGE_DOS_HEADER.e_lfanew
 constexpr size_t kCoffTimeStamp = 4 + 4;    // after "PE\0\0": Machine, NumberOfSections
 constexpr size_t kCoffOptionalSize = 4 + 16;  // SizeOfOptionalHeader, u16
+constexpr size_t kCoffCharacteristics = 4 + 18;  // u16, the COFF header's last field
 constexpr size_t kOptionalHeader = 4 + 20;  // the signature and the COFF header
 constexpr size_t kOptionalCheckSum = 64;
 constexpr uint16_t kMagicPe32 = 0x10B;
@@ -96,6 +97,16 @@ bool StampPeImage(std::vector<uint8_t>* image, const uint32_t* time, std::string
   PutU32(image->data() + fields.timeStampOffset, stamp);
   PutU32(image->data() + fields.checkSumOffset,
          PeCheckSum(image->data(), image->size(), fields.checkSumOffset));
+  return true;
+}
+
+bool SetRunFromSwap(std::vector<uint8_t>* image, std::string* error) {
+  PeStampFields fields;
+  if (!FindPeStampFields(image->data(), image->size(), &fields, error)) return false;
+  // The PE header's offset, which FindPeStampFields has checked, and the field inside the
+  // headers it has checked to fit.
+  uint8_t* flags = image->data() + fields.timeStampOffset - kCoffTimeStamp + kCoffCharacteristics;
+  flags[1] |= static_cast<uint8_t>(kRunFromSwapFlags >> 8);
   return true;
 }
 

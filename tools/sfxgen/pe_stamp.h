@@ -48,6 +48,17 @@ uint32_t DerivedTimeStamp(const uint8_t* data, size_t size, const PeStampFields&
 // False, with a message and the image unchanged, for what FindPeStampFields refuses.
 bool StampPeImage(std::vector<uint8_t>* image, const uint32_t* time, std::string* error);
 
+// IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP (0x0400) and IMAGE_FILE_NET_RUN_FROM_SWAP (0x0800): an image
+// with these COFF Characteristics that is started from removable media or the network is copied
+// whole into the paging file before it runs, so none of its code pages is read from there again
+// (a server could answer that later read with other code). GNU ld cannot set them.
+constexpr uint16_t kRunFromSwapFlags = 0x0C00;
+
+// Adds kRunFromSwapFlags to the COFF header's Characteristics (the stub's post-link step does,
+// before StampPeImage, whose checksum must cover them). False, with a message and the image
+// unchanged, for what FindPeStampFields refuses.
+bool SetRunFromSwap(std::vector<uint8_t>* image, std::string* error);
+
 }  // namespace sfxgen
 
 #endif  // SFXSTUB_TOOLS_SFXGEN_PE_STAMP_H_

@@ -91,6 +91,26 @@ TEST(PeStampTest, DerivedTimeDependsOnTheContentOnly) {
   EXPECT_NE(stamp, U32At(image, kTimeStampAt));
 }
 
+// Both flags join what the link set, in PE32 and PE32+, and the checksum stamped after them
+// covers them.
+TEST(PeStampTest, RunFromSwapFlagsJoinTheCharacteristics) {
+  constexpr size_t kCharacteristicsAt = 0x80 + 22;
+  for (uint16_t magic : {0x10B, 0x20B}) {
+    std::vector<uint8_t> image = Image(magic);
+    image[kCharacteristicsAt] = 0x2E;
+    image[kCharacteristicsAt + 1] = 0x02;
+    std::vector<uint8_t> expected = image;
+    expected[kCharacteristicsAt + 1] = 0x0E;
+    std::string error;
+    ASSERT_TRUE(SetRunFromSwap(&image, &error)) << error;
+    EXPECT_EQ(expected, image);
+    ASSERT_TRUE(SetRunFromSwap(&image, &error));
+    EXPECT_EQ(expected, image) << "setting them again changes nothing";
+    ASSERT_TRUE(StampPeImage(&image, nullptr, &error));
+    EXPECT_EQ(PeCheckSum(image.data(), image.size(), kCheckSumAt), U32At(image, kCheckSumAt));
+  }
+}
+
 TEST(PeStampTest, RefusesWhatIsNotAPeImageAndLeavesItAlone) {
   struct Case {
     const char* what;
@@ -114,6 +134,9 @@ TEST(PeStampTest, RefusesWhatIsNotAPeImageAndLeavesItAlone) {
     const std::vector<uint8_t> before = image;
     std::string error;
     EXPECT_FALSE(StampPeImage(&image, nullptr, &error)) << c.what;
+    EXPECT_FALSE(error.empty()) << c.what;
+    error.clear();
+    EXPECT_FALSE(SetRunFromSwap(&image, &error)) << c.what;
     EXPECT_FALSE(error.empty()) << c.what;
     EXPECT_EQ(before, image) << c.what;
   }

@@ -1,4 +1,5 @@
-// sfxgen pe-stamp: the stub's time stamp and checksum, set after the link (pe_stamp.h).
+// sfxgen pe-stamp: the stub's run-from-swap flags, time stamp and checksum, set after the link
+// (pe_stamp.h).
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +31,8 @@ int StampImage(const char* imagePath, const char* seconds) {
   std::vector<uint8_t> image;
   sfxpack::Status status = sfxpack::ReadWholeFile("pe-stamp", imagePath, UINT32_MAX, &image);
   std::string error;
-  if (status.ok() && !StampPeImage(&image, seconds != nullptr ? &time : nullptr, &error)) {
+  if (status.ok() && (!SetRunFromSwap(&image, &error) ||
+                      !StampPeImage(&image, seconds != nullptr ? &time : nullptr, &error))) {
     status = sfxpack::Status::Error(std::string(imagePath) + ": " + error);
   }
   if (status.ok()) status = sfxpack::WriteFileAtomically(imagePath, image);

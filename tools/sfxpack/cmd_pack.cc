@@ -280,7 +280,7 @@ Status WritePackageFile(const PackRequest& request, const PackInputs& in, uint64
   // Each pass over the inputs has its own progress line, of the inputs' size.
   uint64_t inputBytes = in.stub.size() + in.mainProgram.size();
   for (const PackSource& source : in.plan.files) inputBytes += source.file->size();
-  std::vector<uint8_t> salt;
+  SaltPass salt;
   if (status.ok() && request.salted) {
     Progress progress("pack, salting (1 of 2)", inputBytes, request.quiet);
     status = DeriveSaltFromFiles(in.key, in.plan, &progress, &salt);

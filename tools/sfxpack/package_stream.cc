@@ -1,5 +1,6 @@
 #include "tools/sfxpack/package_stream.h"
 
+#include <cryptopp/sha.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -54,10 +55,20 @@ Status ForEachPiece(const InputFile& file, uint8_t* buffer, Use use) {
 // Reads `size` bytes in pieces from `read(offset, buffer, n)`.
 using PieceReader = std::function<Status(uint64_t at, uint8_t* data, size_t n)>;
 
+using InputDigest = std::array<uint8_t, 32>;
+static_assert(CryptoPP::SHA256::DIGESTSIZE == sizeof(InputDigest), "one SHA-256 value");
+
+// The input numbers of SaltPass::inputs.
+constexpr size_t kStubInput = 0;
+constexpr size_t kMainInput = 1;
+constexpr size_t kFirstListedInput = 2;
+
 class Writer {
  public:
-  Writer(const DsaPrivateKey& key, OutputFile* out, Progress* progress)
-      : key_(key), out_(out), progress_(progress), buffer_(new uint8_t[kPieceSize]),
+  // Every input whose number `seen` holds a digest of is checked against it.
+  Writer(const DsaPrivateKey& key, OutputFile* out, Progress* progress,
+         const std::vector<InputDigest>& seen)
+      : key_(key), out_(out), progress_(progress), seen_(seen), buffer_(new uint8_t[kPieceSize]),
         packed_(new uint8_t[kPieceSize]) {}
 
   uint64_t offset() const { return out_->written(); }
@@ -70,18 +81,21 @@ class Writer {
     return out_->Write(data, size);
   }
 
-  // Appends `file` unchanged and its own trailer.
-  Status Signed(const InputFile& file, ObjectRange* range) {
+  // Appends `file` (input number `input`) unchanged and its own trailer.
+  Status Signed(const InputFile& file, size_t input, ObjectRange* range) {
     Status status = Room(file.size() + sfx::kBinaryTrailerSize);
     if (!status.ok()) return status;
     const uint64_t start = offset();
     sfx::Md5 object;
+    CryptoPP::SHA256 read;
     auto put = [&](const uint8_t* data, size_t n) {
+      read.Update(data, n);
       HashBoth(&object, &whole_, data, n);
       Advance(n);
       return out_->Write(data, n);
     };
     status = ForEachPiece(file, buffer_.get(), put);
+    if (status.ok()) status = Unchanged(file, input, &read);
     return status.ok() ? Trailer(&object, start, range) : status;
   }
 
@@ -114,9 +128,16 @@ class Writer {
     return status;
   }
 
-  Status CompressedFile(const InputFile& file, ObjectRange* range, uint64_t objectLimit) {
-    auto read = [&file](uint64_t at, uint8_t* data, size_t n) { return file.ReadAt(at, data, n); };
-    return Compressed(file.size(), read, range, objectLimit);
+  Status CompressedFile(const InputFile& file, size_t input, ObjectRange* range,
+                        uint64_t objectLimit) {
+    CryptoPP::SHA256 hash;
+    auto read = [&file, &hash](uint64_t at, uint8_t* data, size_t n) {
+      Status status = file.ReadAt(at, data, n);
+      if (status.ok()) hash.Update(data, n);
+      return status;
+    };
+    const Status status = Compressed(file.size(), read, range, objectLimit);
+    return status.ok() ? Unchanged(file, input, &hash) : status;
   }
 
   Status CompressedBytes(const std::vector<uint8_t>& bytes, ObjectRange* range) {
@@ -147,6 +168,17 @@ class Writer {
 
   void Advance(uint64_t n) {
     if (progress_) progress_->Advance(n);
+  }
+
+  // Whether input number `input`, all of whose bytes `read` has hashed, is what the salt pass
+  // read (always, when that pass made no digest of it).
+  Status Unchanged(const InputFile& file, size_t input, CryptoPP::SHA256* read) const {
+    if (input >= seen_.size()) return Status::Ok();
+    InputDigest digest;
+    read->Final(digest.data());
+    if (digest == seen_[input]) return Status::Ok();
+    return Status::Error(file.path() + " changed while it was packed: the bytes written are not " +
+                         "those the salt was derived from, so no package is made");
   }
 
   // The zlib stream of `size` bytes from `read`, at level 9 with a 32 KiB window (windowBits
@@ -216,6 +248,7 @@ class Writer {
   const DsaPrivateKey& key_;
   OutputFile* out_;
   Progress* progress_;
+  const std::vector<InputDigest>& seen_;
   std::unique_ptr<uint8_t[]> buffer_;
   std::unique_ptr<uint8_t[]> packed_;
   sfx::Md5 whole_;
@@ -224,16 +257,23 @@ class Writer {
 }  // namespace
 
 Status DeriveSaltFromFiles(const DsaPrivateKey& key, const PackPlan& plan, Progress* progress,
-                           std::vector<uint8_t>* salt) {
+                           SaltPass* pass) {
   SaltDigest digest;
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kPieceSize]);
+  pass->inputs.clear();
+  // In the order of the input numbers: stub, main program, listed files.
   auto field = [&](const InputFile& file) {
     digest.FieldStart(file.size());
-    return ForEachPiece(file, buffer.get(), [&](const uint8_t* data, size_t n) {
+    CryptoPP::SHA256 read;
+    const Status status = ForEachPiece(file, buffer.get(), [&](const uint8_t* data, size_t n) {
       digest.Update(data, n);
+      read.Update(data, n);
       if (progress) progress->Advance(n);
       return Status::Ok();
     });
+    pass->inputs.emplace_back();
+    read.Final(pass->inputs.back().data());
+    return status;
   };
   Status status = field(*plan.stub);
   if (status.ok()) status = field(*plan.mainProgram);
@@ -248,14 +288,15 @@ Status DeriveSaltFromFiles(const DsaPrivateKey& key, const PackPlan& plan, Progr
     digest.U32(source.time);
     digest.U8(source.kind == PackageInput::Kind::kRaw ? 1 : 0);
   }
-  *salt = digest.Finish(key);
+  pass->salt = digest.Finish(key);
   return Status::Ok();
 }
 
-Status WritePackage(const PackPlan& plan, const DsaPrivateKey& key, const std::vector<uint8_t>& salt,
+Status WritePackage(const PackPlan& plan, const DsaPrivateKey& key, const SaltPass& pass,
                     OutputFile* out, Progress* progress) {
-  Writer writer(key, out, progress);
-  Status status = writer.Signed(*plan.stub, nullptr);
+  const std::vector<uint8_t>& salt = pass.salt;
+  Writer writer(key, out, progress, pass.inputs);
+  Status status = writer.Signed(*plan.stub, kStubInput, nullptr);
   // Before every byte the author supplies, so that none of them meets a predictable MD5 state.
   if (status.ok() && !salt.empty()) {
     if (salt.size() != kSaltSize) return Status::Error("a salt must be " + std::to_string(kSaltSize) + " bytes");
@@ -264,18 +305,22 @@ Status WritePackage(const PackPlan& plan, const DsaPrivateKey& key, const std::v
     status = writer.Plain(block.data(), block.size());
   }
   std::vector<CatalogEntry> entries;
-  for (const PackSource& source : plan.files) {
+  for (size_t i = 0; i < plan.files.size(); ++i) {
     if (!status.ok()) return status;
+    const PackSource& source = plan.files[i];
     CatalogEntry entry;
     entry.name = source.name;
     entry.time = source.time;
+    const size_t input = kFirstListedInput + i;
     status = source.kind == PackageInput::Kind::kRaw
-                 ? writer.Signed(*source.file, &entry.range)
-                 : writer.CompressedFile(*source.file, &entry.range, kMaxPackageSize);
+                 ? writer.Signed(*source.file, input, &entry.range)
+                 : writer.CompressedFile(*source.file, input, &entry.range, kMaxPackageSize);
     entries.push_back(entry);
   }
   ObjectRange main, catalog;
-  if (status.ok()) status = writer.CompressedFile(*plan.mainProgram, &main, sfx::kMaxMainProgramSize);
+  if (status.ok()) {
+    status = writer.CompressedFile(*plan.mainProgram, kMainInput, &main, sfx::kMaxMainProgramSize);
+  }
   if (status.ok()) {
     status = writer.CompressedBytes(MakeCatalog("extract", plan.commandTemplate, main, entries), &catalog);
   }

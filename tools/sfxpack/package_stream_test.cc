@@ -2,11 +2,15 @@
 // salt included, so the stub reads both alike.
 #include "tools/sfxpack/package_stream.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -66,10 +70,11 @@ TEST(PackageStream, MatchesThePackageBuiltInMemory) {
     };
     ASSERT_TRUE((status = BuildPackage(input, signer, &expected)).ok()) << status.reason();
 
-    std::vector<uint8_t> salt;
+    SaltPass salt;
     if (salted) {
       ASSERT_TRUE((status = DeriveSaltFromFiles(key, plan, nullptr, &salt)).ok()) << status.reason();
-      EXPECT_EQ(input.salt, salt);
+      EXPECT_EQ(input.salt, salt.salt);
+      EXPECT_EQ(2 + input.files.size(), salt.inputs.size());
     }
     const std::string path = dir.Path(salted ? "salted.exe" : "plain.exe");
     OutputFile out;
@@ -108,12 +113,63 @@ TEST(PackageStream, RefusesAnObjectWhoseTrailerWouldNotFit) {
   ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &limited));
   OutputFile out;
   Status status = out.Create(dir.Path("package.exe"), 0644);
-  if (status.ok()) status = WritePackage(plan, sfx::TestSignerKey(), {}, &out, nullptr);
+  if (status.ok()) status = WritePackage(plan, sfx::TestSignerKey(), SaltPass(), &out, nullptr);
   ::setrlimit(RLIMIT_FSIZE, &old);
   ::signal(SIGXFSZ, previous);
   EXPECT_FALSE(status.ok());
   EXPECT_NE(std::string::npos, status.reason().find("below 4 GiB")) << status.reason();
   EXPECT_EQ(stubBytes.size() + 48, out.written());
+}
+
+// An input that another process changes between the salt pass and the write pass (here one byte,
+// the size kept, as a file served in two versions would be) stops the pack with exit 2, naming
+// it, and the temporary output goes; the same plan unchanged packs. Each kind of input: the
+// stub, the main program, a raw and a compressed listed file.
+TEST(PackageStream, AnInputThatChangesBetweenThePassesStopsThePack) {
+  sfx::TempDir dir;
+  const std::vector<std::string> paths = {
+      dir.Write("stub", sfx::MinimalPeImage(0x400)), dir.Write("main", Pattern(300000, 4)),
+      dir.Write("raw", Pattern(2500000, 5)), dir.Write("packed", Pattern(200000, 6))};
+  InputFile files[4];
+  for (size_t i = 0; i < 4; ++i) ASSERT_TRUE(files[i].Open("in", paths[i], 1ull << 32).ok());
+  PackPlan plan;
+  plan.stub = &files[0];
+  plan.mainProgram = &files[1];
+  plan.files.push_back({"raw", &files[2], 0, PackageInput::Kind::kRaw});
+  plan.files.push_back({"packed", &files[3], 0, PackageInput::Kind::kPackage});
+  const std::string output = dir.Path("package.exe");
+  std::function<Status()> changeBetweenPasses;
+  auto pack = [&] {
+    SaltPass pass;
+    Status status = DeriveSaltFromFiles(sfx::TestSignerKey(), plan, nullptr, &pass);
+    if (status.ok()) status = changeBetweenPasses();
+    OutputFile out;
+    if (status.ok()) status = out.Create(output, 0644);
+    if (status.ok()) status = WritePackage(plan, sfx::TestSignerKey(), pass, &out, nullptr);
+    if (status.ok()) status = out.Commit(true);
+    return status;
+  };
+  for (size_t changed = 0; changed < 4; ++changed) {
+    SCOPED_TRACE(paths[changed]);
+    changeBetweenPasses = [&] {
+      // In place, through another descriptor: what the open input reads from now on.
+      const int fd = ::open(paths[changed].c_str(), O_WRONLY);
+      const char flipped = 'Z';
+      const bool done = fd >= 0 && ::pwrite(fd, &flipped, 1, 0x3F) == 1;
+      if (fd >= 0) ::close(fd);
+      return done ? Status::Ok() : Status::Error("cannot change the input");
+    };
+    const Status status = pack();
+    EXPECT_EQ(kExitError, status.code()) << status.reason();
+    EXPECT_NE(std::string::npos, status.reason().find(paths[changed] + " changed while it was packed"))
+        << status.reason();
+    EXPECT_EQ(4u, std::distance(std::filesystem::directory_iterator(dir.path()),
+                                std::filesystem::directory_iterator()))
+        << "the temporary output was left";
+  }
+  changeBetweenPasses = [] { return Status::Ok(); };
+  const Status status = pack();
+  EXPECT_TRUE(status.ok()) << status.reason();
 }
 
 }  // namespace
