@@ -44,11 +44,13 @@ Status CheckedPackage::Load(const Options& options, const char* command, const c
   return Status::Ok();
 }
 
-int32_t CheckedPackage::Check() {
+sfx::Status CheckedPackage::Check() {
   archive_.reset(new sfx::SfxArchive(key_, nullptr, watched_.get()));
-  result_ = archive_->Open(path_);
-  if (result_ == 0 && file_.size() < archive_->SignedLength()) result_ = sfx::kErrorFileInvalid;
-  return result_;
+  archiveStatus_ = archive_->Open(path_);
+  if (archiveStatus_.ok() && file_.size() < archive_->SignedLength()) {
+    archiveStatus_ = sfx::Status(sfx::kErrorFileInvalid, sfx::Refusal::kSignedLengthOutsideFile);
+  }
+  return archiveStatus_;
 }
 
 bool CheckedPackage::SignatureGood() {
@@ -57,13 +59,13 @@ bool CheckedPackage::SignatureGood() {
 }
 
 std::string CheckedPackage::Refusal() const {
-  return DescribeArchiveError(result_, archive_->LastStatus());
+  return DescribeArchiveError(archiveStatus_);
 }
 
 Status OpenCheckedPackage(const Options& options, const char* command, bool quiet,
                           CheckedPackage* package) {
   const Status status = package->Load(options, command, "PACKAGE", quiet);
-  if (status.ok()) package->Check();
+  if (status.ok()) (void)package->Check();
   return status;
 }
 

@@ -36,8 +36,8 @@ class CheckedPackage {
   // Steps 1 and 2 for COMMAND, whose one positional argument `what` names ("PACKAGE", "FILE");
   // `quiet` keeps the check's progress line off.
   Status Load(const Options& options, const char* command, const char* what, bool quiet);
-  // Steps 3 and 4: the archive's error number, 0 for a package the stub accepts.
-  int32_t Check();
+  // Steps 3 and 4: the archive's Status, success for a package the stub accepts.
+  sfx::Status Check();
   // Whether the file's closing signature verifies with the key (the signature check alone,
   // through the same progress line).
   bool SignatureGood();
@@ -45,7 +45,9 @@ class CheckedPackage {
   const std::string& path() const { return path_; }
   const InputFile& file() const { return file_; }
   const sfx::SfxArchive& archive() const { return *archive_; }
-  int32_t result() const { return result_; }
+  const sfx::Status& archiveStatus() const { return archiveStatus_; }
+  // The archive's error number, 0 for a package the stub accepts.
+  int32_t result() const { return archiveStatus_.code(); }
   // The archive's error number in words, with the reader's reason.
   std::string Refusal() const;
 
@@ -56,7 +58,7 @@ class CheckedPackage {
   std::unique_ptr<Progress> progress_;
   std::unique_ptr<ProgressFileSystem> watched_;
   std::unique_ptr<sfx::SfxArchive> archive_;  // made by Check, after the file system it reads
-  int32_t result_ = sfx::kErrorFileInvalid;
+  sfx::Status archiveStatus_{sfx::kErrorFileInvalid, sfx::Refusal::kNotOpened};
 };
 
 // All four steps. Fails only where the package could not be looked at (a usage error, an input

@@ -134,7 +134,7 @@ void JudgeDsaTrailer(CheckedPackage* file, Verdict* report) {
       report->signedLength >= sfx::kArchiveTrailerSize &&
       file->file().ReadAt(report->signedLength - sfx::kArchiveMagicSize, magic, sizeof magic).ok() &&
       std::memcmp(magic, sfx::kArchiveMagic, sizeof magic) == 0;
-  if (looksLikePackage && file->Check() == 0) {
+  if (looksLikePackage && file->Check().ok()) {
     report->verdict = "valid";
     report->package = true;
     uint32_t saltAt = 0;
