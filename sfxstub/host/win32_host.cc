@@ -1,5 +1,6 @@
 #include "sfxstub/host/win32_host.h"
 
+#include <utility>
 #include <vector>
 
 #include "sfxstub/host/folder_cleanup.h"
@@ -86,7 +87,7 @@ int32_t Win32Host::CreateWorkingFolder(const char* prefix, std::string* folder) 
         pinned.volumeSerial == workingFolderIdentity_.volumeSerial &&
         pinned.indexHigh == workingFolderIdentity_.indexHigh &&
         pinned.indexLow == workingFolderIdentity_.indexLow) {
-      workingFolderPin_.Reset(pin.Release());
+      workingFolderPin_ = std::move(pin);
     }
   }
   return result;

@@ -165,12 +165,8 @@ int32_t RestrictFolderAccess(HANDLE folder, DWORD platformId, const wchar_t* lib
 
   // The current account, from the process token.
   ScopedHandle token;
-  {
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) {
-      return static_cast<int32_t>(GetLastError());
-    }
-    token.Reset(raw);
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) {
+    return static_cast<int32_t>(GetLastError());
   }
   DWORD needed = 0;
   GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &needed);
