@@ -28,10 +28,9 @@ int StampImage(const char* imagePath, const char* seconds) {
     time = static_cast<uint32_t>(value);
   }
   std::vector<uint8_t> image;
-  sfxpack::Status status = sfxpack::ReadWholeFile("pe-stamp", imagePath, UINT32_MAX, &image);
-  std::string error;
-  if (status.ok() && !StampPeImage(&image, seconds != nullptr ? &time : nullptr, &error)) {
-    status = sfxpack::Status::Error(std::string(imagePath) + ": " + error);
+  Status status = sfxpack::ReadWholeFile("pe-stamp", imagePath, UINT32_MAX, &image);
+  if (status.ok()) {
+    status = StampPeImage(&image, seconds != nullptr ? &time : nullptr).Within(std::string(imagePath) + ": ");
   }
   if (status.ok()) status = sfxpack::WriteFileAtomically(imagePath, image);
   if (status.ok()) return 0;

@@ -126,15 +126,15 @@ TEST(PackageWriter, RecognisesPeImages) {
 
 TEST(PackageWriter, TellsThe32BitStubFromThe64BitOne) {
   Bytes stub = Stub();  // the optional header's magic at PE header (0x40) + 24
-  EXPECT_EQ(StubKind::Unknown, GetStubKind(stub.data(), stub.size()));
+  EXPECT_EQ(sfx::PeKind::kUnknown, GetStubKind(stub.data(), stub.size()));
   stub[0x58] = 0x0B;
   stub[0x59] = 0x01;
-  EXPECT_EQ(StubKind::Pe32, GetStubKind(stub.data(), stub.size()));
+  EXPECT_EQ(sfx::PeKind::kPe32, GetStubKind(stub.data(), stub.size()));
   stub[0x59] = 0x02;
-  EXPECT_EQ(StubKind::Pe32Plus, GetStubKind(stub.data(), stub.size()));
-  EXPECT_EQ(StubKind::Unknown, GetStubKind(stub.data(), 0x59));  // the magic cut off
+  EXPECT_EQ(sfx::PeKind::kPe32Plus, GetStubKind(stub.data(), stub.size()));
+  EXPECT_EQ(sfx::PeKind::kUnknown, GetStubKind(stub.data(), 0x59));  // the magic cut off
   stub[0x41] = 'X';
-  EXPECT_EQ(StubKind::Unknown, GetStubKind(stub.data(), stub.size()));
+  EXPECT_EQ(sfx::PeKind::kUnknown, GetStubKind(stub.data(), stub.size()));
 }
 
 PackageInput Input() {
