@@ -3,13 +3,13 @@
 # growing a corpus per target under build/fuzz/tests/fuzz/corpus from the build-time seeds.
 # A crashing input is kept as build/fuzz/tests/fuzz/artifacts/<target>-crash-*; the script then
 # exits 1. Prints each target's executions and corpus size.
-# Usage: scripts/fuzz.sh [SECONDS] [TARGET...]   (targets: trailer catalog package_file command_line)
+# Usage: scripts/fuzz.sh [SECONDS] [TARGET...]   (targets: trailer catalog package_file command_line pe_image)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-180}
 shift || true
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(trailer catalog package_file command_line)
+[ "${#targets[@]}" -gt 0 ] || targets=(trailer catalog package_file command_line pe_image)
 build="$root/build/fuzz"
 
 # Every library is built with libFuzzer's coverage instrumentation there (SFXSTUB_FUZZ).

@@ -46,16 +46,24 @@ enum class Refusal : int {
 // A short English text for `reason` ("the closing signature does not verify").
 const char* RefusalText(Refusal reason);
 
-class Status {
+// Returned by value, like LevelDB's: a refusal is the error number and the reason together, and
+// success is code 0 with Refusal::kNone.
+class [[nodiscard]] Status {
  public:
   Status() = default;
   Status(int32_t code, Refusal reason) : code_(code), reason_(reason) {}
+  static Status Ok() { return Status(); }
 
   bool ok() const { return code_ == 0; }
   int32_t code() const { return code_; }
   Refusal reason() const { return reason_; }
   // "error 1006: the closing signature does not verify", or "success".
   std::string ToString() const;
+
+  bool operator==(const Status& other) const {
+    return code_ == other.code_ && reason_ == other.reason_;
+  }
+  bool operator!=(const Status& other) const { return !(*this == other); }
 
  private:
   int32_t code_ = 0;

@@ -6,6 +6,7 @@
 
 #include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/sfx_archive.h"
+#include "tests/common/status_printer.h"
 #include "tools/sfxpack/package_writer.h"
 
 namespace sfx {
@@ -13,7 +14,6 @@ namespace {
 
 using sfxpack::AppendChunk;
 using sfxpack::AppendTextChunk;
-using sfxpack::AppendU32;
 using Bytes = std::vector<uint8_t>;
 
 Bytes U32s(std::initializer_list<uint32_t> values) {
@@ -35,7 +35,7 @@ Bytes ListOf(const std::vector<Bytes>& filePayloads) {
   return list;
 }
 
-int32_t Read(SfxArchive* archive, Bytes catalog) {
+Status Read(SfxArchive* archive, Bytes catalog) {
   MemoryStream stream;
   catalog.push_back(0);  // Attach wants a non-null buffer even for an empty catalog
   EXPECT_TRUE(stream.Attach(catalog.data(), static_cast<uint32_t>(catalog.size() - 1)));
@@ -53,7 +53,7 @@ Bytes GoodHead() {
 TEST(CatalogReader, ReadsTheCatalogAsWritten) {
   std::vector<sfxpack::CatalogEntry> entries = {{"a.dll", {10, 20}, 1000}, {"b.txt", {30, 0}, 7}};
   SfxArchive archive;
-  ASSERT_EQ(0, Read(&archive, sfxpack::MakeCatalog("extract", "/x \"%SRCPATH%\"", {5, 6}, entries)));
+  ASSERT_EQ(Status::Ok(), Read(&archive, sfxpack::MakeCatalog("extract", "/x \"%SRCPATH%\"", {5, 6}, entries)));
   EXPECT_EQ("extract", archive.Mode());
   EXPECT_EQ("/x \"%SRCPATH%\"", archive.commandTemplate);
   EXPECT_EQ(5u, archive.mainOffset);
@@ -91,7 +91,7 @@ TEST(CatalogReader, AnyOrderLaterChunksReplaceListsAppendUnknownTagsSkipped) {
   AppendTextChunk(&c, "ZZZZ", std::string(1000, 'z'));
 
   SfxArchive archive;
-  ASSERT_EQ(0, Read(&archive, c));
+  ASSERT_EQ(Status::Ok(), Read(&archive, c));
   EXPECT_EQ("new", archive.commandTemplate);
   EXPECT_EQ(7u, archive.mainOffset);
   EXPECT_EQ(8u, archive.mainSize);
@@ -110,8 +110,7 @@ TEST(CatalogReader, MainRangeOfOtherThanEightBytesIsMinusOneAtOnce) {
     AppendChunk(&c, "CMDP", Bytes(n, 1));
     AppendTextChunk(&c, "MODE", "nonsense");  // never reached: -1 comes before the mode check
     SfxArchive archive;
-    EXPECT_EQ(-1, Read(&archive, c)) << n;
-    EXPECT_EQ(Refusal::kBadMainRangeLength, archive.LastStatus().reason()) << n;
+    EXPECT_EQ(Status(-1, Refusal::kBadMainRangeLength), Read(&archive, c)) << n;
   }
 }
 
@@ -122,10 +121,24 @@ TEST(CatalogReader, BadFileEntryFailsTheCatalogButTheListGoesOn) {
   Bytes c = GoodHead();
   AppendChunk(&c, "LIST", ListOf({shortRange, FileChunkPayload("good", 1, 2, 3)}));
   SfxArchive archive;
-  EXPECT_EQ(1006, Read(&archive, c));
-  EXPECT_EQ(Refusal::kBadFileRange, archive.LastStatus().reason());
+  EXPECT_EQ(Status(1006, Refusal::kBadFileRange), Read(&archive, c));
   ASSERT_EQ(1u, archive.files.size());  // the bad entry added nothing
   EXPECT_EQ("good", archive.files[0].name);
+
+  // Of two bad entries the first one's reason is reported, in one list and across lists.
+  Bytes nameOnly;
+  AppendTextChunk(&nameOnly, "NAME", "nowhere");
+  for (bool oneList : {true, false}) {
+    Bytes both = GoodHead();
+    if (oneList) {
+      AppendChunk(&both, "LIST", ListOf({nameOnly, shortRange}));
+    } else {
+      AppendChunk(&both, "LIST", ListOf({nameOnly}));
+      AppendChunk(&both, "LIST", ListOf({shortRange}));
+    }
+    SfxArchive twice;
+    EXPECT_EQ(Status(1006, Refusal::kFileWithoutRange), Read(&twice, both)) << oneList;
+  }
 
   // The mode check comes first.
   Bytes wrongMode;
@@ -133,8 +146,7 @@ TEST(CatalogReader, BadFileEntryFailsTheCatalogButTheListGoesOn) {
   AppendChunk(&wrongMode, "CMDP", U32s({0, 0}));
   AppendChunk(&wrongMode, "LIST", ListOf({shortRange}));
   SfxArchive second;
-  EXPECT_EQ(87, Read(&second, wrongMode));
-  EXPECT_EQ(Refusal::kNotExtractMode, second.LastStatus().reason());
+  EXPECT_EQ(Status(87, Refusal::kNotExtractMode), Read(&second, wrongMode));
 }
 
 TEST(CatalogReader, MissingLocationsAreRefused) {
@@ -143,16 +155,14 @@ TEST(CatalogReader, MissingLocationsAreRefused) {
   Bytes c = GoodHead();
   AppendChunk(&c, "LIST", ListOf({nameOnly}));
   SfxArchive archive;
-  EXPECT_EQ(1006, Read(&archive, c));
-  EXPECT_EQ(Refusal::kFileWithoutRange, archive.LastStatus().reason());
+  EXPECT_EQ(Status(1006, Refusal::kFileWithoutRange), Read(&archive, c));
   EXPECT_TRUE(archive.files.empty());
 
   Bytes noMain;
   AppendTextChunk(&noMain, "MODE", "extract");
   AppendChunk(&noMain, "LIST", ListOf({FileChunkPayload("a", 1, 2, 3)}));
   SfxArchive second;
-  EXPECT_EQ(1006, Read(&second, noMain));
-  EXPECT_EQ(Refusal::kNoMainRange, second.LastStatus().reason());
+  EXPECT_EQ(Status(1006, Refusal::kNoMainRange), Read(&second, noMain));
 }
 
 // Appends a chunk header with any length and `payload` bytes of 'x' after it.
@@ -174,7 +184,7 @@ TEST(CatalogReader, UnknownChunkRunningPastItsContainerEndsIt) {
     AppendChunk(&top, "LIST", ListOf({FileChunkPayload("a", 1, 2, 3)}));
     AppendRawChunk(&top, "XXXX", n, 8);
     SfxArchive a;
-    EXPECT_EQ(0, Read(&a, top)) << n;
+    EXPECT_EQ(Status::Ok(), Read(&a, top)) << n;
     EXPECT_EQ(1u, a.files.size()) << n;
 
     // Whatever lies inside the unknown chunk's claimed length is never read as chunks.
@@ -182,7 +192,7 @@ TEST(CatalogReader, UnknownChunkRunningPastItsContainerEndsIt) {
     AppendRawChunk(&hidesMode, "XXXX", n, 0);
     AppendTextChunk(&hidesMode, "MODE", "Extract");
     SfxArchive b;
-    EXPECT_EQ(0, Read(&b, hidesMode)) << n;
+    EXPECT_EQ(Status::Ok(), Read(&b, hidesMode)) << n;
 
     Bytes list;
     AppendChunk(&list, "FILE", FileChunkPayload("first", 1, 2, 3));
@@ -191,7 +201,7 @@ TEST(CatalogReader, UnknownChunkRunningPastItsContainerEndsIt) {
     AppendChunk(&inList, "LIST", list);
     AppendChunk(&inList, "LIST", ListOf({FileChunkPayload("second", 4, 5, 6)}));
     SfxArchive c;
-    EXPECT_EQ(0, Read(&c, inList)) << n;
+    EXPECT_EQ(Status::Ok(), Read(&c, inList)) << n;
     ASSERT_EQ(2u, c.files.size()) << n;  // the list after it is read: only its own list ended
     EXPECT_EQ("second", c.files[1].name);
 
@@ -200,7 +210,7 @@ TEST(CatalogReader, UnknownChunkRunningPastItsContainerEndsIt) {
     Bytes inFile = GoodHead();
     AppendChunk(&inFile, "LIST", ListOf({entry}));
     SfxArchive d;
-    EXPECT_EQ(0, Read(&d, inFile)) << n;
+    EXPECT_EQ(Status::Ok(), Read(&d, inFile)) << n;
     ASSERT_EQ(1u, d.files.size()) << n;
     EXPECT_EQ(8u, d.files[0].size);
   }
@@ -212,23 +222,20 @@ TEST(CatalogReader, KnownChunkRunningPastItsContainerIsRefused) {
     Bytes brokenText = GoodHead();
     AppendRawChunk(&brokenText, "CMDL", n, 8);
     SfxArchive b;
-    EXPECT_EQ(1006, Read(&b, brokenText)) << n;
-    EXPECT_EQ(Refusal::kChunkPastContainer, b.LastStatus().reason()) << n;
+    EXPECT_EQ(Status(1006, Refusal::kChunkPastContainer), Read(&b, brokenText)) << n;
     EXPECT_EQ("%CMDLINE%", b.commandTemplate);
 
     Bytes brokenList = GoodHead();
     AppendRawChunk(&brokenList, "LIST", n, 8);
     SfxArchive l;
-    EXPECT_EQ(1006, Read(&l, brokenList)) << n;
-    EXPECT_EQ(Refusal::kChunkPastContainer, l.LastStatus().reason()) << n;
+    EXPECT_EQ(Status(1006, Refusal::kChunkPastContainer), Read(&l, brokenList)) << n;
 
     Bytes list;
     AppendRawChunk(&list, "FILE", n, 8);
     Bytes inList = GoodHead();
     AppendChunk(&inList, "LIST", list);
     SfxArchive c;
-    EXPECT_EQ(1006, Read(&c, inList)) << n;
-    EXPECT_EQ(Refusal::kChunkPastContainer, c.LastStatus().reason()) << n;
+    EXPECT_EQ(Status(1006, Refusal::kChunkPastContainer), Read(&c, inList)) << n;
 
     Bytes entry;
     AppendTextChunk(&entry, "NAME", "n");
@@ -236,9 +243,8 @@ TEST(CatalogReader, KnownChunkRunningPastItsContainerIsRefused) {
     Bytes inFile = GoodHead();
     AppendChunk(&inFile, "LIST", ListOf({entry}));
     SfxArchive d;
-    EXPECT_EQ(1006, Read(&d, inFile)) << n;
     // None of these lengths is 12: the length is what refuses it.
-    EXPECT_EQ(Refusal::kBadFileRange, d.LastStatus().reason()) << n;
+    EXPECT_EQ(Status(1006, Refusal::kBadFileRange), Read(&d, inFile)) << n;
     EXPECT_TRUE(d.files.empty());
   }
   // A "PTRL" of the right length that runs past its "FILE".
@@ -248,16 +254,14 @@ TEST(CatalogReader, KnownChunkRunningPastItsContainerIsRefused) {
   Bytes inFile = GoodHead();
   AppendChunk(&inFile, "LIST", ListOf({entry}));
   SfxArchive f;
-  EXPECT_EQ(1006, Read(&f, inFile));
-  EXPECT_EQ(Refusal::kChunkPastContainer, f.LastStatus().reason());
+  EXPECT_EQ(Status(1006, Refusal::kChunkPastContainer), Read(&f, inFile));
   EXPECT_TRUE(f.files.empty());
   // A "CMDP" of the right length that runs past the catalog.
   Bytes mainRange;
   AppendTextChunk(&mainRange, "MODE", "extract");
   AppendRawChunk(&mainRange, "CMDP", 8, 4);
   SfxArchive e;
-  EXPECT_EQ(1006, Read(&e, mainRange));
-  EXPECT_EQ(Refusal::kChunkPastContainer, e.LastStatus().reason());
+  EXPECT_EQ(Status(1006, Refusal::kChunkPastContainer), Read(&e, mainRange));
 }
 
 // The length of a "CMDP" is judged before whether its payload fits: -1 even when it runs past
@@ -268,8 +272,7 @@ TEST(CatalogReader, MainRangeOfWrongLengthIsMinusOneEvenPastTheEnd) {
     AppendTextChunk(&c, "MODE", "extract");
     AppendRawChunk(&c, "CMDP", n, 8);
     SfxArchive archive;
-    EXPECT_EQ(-1, Read(&archive, c)) << n;
-    EXPECT_EQ(Refusal::kBadMainRangeLength, archive.LastStatus().reason()) << n;
+    EXPECT_EQ(Status(-1, Refusal::kBadMainRangeLength), Read(&archive, c)) << n;
   }
 }
 
@@ -280,7 +283,7 @@ TEST(CatalogReader, TooFewBytesForAChunkHeaderAreIgnored) {
     Bytes top = GoodHead();
     top.insert(top.end(), extra, 'L');
     SfxArchive a;
-    EXPECT_EQ(0, Read(&a, top)) << extra;
+    EXPECT_EQ(Status::Ok(), Read(&a, top)) << extra;
 
     Bytes entry = FileChunkPayload("e", 1, 2, 3);
     entry.insert(entry.end(), extra, 'P');
@@ -289,7 +292,7 @@ TEST(CatalogReader, TooFewBytesForAChunkHeaderAreIgnored) {
     Bytes nested = GoodHead();
     AppendChunk(&nested, "LIST", list);
     SfxArchive b;
-    EXPECT_EQ(0, Read(&b, nested)) << extra;
+    EXPECT_EQ(Status::Ok(), Read(&b, nested)) << extra;
     ASSERT_EQ(1u, b.files.size()) << extra;
     EXPECT_EQ(3u, b.files[0].time);
 
@@ -298,8 +301,7 @@ TEST(CatalogReader, TooFewBytesForAChunkHeaderAreIgnored) {
     AppendChunk(&modeless, "CMDP", U32s({1, 2}));
     modeless.insert(modeless.end(), {'M', 'O', 'D', 'E', 7, 0, 0});
     SfxArchive c;
-    EXPECT_EQ(87, Read(&c, Bytes(modeless.begin(), modeless.end() - (7 - extra)))) << extra;
-    EXPECT_EQ(Refusal::kNotExtractMode, c.LastStatus().reason()) << extra;
+    EXPECT_EQ(Status(87, Refusal::kNotExtractMode), Read(&c, Bytes(modeless.begin(), modeless.end() - (7 - extra)))) << extra;
   }
 }
 

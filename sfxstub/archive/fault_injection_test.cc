@@ -18,6 +18,7 @@
 #include "sfxstub/io/disk_stream.h"
 #include "sfxstub/io/file_system.h"
 #include "sfxstub/archive/sfx_archive.h"
+#include "tests/common/status_printer.h"
 #include "tests/common/temp_dir.h"
 #include "tests/common/test_signer.h"
 #include "tools/sfxpack/package_writer.h"
@@ -84,9 +85,9 @@ Bytes ReadAll(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// What one run through the three steps came to.
+// What one run through the three steps came to (-2: the step did not run).
 struct Outcome {
-  int32_t open = -2, main = -2, files = -2;
+  Status open{-2, Refusal::kNone}, main{-2, Refusal::kNone}, files{-2, Refusal::kNone};
 };
 
 class FaultInjectionTest : public ::testing::Test {
@@ -117,9 +118,9 @@ class FaultInjectionTest : public ::testing::Test {
     // What a clean run writes, to compare every other run against.
     Injector none;
     expected = Run(&none, "clean");
-    ASSERT_EQ(0, expected.open);
-    ASSERT_EQ(0, expected.main);
-    ASSERT_EQ(0, expected.files);
+    ASSERT_EQ(Status::Ok(), expected.open);
+    ASSERT_EQ(Status::Ok(), expected.main);
+    ASSERT_EQ(Status::Ok(), expected.files);
     for (int i = 0; i < 3; ++i) {
       names.push_back("file" + std::to_string(i));
       contents.push_back(ReadAll(JoinTargetPath(dir.Path("clean"), names.back())));
@@ -136,9 +137,9 @@ class FaultInjectionTest : public ::testing::Test {
     Outcome o;
     SfxArchive archive(key, nullptr, &fileSystem);
     o.open = archive.Open(path);
-    if (o.open != 0) return o;
+    if (!o.open.ok()) return o;
     o.main = archive.ExtractMainProgram(JoinTargetPath(folder, "setup.ovr"));
-    if (o.main != 0) return o;
+    if (!o.main.ok()) return o;
     o.files = archive.ExtractFiles(folder);
     return o;
   }
@@ -147,14 +148,15 @@ class FaultInjectionTest : public ::testing::Test {
   void Check(const Outcome& o, const std::string& folderName, int32_t injected) {
     const std::string folder = dir.Path(folderName);
     const std::set<int32_t> openErrors = {kErrorFileNotFound, kErrorFileInvalid};
-    if (o.open != 0) {
-      EXPECT_TRUE(openErrors.count(o.open)) << o.open;
+    if (!o.open.ok()) {
+      EXPECT_TRUE(openErrors.count(o.open.code())) << o.open.ToString();
       EXPECT_TRUE(fs::is_empty(folder));
       return;
     }
     const std::string mainPath = JoinTargetPath(folder, "setup.ovr");
-    if (o.main != 0) {
-      EXPECT_TRUE(o.main == kErrorFileInvalid || o.main == kErrorCannotMake) << o.main;
+    if (!o.main.ok()) {
+      const int32_t code = o.main.code();
+      EXPECT_TRUE(code == kErrorFileInvalid || code == kErrorCannotMake) << o.main.ToString();
       EXPECT_FALSE(fs::exists(mainPath)) << "a partial main program remains";
       return;
     }
@@ -169,12 +171,13 @@ class FaultInjectionTest : public ::testing::Test {
     for (size_t i = written; i < names.size(); ++i) {
       EXPECT_FALSE(fs::exists(JoinTargetPath(folder, names[i]))) << names[i];
     }
-    if (o.files == 0) {
+    const int32_t code = o.files.code();
+    if (code == 0) {
       EXPECT_EQ(names.size(), written);
     } else {
       EXPECT_LT(written, names.size());
-      EXPECT_TRUE(o.files == injected || o.files == kErrorDiskFull ||
-                  o.files == kErrorNotEnoughMemory) << o.files;
+      EXPECT_TRUE(code == injected || code == kErrorDiskFull || code == kErrorNotEnoughMemory)
+          << o.files.ToString();
     }
   }
 
@@ -210,7 +213,7 @@ TEST_F(FaultInjectionTest, EveryCallFailingInTurnGivesADocumentedError) {
       const std::string folder = "run" + std::to_string(++runs);
       Outcome o = Run(&inj, folder);
       // The failure is never swallowed: one of the steps reports it.
-      EXPECT_TRUE(o.open != 0 || o.main != 0 || o.files != 0) << "an injected failure was lost";
+      EXPECT_TRUE(!o.open.ok() || !o.main.ok() || !o.files.ok()) << "an injected failure was lost";
       Check(o, folder, kind.win32);
     }
   }
@@ -222,23 +225,23 @@ TEST_F(FaultInjectionTest, ReadsThatMoveFewerBytesStillGiveWholeFiles) {
   Injector inj;
   inj.readLimit = 1000;
   Outcome o = Run(&inj, "short");
-  EXPECT_EQ(0, o.open);
-  EXPECT_EQ(0, o.main);
-  EXPECT_EQ(0, o.files);
+  EXPECT_EQ(Status::Ok(), o.open);
+  EXPECT_EQ(Status::Ok(), o.main);
+  EXPECT_EQ(Status::Ok(), o.files);
   Check(o, "short", 0);
 }
 
 TEST_F(FaultInjectionTest, AReadFailureWhileCopyingIsReportedNotWrittenAsZeros) {
   // The last read of a clean run copies the last listed file: failing it must fail that file
-  // with the read's error number rather than write a block of zeros.
+  // with the read's error number and reason (not a write's) rather than write a block of zeros.
   Injector inj;
   inj.failKind = Call::kRead;
   inj.failAt = cleanCounts[static_cast<int>(Call::kRead)];
   inj.failErrno = ENOMEM;
   Outcome o = Run(&inj, "lastread");
-  EXPECT_EQ(0, o.open);
-  EXPECT_EQ(0, o.main);
-  EXPECT_EQ(kErrorNotEnoughMemory, o.files);
+  EXPECT_EQ(Status::Ok(), o.open);
+  EXPECT_EQ(Status::Ok(), o.main);
+  EXPECT_EQ(Status(kErrorNotEnoughMemory, Refusal::kPackageReadFailed), o.files);
   EXPECT_TRUE(fs::exists(JoinTargetPath(dir.Path("lastread"), "file1")));
   EXPECT_FALSE(fs::exists(JoinTargetPath(dir.Path("lastread"), "file2")));
 
@@ -247,7 +250,7 @@ TEST_F(FaultInjectionTest, AReadFailureWhileCopyingIsReportedNotWrittenAsZeros) 
   io.failAt = cleanCounts[static_cast<int>(Call::kRead)];
   io.failErrno = EACCES;
   o = Run(&io, "lastread-access");
-  EXPECT_EQ(5, o.files);
+  EXPECT_EQ(Status(5, Refusal::kPackageReadFailed), o.files);
   EXPECT_FALSE(fs::exists(JoinTargetPath(dir.Path("lastread-access"), "file2")));
 }
 
@@ -277,10 +280,9 @@ TEST_F(FaultInjectionTest, TimesAndRemovalsGoThroughTheFileSystem) {
   const std::string folder = dir.Path("watched");
   fs::create_directory(folder);
   SfxArchive archive(key, nullptr, &fileSystem);
-  ASSERT_EQ(0, archive.Open(path));
-  ASSERT_EQ(0, archive.ExtractMainProgram(JoinTargetPath(folder, "setup.ovr")));
-  EXPECT_EQ(kErrorDiskFull, archive.ExtractFiles(folder));
-  EXPECT_EQ(Refusal::kCannotWriteTarget, archive.LastStatus().reason());
+  ASSERT_EQ(Status::Ok(), archive.Open(path));
+  ASSERT_EQ(Status::Ok(), archive.ExtractMainProgram(JoinTargetPath(folder, "setup.ovr")));
+  EXPECT_EQ(Status(kErrorDiskFull, Refusal::kCannotWriteTarget), archive.ExtractFiles(folder));
   // file0 and file1 got their records' times; the failed file2 was removed by its name (every
   // create removes what stands at the name first, too).
   EXPECT_EQ(2u, fileSystem.times.size());
@@ -347,14 +349,14 @@ TEST_F(FaultInjectionTest, AFileSwappedAfterTheCheckIsNeverExtracted) {
   SwappingFileSystem swap(path, tampered);
   const std::string folder = dir.Path("swapped");
   fs::create_directory(folder);
-  int32_t open, files = -2;
+  Status open, files(-2, Refusal::kNone);
   {
     SfxArchive archive(key, nullptr, &swap);
     open = archive.Open(path);
-    if (open == 0) files = archive.ExtractFiles(folder);
+    if (open.ok()) files = archive.ExtractFiles(folder);
   }
   ASSERT_TRUE(swap.swapped());
-  if (open == 0 && files == 0) {
+  if (open.ok() && files.ok()) {
     EXPECT_EQ(contents[0], ReadAll(JoinTargetPath(folder, "file0"))) << "unsigned bytes extracted";
   }
 }

@@ -5,17 +5,17 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace sfx {
 
-bool ReadPackageFile(FileStream* stream, uint8_t** content, uint32_t* length) {
+bool ReadPackageFile(FileStream* stream, std::unique_ptr<uint8_t[]>* content, uint32_t* length) {
   uint8_t magic[kPackageMagicSize];
   uint32_t got = 0;
   if (!stream->Read(magic, kPackageMagicSize, &got) || got != kPackageMagicSize ||
       std::memcmp(magic, CompressedPackageMagic(), kPackageMagicSize) != 0) {
     return false;
   }
-  *content = nullptr;
   uint32_t inflatedSize = stream->ReadU32();
   uint32_t storedSize = stream->ReadU32();
 
@@ -29,7 +29,7 @@ bool ReadPackageFile(FileStream* stream, uint8_t** content, uint32_t* length) {
   // else (Z_BUF_ERROR: longer output or truncated input; Z_DATA_ERROR: corrupt data, bad
   // checksum or a preset dictionary; Z_MEM_ERROR) is a failure.
   if (uncompress(out.get(), &produced, packed.get(), storedSize) != Z_OK) return false;
-  *content = out.release();
+  *content = std::move(out);
   *length = static_cast<uint32_t>(produced);
   return true;
 }

@@ -4,17 +4,18 @@
 #define SFXSTUB_ARCHIVE_PACKAGE_FILE_H_
 
 #include <cstdint>
+#include <memory>
 
 #include "sfxstub/format/package_format.h"
 #include "sfxstub/io/file_stream.h"
 
 namespace sfx {
 
-// Inflates the package file at the stream's position. On success `content` is a new buffer that
-// the caller releases with `delete[]`, and `length` the number of inflated bytes (at most
-// inflatedSize). On failure (wrong magic, no memory, a missing block, any zlib error, output
-// longer than inflatedSize) it returns false and the caller owns nothing.
-bool ReadPackageFile(FileStream* stream, uint8_t** content, uint32_t* length);
+// Inflates the package file at the stream's position. On success `content` owns the inflated
+// bytes and `length` is their number (at most inflatedSize). On failure (wrong magic, no memory,
+// a missing block, any zlib error, output longer than inflatedSize) it returns false and leaves
+// both alone.
+bool ReadPackageFile(FileStream* stream, std::unique_ptr<uint8_t[]>* content, uint32_t* length);
 
 }  // namespace sfx
 

@@ -8,14 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/format/byte_order.h"
 #include "sfxstub/io/memory_stream.h"
 
 namespace sfx {
 namespace {
-
-void PutU32(std::vector<uint8_t>* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
 
 // A package file as packages carry it: magic, sizes, zlib stream, a 48-byte trailer.
 std::vector<uint8_t> MakePackage(const std::string& content, uint32_t announcedSize,
@@ -27,8 +24,8 @@ std::vector<uint8_t> MakePackage(const std::string& content, uint32_t announcedS
             Z_OK);
   packed.resize(packedSize);
   std::vector<uint8_t> pkg(magic, magic + 16);
-  PutU32(&pkg, announcedSize);
-  PutU32(&pkg, static_cast<uint32_t>(packed.size()));
+  AppendU32(&pkg, announcedSize);
+  AppendU32(&pkg, static_cast<uint32_t>(packed.size()));
   pkg.insert(pkg.end(), packed.begin(), packed.end());
   pkg.insert(pkg.end(), 40, 0xEE);
   pkg.insert(pkg.end(), {'O', 'L', 'M', 'S', 'i', 'g', 'n', 'd'});
@@ -39,11 +36,14 @@ std::vector<uint8_t> MakePackage(const std::string& content, uint32_t announcedS
 std::string Decode(std::vector<uint8_t> pkg) {
   MemoryStream m;
   EXPECT_TRUE(m.Attach(pkg.data(), static_cast<uint32_t>(pkg.size())));
-  uint8_t* content = reinterpret_cast<uint8_t*>(0x1);  // must stay untouched or be replaced
-  uint32_t length = 0;
-  if (!ReadPackageFile(&m, &content, &length)) return "<fail>";
-  std::unique_ptr<uint8_t[]> owned(content);
-  return std::string(reinterpret_cast<char*>(content), length);
+  std::unique_ptr<uint8_t[]> content;
+  uint32_t length = 0xDEADBEEF;  // must stay untouched on failure
+  if (!ReadPackageFile(&m, &content, &length)) {
+    EXPECT_EQ(0xDEADBEEFu, length);
+    EXPECT_FALSE(content);
+    return "<fail>";
+  }
+  return std::string(reinterpret_cast<char*>(content.get()), length);
 }
 
 const std::string kText = "The quick brown fox jumps over the lazy dog, again and again and again.";
@@ -60,7 +60,7 @@ TEST(ReadPackageFileTest, AnnouncedSizeOneShortFails) {
 
 TEST(ReadPackageFileTest, EveryDamagedByteOfTheStreamFails) {
   std::vector<uint8_t> good = MakePackage(kText, kText.size());
-  uint32_t stored = good[20] | good[21] << 8 | good[22] << 16 | good[23] << 24;
+  uint32_t stored = LoadU32(&good[20]);
   // Any change of the zlib data (header, deflate data or Adler-32) must be detected.
   for (uint32_t i = 24; i < 24 + stored; ++i) {
     std::vector<uint8_t> bad = good;
@@ -85,10 +85,10 @@ TEST(ReadPackageFileTest, DeltaKindAndShortInputFailAtTheMagic) {
 TEST(ReadPackageFileTest, StoredSizeBeyondTheBlockFailsWithoutReadingPastIt) {
   std::vector<uint8_t> pkg = MakePackage(kText, kText.size());
   pkg.resize(pkg.size() - 48);  // the block ends right after the zlib stream
-  uint32_t stored = pkg[20] | pkg[21] << 8 | pkg[22] << 16 | pkg[23] << 24;
+  uint32_t stored = LoadU32(&pkg[20]);
   for (uint32_t bogus : {stored + 1, 0xFFFFFFFFu, 0xFFFFFFF0u}) {
     std::vector<uint8_t> bad = pkg;
-    for (int i = 0; i < 4; ++i) bad[20 + i] = static_cast<uint8_t>(bogus >> (8 * i));
+    StoreU32(&bad[20], bogus);
     EXPECT_EQ(Decode(bad), "<fail>") << bogus;
   }
   EXPECT_EQ(Decode(pkg), kText);
@@ -109,8 +109,8 @@ TEST(ReadPackageFileTest, PresetDictionaryIsRefused) {
   packed.resize(z.total_out);
   deflateEnd(&z);
   std::vector<uint8_t> pkg(CompressedPackageMagic(), CompressedPackageMagic() + 16);
-  PutU32(&pkg, static_cast<uint32_t>(kText.size()));
-  PutU32(&pkg, static_cast<uint32_t>(packed.size()));
+  AppendU32(&pkg, static_cast<uint32_t>(kText.size()));
+  AppendU32(&pkg, static_cast<uint32_t>(packed.size()));
   pkg.insert(pkg.end(), packed.begin(), packed.end());
   EXPECT_EQ(Decode(pkg), "<fail>");
 }

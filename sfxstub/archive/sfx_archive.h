@@ -13,8 +13,10 @@
 // A known chunk ("MODE", "CMDL", "CMDP" of 8 bytes, "LIST", "FILE", "NAME", "PTRL" of 12 bytes)
 // that runs past its container is refused with 1006.
 //
-// Open checks, in this order, and interprets nothing before the closing signature verifies
-// (each refusal also leaves its own reason in LastStatus(), archive_status.h):
+// Every operation returns a Status (archive_status.h): the error number below, which the stub
+// reports, and the reason, which names the check that refused.
+//
+// Open checks, in this order, and interprets nothing before the closing signature verifies:
 //   open for reading and whole-file signature, through that one handle (1006), trailer (1006),
 //   L against the file (1006), archive magic (1006), catalog offset (1006), catalog package file (1006), then the
 //   catalog: a "CMDP" payload other than 8 bytes (-1), mode other than "extract" (87), a bad
@@ -43,6 +45,7 @@
 #define SFXSTUB_ARCHIVE_SFX_ARCHIVE_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -89,21 +92,19 @@ class SfxArchive {
   SfxArchive& operator=(const SfxArchive&) = delete;
   ~SfxArchive();
 
-  int32_t Open(const std::string& path);
-  int32_t ExtractMainProgram(const std::string& targetPath);
-  int32_t ExtractFiles(const std::string& folder);
+  Status Open(const std::string& path);
+  Status ExtractMainProgram(const std::string& targetPath);
+  Status ExtractFiles(const std::string& folder);
 
   // The three chunk levels, each over a stream that holds exactly that level's chunks.
-  // ReadCatalog resets nothing: it adds to what earlier calls found.
-  int32_t ReadCatalog(FileStream* stream);
-  int32_t ReadFileList(FileStream* stream);
-  int32_t ReadFileEntry(FileStream* stream);
+  // ReadCatalog resets nothing: it adds to what earlier calls found. A refused "FILE" (or
+  // "LIST") does not end its container: the chunks after it are read, and the first refusal is
+  // the one returned.
+  Status ReadCatalog(FileStream* stream);
+  Status ReadFileList(FileStream* stream);
+  Status ReadFileEntry(FileStream* stream);
   // Copies one listed object to JoinTargetPath(folder, record.name).
-  int32_t ExtractFile(const std::string& folder, const FileRecord& record);
-
-  // The error number and the reason of the last Open, Read*, Extract* call (success after a
-  // successful one).
-  const Status& LastStatus() const { return status_; }
+  Status ExtractFile(const std::string& folder, const FileRecord& record);
 
   // The signed length of the opened file (0 before a successful Open).
   uint32_t SignedLength() const { return signedLength_; }
@@ -119,10 +120,10 @@ class SfxArchive {
  private:
   // True when [offset, offset+size) lies inside the signed content, computed without wrapping.
   bool InsideSignedContent(uint32_t offset, uint32_t size) const;
-  // Records the refusal in LastStatus() and returns its error number.
-  int32_t Refuse(int32_t code, Refusal reason);
-  // Records success in LastStatus() and returns 0.
-  int32_t Succeed();
+  // Copies `size` bytes from the file's position to `target` through `buffer`, reporting
+  // progress for every piece but the last, whose size goes to `lastPiece`.
+  Status CopyObject(uint32_t size, uint8_t* buffer, uint32_t bufferSize, DiskStream* target,
+                    uint32_t* lastPiece);
   // Advances the progress sink by one written file of `size` bytes, in the units ExtractFiles
   // announced.
   void ReportWritten(uint32_t size);
@@ -131,7 +132,6 @@ class SfxArchive {
   ProgressSink* progress_;
   NullProgressSink nullProgress_;
   FileSystem* fileSystem_;
-  Status status_;
   std::string mode_;
   bool hasMainRange_ = false;
   bool opened_ = false;

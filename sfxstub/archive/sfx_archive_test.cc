@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
 #include "tests/common/minimal_pe.h"
+#include "tests/common/status_printer.h"
 #include "tests/common/temp_dir.h"
 #include "tests/common/test_signer.h"
 #include "tools/sfxpack/package_writer.h"
@@ -29,7 +31,6 @@ namespace {
 
 using sfxpack::AppendChunk;
 using sfxpack::AppendTextChunk;
-using sfxpack::AppendU32;
 using sfxpack::CatalogEntry;
 using sfxpack::ObjectRange;
 using sfxpack::PackageBuilder;
@@ -44,16 +45,14 @@ Bytes FakeStub() { return MinimalPeImage(0x60); }
 Bytes Decode(const Bytes& packageFile) {
   Bytes copy = packageFile;
   MemoryStream stream;
-  uint8_t* content = nullptr;
+  std::unique_ptr<uint8_t[]> content;
   uint32_t length = 0;
   if (!stream.Attach(copy.data(), static_cast<uint32_t>(copy.size())) ||
       !ReadPackageFile(&stream, &content, &length)) {
     ADD_FAILURE() << "not a package file";
     return Bytes();
   }
-  Bytes out(content, content + length);
-  delete[] content;
-  return out;
+  return Bytes(content.get(), content.get() + length);
 }
 
 uint32_t ModificationTime(const std::string& path) {
@@ -117,19 +116,15 @@ class SfxArchiveTest : public ::testing::Test {
     AppendChunk(&c, "CMDP", range);
     return c;
   }
-  // Opens `path` with a fresh archive; `reason` receives which check refused it.
-  int32_t OpenWith(const std::string& path) {
+  // Opens `path` with a fresh archive.
+  Status OpenWith(const std::string& path) {
     SfxArchive archive(key);
-    const int32_t result = archive.Open(path);
-    EXPECT_EQ(result, archive.LastStatus().code());
-    reason = archive.LastStatus().reason();
-    return result;
+    return archive.Open(path);
   }
 
   TempDir dir;
   std::string out;
   DsaPublicKey key;
-  Refusal reason = Refusal::kNone;
 };
 
 TEST_F(SfxArchiveTest, RoundTripGivesTheInputsWithTheirTimes) {
@@ -147,14 +142,14 @@ TEST_F(SfxArchiveTest, RoundTripGivesTheInputsWithTheirTimes) {
 
   RecordingProgress progress;
   SfxArchive archive(key, &progress);
-  ASSERT_EQ(0, archive.Open(path));
+  ASSERT_EQ(Status::Ok(), archive.Open(path));
   EXPECT_EQ(input.commandTemplate, archive.commandTemplate);
   ASSERT_EQ(3u, archive.files.size());
-  ASSERT_EQ(0, archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
+  ASSERT_EQ(Status::Ok(), archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
   EXPECT_EQ(input.mainProgram, TempDir::Read(JoinTargetPath(out, "setup.ovr")));
   EXPECT_TRUE(progress.ranges.empty());  // the main program does not count
 
-  ASSERT_EQ(0, archive.ExtractFiles(out));
+  ASSERT_EQ(Status::Ok(), archive.ExtractFiles(out));
   uint32_t total = 0;
   for (const FileRecord& r : archive.files) {
     std::string target = JoinTargetPath(out, r.name);
@@ -199,8 +194,8 @@ TEST_F(SfxArchiveTest, SaltedPackageReadsAsTheUnsaltedOne) {
   EXPECT_EQ(input.salt, Bytes(salted.begin() + saltAt + 16, salted.begin() + saltAt + 48));
 
   SfxArchive before(key), after(key);
-  ASSERT_EQ(0, before.Open(dir.Write("plain.exe", plain)));
-  ASSERT_EQ(0, after.Open(dir.Write("salted.exe", salted)));
+  ASSERT_EQ(Status::Ok(), before.Open(dir.Write("plain.exe", plain)));
+  ASSERT_EQ(Status::Ok(), after.Open(dir.Write("salted.exe", salted)));
   EXPECT_EQ(before.commandTemplate, after.commandTemplate);
   EXPECT_EQ(before.mainSize, after.mainSize);
   EXPECT_EQ(before.mainOffset + sfxpack::kSaltBlockSize, after.mainOffset);
@@ -219,10 +214,10 @@ TEST_F(SfxArchiveTest, SaltedPackageReadsAsTheUnsaltedOne) {
   const std::string plainOut = dir.Path("plain-out"), saltedOut = dir.Path("salted-out");
   std::filesystem::create_directory(plainOut);
   std::filesystem::create_directory(saltedOut);
-  ASSERT_EQ(0, before.ExtractMainProgram(JoinTargetPath(plainOut, "setup.ovr")));
-  ASSERT_EQ(0, after.ExtractMainProgram(JoinTargetPath(saltedOut, "setup.ovr")));
-  ASSERT_EQ(0, before.ExtractFiles(plainOut));
-  ASSERT_EQ(0, after.ExtractFiles(saltedOut));
+  ASSERT_EQ(Status::Ok(), before.ExtractMainProgram(JoinTargetPath(plainOut, "setup.ovr")));
+  ASSERT_EQ(Status::Ok(), after.ExtractMainProgram(JoinTargetPath(saltedOut, "setup.ovr")));
+  ASSERT_EQ(Status::Ok(), before.ExtractFiles(plainOut));
+  ASSERT_EQ(Status::Ok(), after.ExtractFiles(saltedOut));
   for (const char* name : {"setup.ovr", "data.bin", "readme.txt"}) {
     EXPECT_EQ(TempDir::Read(JoinTargetPath(plainOut, name)),
               TempDir::Read(JoinTargetPath(saltedOut, name))) << name;
@@ -232,8 +227,7 @@ TEST_F(SfxArchiveTest, SaltedPackageReadsAsTheUnsaltedOne) {
   // The block is signed content like any other byte: a changed salt byte is refused.
   Bytes spoilt = salted;
   spoilt[saltAt + 20] ^= 1;
-  EXPECT_EQ(kErrorFileInvalid, OpenWith(dir.Write("spoilt.exe", spoilt)));
-  EXPECT_EQ(Refusal::kBadSignature, reason);
+  EXPECT_EQ(Status(kErrorFileInvalid, Refusal::kBadSignature), OpenWith(dir.Write("spoilt.exe", spoilt)));
 }
 
 TEST_F(SfxArchiveTest, CatalogErrorsAsOpenReportsThem) {
@@ -252,48 +246,39 @@ TEST_F(SfxArchiveTest, CatalogErrorsAsOpenReportsThem) {
     return e;
   };
 
-  EXPECT_EQ(87, OpenWith(Craft({}, [](ObjectRange main, auto&) { return CatalogHead("Extract", main); })));
-  EXPECT_EQ(Refusal::kNotExtractMode, reason);
-  EXPECT_EQ(87, OpenWith(Craft({}, [](ObjectRange main, auto&) {
+  EXPECT_EQ(Status(87, Refusal::kNotExtractMode), OpenWith(Craft({}, [](ObjectRange main, auto&) { return CatalogHead("Extract", main); })));
+  EXPECT_EQ(Status(87, Refusal::kNotExtractMode), OpenWith(Craft({}, [](ObjectRange main, auto&) {
     Bytes c = CatalogHead("x", main);
     return Bytes(c.begin() + 9, c.end());  // drops the one-byte "MODE" chunk
   })));
-  EXPECT_EQ(Refusal::kNotExtractMode, reason);
-  EXPECT_EQ(-1, OpenWith(Craft({}, [](ObjectRange, auto&) {
+  EXPECT_EQ(Status(-1, Refusal::kBadMainRangeLength), OpenWith(Craft({}, [](ObjectRange, auto&) {
     Bytes c;
     AppendTextChunk(&c, "MODE", "extract");
     AppendChunk(&c, "CMDP", Bytes(12, 0));
     return c;
   })));
-  EXPECT_EQ(Refusal::kBadMainRangeLength, reason);
-  EXPECT_EQ(1006, OpenWith(Craft({content, content}, [&](ObjectRange main, auto& r) {
+  EXPECT_EQ(Status(1006, Refusal::kBadFileRange), OpenWith(Craft({content, content}, [&](ObjectRange main, auto& r) {
     return withFiles(CatalogHead("extract", main),
                      {entry("bad", {r[0].offset, r[0].size}), entry("good", {r[1].offset, r[1].size, 0})});
   })));
-  EXPECT_EQ(Refusal::kBadFileRange, reason);
   // Longer than 12 bytes is as wrong as shorter, even when the first 12 make sense.
-  EXPECT_EQ(1006, OpenWith(Craft({content}, [&](ObjectRange main, auto& r) {
+  EXPECT_EQ(Status(1006, Refusal::kBadFileRange), OpenWith(Craft({content}, [&](ObjectRange main, auto& r) {
     return withFiles(CatalogHead("extract", main), {entry("long", {r[0].offset, r[0].size, 0, 0})});
   })));
-  EXPECT_EQ(Refusal::kBadFileRange, reason);
   // Ranges that leave the signed content, also by u32 wrap-around.
-  EXPECT_EQ(1006, OpenWith(Craft({content}, [&](ObjectRange main, auto&) {
+  EXPECT_EQ(Status(1006, Refusal::kFileRangeOutsideSignedContent), OpenWith(Craft({content}, [&](ObjectRange main, auto&) {
     return withFiles(CatalogHead("extract", main), {entry("wraps", {0xFFFFFF00u, 0x200, 0})});
   })));
-  EXPECT_EQ(Refusal::kFileRangeOutsideSignedContent, reason);
-  EXPECT_EQ(1006, OpenWith(Craft({content}, [&](ObjectRange main, auto& r) {
+  EXPECT_EQ(Status(1006, Refusal::kFileRangeOutsideSignedContent), OpenWith(Craft({content}, [&](ObjectRange main, auto& r) {
     return withFiles(CatalogHead("extract", main), {entry("long", {r[0].offset, 0x10000, 0})});
   })));
-  EXPECT_EQ(Refusal::kFileRangeOutsideSignedContent, reason);
-  EXPECT_EQ(1006, OpenWith(Craft({}, [&](ObjectRange main, auto&) {
+  EXPECT_EQ(Status(1006, Refusal::kMainRangeOutsideSignedContent), OpenWith(Craft({}, [&](ObjectRange main, auto&) {
     return CatalogHead("extract", {main.offset, 0xFFFFFFFFu});
   })));
-  EXPECT_EQ(Refusal::kMainRangeOutsideSignedContent, reason);
   // A sound catalog of the same shape opens, so the refusals above are the ranges' doing.
-  EXPECT_EQ(0, OpenWith(Craft({content}, [&](ObjectRange main, auto& r) {
+  EXPECT_EQ(Status::Ok(), OpenWith(Craft({content}, [&](ObjectRange main, auto& r) {
     return withFiles(CatalogHead("extract", main), {entry("fine", {r[0].offset, r[0].size, 0})});
   })));
-  EXPECT_EQ(Refusal::kNone, reason);
 }
 
 TEST_F(SfxArchiveTest, ArchiveTrailerAndCatalogErrors) {
@@ -305,8 +290,7 @@ TEST_F(SfxArchiveTest, ArchiveTrailerAndCatalogErrors) {
     b.AddPackageFile(catalog.data(), catalog.size(), &cat);
     b.AddArchiveTrailer(cat.offset, "OLMsetupSelfExt1");
     b.AddClosingSignature();
-    EXPECT_EQ(1006, OpenWith(Save(b)));
-    EXPECT_EQ(Refusal::kBadArchiveMagic, reason);
+    EXPECT_EQ(Status(1006, Refusal::kBadArchiveMagic), OpenWith(Save(b)));
   }
   {  // catalog stored raw rather than as a package file
     PackageBuilder b = Start();
@@ -315,23 +299,20 @@ TEST_F(SfxArchiveTest, ArchiveTrailerAndCatalogErrors) {
     b.AddRawFile(catalog.data(), catalog.size(), &cat);
     b.AddArchiveTrailer(cat.offset);
     b.AddClosingSignature();
-    EXPECT_EQ(1006, OpenWith(Save(b)));
-    EXPECT_EQ(Refusal::kBadCatalogPackage, reason);
+    EXPECT_EQ(Status(1006, Refusal::kBadCatalogPackage), OpenWith(Save(b)));
   }
   {  // catalog offset beyond the archive trailer: L - 20 - K would wrap around
     PackageBuilder b = Start();
     b.AddArchiveTrailer(0xFFFFFFF0u);
     b.AddClosingSignature();
-    EXPECT_EQ(1006, OpenWith(Save(b)));
-    EXPECT_EQ(Refusal::kCatalogOffsetPastTrailer, reason);
+    EXPECT_EQ(Status(1006, Refusal::kCatalogOffsetPastTrailer), OpenWith(Save(b)));
   }
   {  // a signed file too short to hold an archive trailer (L < 20)
     PackageBuilder b(Signer());
     Bytes tiny = B("tiny");
     b.AddObject(tiny.data(), tiny.size(), nullptr);
     b.AddClosingSignature();
-    EXPECT_EQ(1006, OpenWith(Save(b)));
-    EXPECT_EQ(Refusal::kSignedLengthOutsideFile, reason);
+    EXPECT_EQ(Status(1006, Refusal::kSignedLengthOutsideFile), OpenWith(Save(b)));
   }
   // Signed with another key; no file at all.
   PackageBuilder b = Start();
@@ -340,10 +321,8 @@ TEST_F(SfxArchiveTest, ArchiveTrailerAndCatalogErrors) {
   DsaPublicKey other = key;
   other.y[127] ^= 1;
   SfxArchive archive(other);
-  EXPECT_EQ(1006, archive.Open(path));
-  EXPECT_EQ(Refusal::kBadSignature, archive.LastStatus().reason());
-  EXPECT_EQ(1006, OpenWith(dir.Path("missing.exe")));
-  EXPECT_EQ(Refusal::kCannotOpen, reason);
+  EXPECT_EQ(Status(1006, Refusal::kBadSignature), archive.Open(path));
+  EXPECT_EQ(Status(1006, Refusal::kCannotOpen), OpenWith(dir.Path("missing.exe")));
 }
 
 TEST_F(SfxArchiveTest, MainProgramErrors) {
@@ -353,23 +332,19 @@ TEST_F(SfxArchiveTest, MainProgramErrors) {
   b.AddRawFile(program.data(), program.size(), &main);
   b.Finish(CatalogHead("extract", main));
   SfxArchive raw(key);
-  ASSERT_EQ(0, raw.Open(Save(b, "raw.exe")));
-  EXPECT_EQ(1006, raw.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
-  EXPECT_EQ(Refusal::kBadMainPackage, raw.LastStatus().reason());
+  ASSERT_EQ(Status::Ok(), raw.Open(Save(b, "raw.exe")));
+  EXPECT_EQ(Status(1006, Refusal::kBadMainPackage), raw.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
   EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "setup.ovr")));
 
   SfxArchive good(key);
-  ASSERT_EQ(0, good.Open(Craft({}, [](ObjectRange m, auto&) { return CatalogHead("extract", m); })));
-  EXPECT_EQ(82, good.ExtractMainProgram(JoinTargetPath(JoinTargetPath(out, "no-such-folder"), "setup.ovr")));
-  EXPECT_EQ(Refusal::kCannotCreateTarget, good.LastStatus().reason());
+  ASSERT_EQ(Status::Ok(), good.Open(Craft({}, [](ObjectRange m, auto&) { return CatalogHead("extract", m); })));
+  EXPECT_EQ(Status(82, Refusal::kCannotCreateTarget), good.ExtractMainProgram(JoinTargetPath(JoinTargetPath(out, "no-such-folder"), "setup.ovr")));
 
   // Nothing is extracted from an archive that did not open.
   SfxArchive closed(key);
-  EXPECT_EQ(1006, closed.Open(dir.Path("missing.exe")));
-  EXPECT_EQ(1006, closed.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
-  EXPECT_EQ(Refusal::kNotOpened, closed.LastStatus().reason());
-  EXPECT_EQ(1006, closed.ExtractFiles(out));
-  EXPECT_EQ(Refusal::kNotOpened, closed.LastStatus().reason());
+  EXPECT_EQ(1006, closed.Open(dir.Path("missing.exe")).code());
+  EXPECT_EQ(Status(1006, Refusal::kNotOpened), closed.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
+  EXPECT_EQ(Status(1006, Refusal::kNotOpened), closed.ExtractFiles(out));
   EXPECT_TRUE(std::filesystem::is_empty(out));
 }
 
@@ -380,16 +355,16 @@ TEST_F(SfxArchiveTest, ChangedOrTruncatedPackageIsRefused) {
     return sfxpack::MakeCatalog("extract", "", main, {{"a", r[0], 1}});
   });
   const Bytes good = TempDir::Read(path);
-  ASSERT_EQ(0, OpenWith(path));
+  ASSERT_EQ(Status::Ok(), OpenWith(path));
   for (size_t i = 0; i < good.size(); ++i) {
     Bytes changed = good;
     changed[i] ^= static_cast<uint8_t>(1u << (i % 8));
     dir.Write("package.exe", changed);
-    ASSERT_EQ(1006, OpenWith(path)) << "byte " << i;
+    ASSERT_EQ(1006, OpenWith(path).code()) << "byte " << i;
   }
   for (size_t n = 0; n < good.size(); ++n) {
     dir.Write("package.exe", Bytes(good.begin(), good.begin() + n));
-    ASSERT_EQ(1006, OpenWith(path)) << "length " << n;
+    ASSERT_EQ(1006, OpenWith(path).code()) << "length " << n;
   }
   EXPECT_TRUE(std::filesystem::is_empty(out));
 }
@@ -420,17 +395,17 @@ TEST_F(SfxArchiveTest, UnknownChunksEverywhereAndAnEmptyList) {
     // Closed before the next package is written over it: an open archive keeps writers out.
     RecordingProgress progress;
     SfxArchive archive(key, &progress);
-    ASSERT_EQ(0, archive.Open(path));
-    ASSERT_EQ(0, archive.ExtractFiles(out));
+    ASSERT_EQ(Status::Ok(), archive.Open(path));
+    ASSERT_EQ(Status::Ok(), archive.ExtractFiles(out));
     EXPECT_EQ(12345u, ModificationTime(JoinTargetPath(out, "f.bin")));
   }
 
   RecordingProgress none;
   SfxArchive empty(key, &none);
-  ASSERT_EQ(0, empty.Open(Craft({}, [](ObjectRange main, auto&) {
+  ASSERT_EQ(Status::Ok(), empty.Open(Craft({}, [](ObjectRange main, auto&) {
     return sfxpack::MakeCatalog("extract", "", main, {});
   })));
-  EXPECT_EQ(0, empty.ExtractFiles(out));
+  EXPECT_EQ(Status::Ok(), empty.ExtractFiles(out));
   EXPECT_EQ(std::vector<int32_t>({0}), none.ranges);
   EXPECT_TRUE(none.deltas.empty());
 }
@@ -444,9 +419,9 @@ TEST_F(SfxArchiveTest, ZeroSizeDuplicatesAndAListedSetupOvr) {
   });
   RecordingProgress progress;
   SfxArchive archive(key, &progress);
-  ASSERT_EQ(0, archive.Open(path));
-  ASSERT_EQ(0, archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
-  ASSERT_EQ(0, archive.ExtractFiles(out));
+  ASSERT_EQ(Status::Ok(), archive.Open(path));
+  ASSERT_EQ(Status::Ok(), archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
+  ASSERT_EQ(Status::Ok(), archive.ExtractFiles(out));
   EXPECT_EQ(second, Decode(TempDir::Read(JoinTargetPath(out, "dup"))));
   EXPECT_EQ(30u, ModificationTime(JoinTargetPath(out, "dup")));
   EXPECT_TRUE(TempDir::Read(JoinTargetPath(out, "empty")).empty());
@@ -470,13 +445,16 @@ TEST_F(SfxArchiveTest, SecondOpenStartsAfresh) {
     return sfxpack::MakeCatalog("extract", "one", main, {{"a", r[0], 1}});
   });
   SfxArchive archive(key);
-  ASSERT_EQ(0, archive.Open(dir.Path("two.exe")));
-  ASSERT_EQ(0, archive.Open(one));
+  ASSERT_EQ(Status::Ok(), archive.Open(dir.Path("two.exe")));
+  ASSERT_EQ(Status::Ok(), archive.Open(one));
   EXPECT_EQ("one", archive.commandTemplate);
   EXPECT_EQ(1u, archive.files.size());
-  EXPECT_EQ(1006, archive.Open(dir.Path("missing.exe")));
+  EXPECT_EQ(Status(1006, Refusal::kCannotOpen), archive.Open(dir.Path("missing.exe")));
   EXPECT_TRUE(archive.files.empty());
-  EXPECT_EQ(1006, archive.ExtractFiles(out));
+  EXPECT_EQ(Status(1006, Refusal::kNotOpened), archive.ExtractFiles(out));
+  // Opened bad, then good: the good one's success is what is reported, and it extracts.
+  EXPECT_EQ(Status::Ok(), archive.Open(one));
+  EXPECT_EQ(Status::Ok(), archive.ExtractFiles(out));
 }
 
 TEST_F(SfxArchiveTest, ThirdOfFiveFailingStopsTheRun) {
@@ -488,8 +466,8 @@ TEST_F(SfxArchiveTest, ThirdOfFiveFailingStopsTheRun) {
   });
   RecordingProgress progress;
   SfxArchive archive(key, &progress);
-  ASSERT_EQ(0, archive.Open(path));
-  EXPECT_EQ(2, archive.ExtractFiles(out));  // ENOENT from the create, as ERROR_FILE_NOT_FOUND
+  ASSERT_EQ(Status::Ok(), archive.Open(path));
+  EXPECT_EQ(2, archive.ExtractFiles(out).code());  // ENOENT from the create, as ERROR_FILE_NOT_FOUND
   EXPECT_TRUE(std::filesystem::exists(JoinTargetPath(out, "one")));
   EXPECT_TRUE(std::filesystem::exists(JoinTargetPath(out, "two")));
   EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "four")));
@@ -515,9 +493,8 @@ TEST_F(SfxArchiveTest, NamesThatLeaveTheFolderAreRefused) {
     {
       RecordingProgress progress;
       SfxArchive archive(key, &progress);
-      ASSERT_EQ(0, archive.Open(path)) << bad;  // The catalog itself is fine.
-      EXPECT_EQ(kErrorInvalidParameter, archive.ExtractFiles(folder)) << bad;
-      EXPECT_EQ(Refusal::kNameLeavesFolder, archive.LastStatus().reason()) << bad;
+      ASSERT_EQ(Status::Ok(), archive.Open(path)) << bad;  // The catalog itself is fine.
+      EXPECT_EQ(Status(kErrorInvalidParameter, Refusal::kNameLeavesFolder), archive.ExtractFiles(folder)) << bad;
       EXPECT_TRUE(progress.deltas.empty()) << bad;
     }
     EXPECT_TRUE(std::filesystem::is_empty(folder)) << bad;
@@ -537,8 +514,8 @@ TEST_F(SfxArchiveTest, NamesThatStayInsideAfterNormalisationAreExtracted) {
                                 {{Sep() + "lead.txt", r[0], 1}, {"trailing. ", r[1], 2}, {"x.txt ", r[2], 3}});
   });
   SfxArchive archive(key);
-  ASSERT_EQ(0, archive.Open(path));
-  ASSERT_EQ(0, archive.ExtractFiles(folder));
+  ASSERT_EQ(Status::Ok(), archive.Open(path));
+  ASSERT_EQ(Status::Ok(), archive.ExtractFiles(folder));
   const bool windows = kPathSeparator == '\\';
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -574,8 +551,8 @@ TEST_F(SfxArchiveTest, ObjectsLargerThanOneCopyPieceComeOutWhole) {
 
   RecordingProgress progress;
   SfxArchive archive(key, &progress);
-  ASSERT_EQ(0, archive.Open(path));
-  ASSERT_EQ(0, archive.ExtractFiles(out));
+  ASSERT_EQ(Status::Ok(), archive.Open(path));
+  ASSERT_EQ(Status::Ok(), archive.ExtractFiles(out));
   uint64_t total = 0;
   std::vector<int32_t> expectedDeltas;
   for (size_t i = 0; i < sizes.size(); ++i) {
@@ -602,10 +579,7 @@ TEST_F(SfxArchiveTest, MainProgramAboveTheBoundIsNotEnoughMemory) {
     Bytes content = B("MZ small program");
     Bytes packed;
     EXPECT_TRUE(sfxpack::MakePackageFileBody(content.data(), content.size(), &packed).ok());
-    packed[16] = static_cast<uint8_t>(inflated);
-    packed[17] = static_cast<uint8_t>(inflated >> 8);
-    packed[18] = static_cast<uint8_t>(inflated >> 16);
-    packed[19] = static_cast<uint8_t>(inflated >> 24);
+    StoreU32(&packed[16], inflated);
     PackageBuilder b = Start();
     ObjectRange main;
     b.AddRawFile(packed.data(), packed.size(), &main);
@@ -614,15 +588,14 @@ TEST_F(SfxArchiveTest, MainProgramAboveTheBoundIsNotEnoughMemory) {
   };
   for (uint32_t inflated : {kMaxMainProgramSize + 1, 0xFFFFFFFFu}) {
     SfxArchive archive(key);
-    ASSERT_EQ(0, archive.Open(withInflatedSize(inflated)));
-    EXPECT_EQ(8, archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr"))) << inflated;
-    EXPECT_EQ(Refusal::kMainProgramTooLarge, archive.LastStatus().reason()) << inflated;
+    ASSERT_EQ(Status::Ok(), archive.Open(withInflatedSize(inflated)));
+    EXPECT_EQ(Status(8, Refusal::kMainProgramTooLarge), archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr"))) << inflated;
     EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "setup.ovr")));
   }
   // A claim larger than the content but within the bound is fine: the real content is written.
   SfxArchive archive(key);
-  ASSERT_EQ(0, archive.Open(withInflatedSize(1000)));
-  ASSERT_EQ(0, archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
+  ASSERT_EQ(Status::Ok(), archive.Open(withInflatedSize(1000)));
+  ASSERT_EQ(Status::Ok(), archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr")));
   EXPECT_EQ(B("MZ small program"), TempDir::Read(JoinTargetPath(out, "setup.ovr")));
 }
 
@@ -635,22 +608,19 @@ TEST_F(SfxArchiveTest, ShortWritesDeleteThePartialFile) {
     return sfxpack::MakeCatalog("extract", "", main, {{"small", {r[0].offset, 10}, 1}, {"big", r[0], 2}});
   });
   SfxArchive archive(key);
-  ASSERT_EQ(0, archive.Open(path));
+  ASSERT_EQ(Status::Ok(), archive.Open(path));
   struct rlimit old;
   ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
   auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
   struct rlimit small = old;
   small.rlim_cur = 20;
   ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
-  int32_t files = archive.ExtractFiles(out);
-  const Refusal filesReason = archive.LastStatus().reason();
-  int32_t main = archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr"));
+  const Status files = archive.ExtractFiles(out);
+  const Status main = archive.ExtractMainProgram(JoinTargetPath(out, "setup.ovr"));
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(112, files);
-  EXPECT_EQ(Refusal::kCannotWriteTarget, filesReason);
-  EXPECT_EQ(82, main);
-  EXPECT_EQ(Refusal::kCannotWriteTarget, archive.LastStatus().reason());
+  EXPECT_EQ(Status(112, Refusal::kCannotWriteTarget), files);
+  EXPECT_EQ(Status(82, Refusal::kCannotWriteTarget), main);
   EXPECT_TRUE(std::filesystem::exists(JoinTargetPath(out, "small")));
   EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "big")));
   EXPECT_FALSE(std::filesystem::exists(JoinTargetPath(out, "setup.ovr")));

@@ -28,6 +28,8 @@
 
 #include <cstdint>
 
+#include "sfxstub/format/byte_order.h"
+
 namespace sfx {
 
 // Package files.
@@ -56,12 +58,7 @@ constexpr uint32_t kFileRangePayload = 12;  // "PTRL": offset, size, time
 inline constexpr char kExtractMode[] = "extract";
 
 // A tag as the readers compare it: the four letters as one little-endian u32.
-constexpr uint32_t TagValue(const char (&letters)[5]) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(letters[0])) |
-         static_cast<uint32_t>(static_cast<uint8_t>(letters[1])) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(letters[2])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(letters[3])) << 24;
-}
+constexpr uint32_t TagValue(const char (&letters)[5]) { return LoadU32(letters); }
 
 // Archive trailer.
 constexpr uint32_t kArchiveTrailerSize = 20;

@@ -80,7 +80,7 @@ DWORD CopyOnce(const WideString& from, const WideString& to, ScopedHandle* held)
       (now.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return kErrorFileInvalid;  // not the file just written, or a link
   }
-  held->Reset(copy.Release());
+  *held = std::move(copy);
   return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "sfxstub/host/win32_host.h"
 
+#include <utility>
 #include <vector>
 
 #include "sfxstub/host/folder_cleanup.h"

@@ -116,7 +116,7 @@ int32_t TakeNewFolder(const std::string& path, const WideString& widePath,
   }
   *folder = path;
   if (identity != nullptr) *identity = found;
-  if (pin != nullptr) pin->Reset(handle.Release());
+  if (pin != nullptr) *pin = std::move(handle);
   return 0;
 }
 
@@ -232,12 +232,8 @@ int32_t MakeFolderSecurity(bool administrators, FolderSecurity* security) {
   // The current account, from the process token.
   if (security->user == nullptr) {
     ScopedHandle token;
-    {
-      HANDLE raw = nullptr;
-      if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) {
-        return static_cast<int32_t>(GetLastError());
-      }
-      token.Reset(raw);
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) {
+      return static_cast<int32_t>(GetLastError());
     }
     DWORD needed = 0;
     if (!GetTokenInformation(token.Get(), TokenUser, security->userBuffer,

@@ -1,5 +1,7 @@
 #include "sfxstub/io/file_stream.h"
 
+#include "sfxstub/format/byte_order.h"
+
 namespace sfx {
 
 FileStream::~FileStream() = default;
@@ -13,15 +15,13 @@ uint8_t FileStream::ReadU8() {
 }
 
 uint16_t FileStream::ReadU16() {
-  uint16_t lo = ReadU8();
-  uint16_t hi = ReadU8();
-  return static_cast<uint16_t>(lo | (hi << 8));
+  const uint8_t bytes[2] = {ReadU8(), ReadU8()};
+  return LoadU16(bytes);
 }
 
 uint32_t FileStream::ReadU32() {
-  uint32_t value = 0;
-  for (int shift = 0; shift < 32; shift += 8) value |= static_cast<uint32_t>(ReadU8()) << shift;
-  return value;
+  const uint8_t bytes[4] = {ReadU8(), ReadU8(), ReadU8(), ReadU8()};
+  return LoadU32(bytes);
 }
 
 }  // namespace sfx

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sfxstub/io/file_system.h"
@@ -73,10 +74,10 @@ int Fail(DWORD error) {
 }
 
 // A runtime file handle over `handle`, which it then owns (closed with it, also on failure).
-int WrapHandle(ScopedHandle* handle) {
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle->Get()), _O_RDONLY | _O_BINARY);
+int WrapHandle(ScopedHandle handle) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()), _O_RDONLY | _O_BINARY);
   if (fd == -1) return Fail(ERROR_TOO_MANY_OPEN_FILES);
-  handle->Release();
+  handle.Release();
   return fd;
 }
 
@@ -155,7 +156,7 @@ int OpenPackage(const char* path) {
                         : CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return Fail(GetLastError());
-  if (!alwaysCopy.load() && !internal::IsRemotePath(path)) return WrapHandle(&file);
+  if (!alwaysCopy.load() && !internal::IsRemotePath(path)) return WrapHandle(std::move(file));
 
   // A server need not honour the sharing: read its bytes once, into a copy only we can reach.
   DWORD error = 0;
@@ -163,7 +164,7 @@ int OpenPackage(const char* path) {
   if (!copy.Valid()) return Fail(error);
   error = CopyHandleContents(file.Get(), copy.Get(), kMaxPackageBytes);
   if (error != 0) return Fail(error);
-  return WrapHandle(&copy);
+  return WrapHandle(std::move(copy));
 }
 
 

@@ -5,7 +5,8 @@
 //     static bool IsValid(T value);
 //     static void Free(T value);
 //   };
-// win32_handle.h has the traits of the Win32 kinds.
+// win32_handle.h has the traits of the Win32 kinds. An owner can be moved (the source then holds
+// nothing), never copied.
 #ifndef SFXSTUB_IO_SCOPED_GENERIC_H_
 #define SFXSTUB_IO_SCOPED_GENERIC_H_
 
@@ -19,6 +20,12 @@ class ScopedGeneric {
   ~ScopedGeneric() { Reset(); }
   ScopedGeneric(const ScopedGeneric&) = delete;
   ScopedGeneric& operator=(const ScopedGeneric&) = delete;
+  ScopedGeneric(ScopedGeneric&& other) noexcept : value_(other.Release()) {}
+  // Frees what this one holds and takes what `other` holds.
+  ScopedGeneric& operator=(ScopedGeneric&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
 
   T Get() const { return value_; }
   bool Valid() const { return Traits::IsValid(value_); }

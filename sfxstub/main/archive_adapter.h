@@ -11,11 +11,11 @@ class SfxArchiveAdapter : public PackageArchive {
  public:
   SfxArchiveAdapter(const DsaPublicKey& key, ProgressSink* progress) : archive_(key, progress) {}
 
-  int32_t Open(const std::string& path) override { return archive_.Open(path); }
-  int32_t ExtractMainProgram(const std::string& targetPath) override {
+  Status Open(const std::string& path) override { return archive_.Open(path); }
+  Status ExtractMainProgram(const std::string& targetPath) override {
     return archive_.ExtractMainProgram(targetPath);
   }
-  int32_t ExtractFiles(const std::string& folder) override { return archive_.ExtractFiles(folder); }
+  Status ExtractFiles(const std::string& folder) override { return archive_.ExtractFiles(folder); }
   std::string CommandTemplate() const override { return archive_.commandTemplate; }
 
  private:

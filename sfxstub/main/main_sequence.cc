@@ -60,6 +60,28 @@ std::string SourceFolderOf(const std::string& modulePath, const LeadByteTest& is
   return modulePath.substr(0, slash);
 }
 
+namespace {
+
+// Up to kMaxSetupRuns runs of the setup program, while it asks for another; the host's result
+// of the last run, its exit code in `exitCode`.
+int32_t RunSetupProgram(Host& host, const std::string& mainProgramPath,
+                        const std::string& launchCopyPath, const std::string& arguments,
+                        uint32_t* exitCode) {
+  int32_t result = 0;
+  for (int run = 0; run < kMaxSetupRuns; ++run) {
+    // Every run starts from a fresh copy, so a setup program that replaced setup.ovr and asked
+    // for a restart gets the new program; only a copy this run made is started.
+    result = host.CheckWorkingFolder();
+    if (result == 0) result = host.CopyFileRetry(mainProgramPath, launchCopyPath);
+    if (result == 0) result = host.RunAndWait(launchCopyPath, arguments, exitCode);
+    host.DeleteFileRetry(launchCopyPath);
+    if (result != 0 || *exitCode != RestartExitCode) break;
+  }
+  return result;
+}
+
+}  // namespace
+
 uint32_t RunMainSequence(Host& host, const ArchiveFactory& makeArchive,
                          const std::string& commandTail) {
   const LeadByteTest isLead = [&host](uint8_t byte) { return host.IsLeadByte(byte); };
@@ -74,7 +96,7 @@ uint32_t RunMainSequence(Host& host, const ArchiveFactory& makeArchive,
   SfxPhase phase = kPhaseOpenArchive;
   std::unique_ptr<PackageArchive> archive = makeArchive(host.Progress());
   int32_t result = moduleResult;
-  if (result == 0) result = archive ? archive->Open(modulePath) : kErrorNotEnoughMemory;
+  if (result == 0) result = archive ? archive->Open(modulePath).code() : kErrorNotEnoughMemory;
 
   std::string workingFolder;
   uint32_t exitCode = 0;
@@ -92,28 +114,20 @@ uint32_t RunMainSequence(Host& host, const ArchiveFactory& makeArchive,
       result = kErrorCannotMake;
     } else {
       result = host.CheckWorkingFolder();
-      if (result == 0) result = archive->ExtractMainProgram(mainProgramPath);
+      if (result == 0) result = archive->ExtractMainProgram(mainProgramPath).code();
     }
 
     if (result == 0) {
       phase = kPhaseExtractFiles;
       result = host.CheckWorkingFolder();
-      if (result == 0) result = archive->ExtractFiles(workingFolder);
+      if (result == 0) result = archive->ExtractFiles(workingFolder).code();
     }
 
     if (result == 0) {
       const std::string arguments = BuildSetupCommandLine(
           archive->CommandTemplate(), sourceFolder, workingFolder, commandTail, isLead);
       phase = kPhaseSpawn;
-      for (int run = 0; run < kMaxSetupRuns; ++run) {
-        // Every run starts from a fresh copy, so a setup program that replaced setup.ovr and
-        // asked for a restart gets the new program; only a copy this run made is started.
-        result = host.CheckWorkingFolder();
-        if (result == 0) result = host.CopyFileRetry(mainProgramPath, launchCopyPath);
-        if (result == 0) result = host.RunAndWait(launchCopyPath, arguments, &exitCode);
-        host.DeleteFileRetry(launchCopyPath);
-        if (result != 0 || exitCode != RestartExitCode) break;
-      }
+      result = RunSetupProgram(host, mainProgramPath, launchCopyPath, arguments, &exitCode);
     }
   }
 

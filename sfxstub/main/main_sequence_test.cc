@@ -97,17 +97,17 @@ class FakeArchive : public PackageArchive {
     script_->log->push_back("DestroyArchive");
     script_->destroyed = true;
   }
-  int32_t Open(const std::string& path) override {
+  Status Open(const std::string& path) override {
     script_->log->push_back("Open " + path);
-    return script_->openResult;
+    return Status(script_->openResult, Refusal::kNone);
   }
-  int32_t ExtractMainProgram(const std::string& targetPath) override {
+  Status ExtractMainProgram(const std::string& targetPath) override {
     script_->log->push_back("ExtractMainProgram " + targetPath);
-    return script_->extractMainResult;
+    return Status(script_->extractMainResult, Refusal::kNone);
   }
-  int32_t ExtractFiles(const std::string& folder) override {
+  Status ExtractFiles(const std::string& folder) override {
     script_->log->push_back("ExtractFiles " + folder);
-    return script_->extractFilesResult;
+    return Status(script_->extractFilesResult, Refusal::kNone);
   }
   std::string CommandTemplate() const override { return script_->commandTemplate; }
 

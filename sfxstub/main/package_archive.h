@@ -3,11 +3,11 @@
 #ifndef SFXSTUB_MAIN_PACKAGE_ARCHIVE_H_
 #define SFXSTUB_MAIN_PACKAGE_ARCHIVE_H_
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "sfxstub/archive/archive_status.h"
 #include "sfxstub/archive/progress_sink.h"
 
 namespace sfx {
@@ -16,11 +16,12 @@ class PackageArchive {
  public:
   // Destroying the archive closes the program's own file.
   virtual ~PackageArchive() = default;
-  // Each returns a Windows error number (or -1), 0 for success.
-  virtual int32_t Open(const std::string& path) = 0;
-  virtual int32_t ExtractMainProgram(const std::string& targetPath) = 0;
+  // Each returns the archive's Status (archive_status.h): the Windows error number (or -1) the
+  // stub reports, 0 for success, and the reason.
+  virtual Status Open(const std::string& path) = 0;
+  virtual Status ExtractMainProgram(const std::string& targetPath) = 0;
   // Copies every listed file into `folder`, reporting progress to the sink given at creation.
-  virtual int32_t ExtractFiles(const std::string& folder) = 0;
+  virtual Status ExtractFiles(const std::string& folder) = 0;
   // The catalog's command-line template; empty until Open has read one.
   virtual std::string CommandTemplate() const = 0;
 };

@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/format/byte_order.h"
+
 namespace {
 
-uint32_t U32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+using sfx::LoadU16;
+using sfx::LoadU32;
 
 struct Resource {
   const uint8_t* data = nullptr;
@@ -37,7 +39,7 @@ std::vector<Chunk> Chunks(const uint8_t* p, uint32_t size) {
   std::vector<Chunk> out;
   uint32_t at = 0;
   while (size - at >= 8) {
-    uint32_t len = U32(p + at + 4);
+    uint32_t len = LoadU32(p + at + 4);
     EXPECT_LE(len, size - at - 8) << "chunk overruns its list";
     if (len > size - at - 8) break;
     out.push_back({std::string(reinterpret_cast<const char*>(p + at), 4), p + at + 8, len});
@@ -85,8 +87,8 @@ TEST(AnimationClipTest, IsA260x40Rle8ClipOf17FramesThatGdiDecodesAlike) {
   ASSERT_GE(avi.size, 12u);
   ASSERT_EQ(std::memcmp(avi.data, "RIFF", 4), 0);
   ASSERT_EQ(std::memcmp(avi.data + 8, "AVI ", 4), 0);
-  ASSERT_LE(U32(avi.data + 4), avi.size - 8);
-  auto top = Chunks(avi.data + 12, U32(avi.data + 4) - 4);
+  ASSERT_LE(LoadU32(avi.data + 4), avi.size - 8);
+  auto top = Chunks(avi.data + 12, LoadU32(avi.data + 4) - 4);
 
   const Chunk* hdrl = Get(top, "LIST", "hdrl");
   ASSERT_NE(hdrl, nullptr);
@@ -94,11 +96,11 @@ TEST(AnimationClipTest, IsA260x40Rle8ClipOf17FramesThatGdiDecodesAlike) {
   const Chunk* avih = Get(header, "avih");
   ASSERT_NE(avih, nullptr);
   ASSERT_EQ(avih->size, 56u);
-  EXPECT_EQ(U32(avih->data), 100000u);     // 100 ms per frame
-  EXPECT_EQ(U32(avih->data + 16), 17u);    // frames
-  EXPECT_EQ(U32(avih->data + 24), 1u);     // one stream: no sound
-  EXPECT_EQ(U32(avih->data + 32), 260u);
-  EXPECT_EQ(U32(avih->data + 36), 40u);
+  EXPECT_EQ(LoadU32(avih->data), 100000u);     // 100 ms per frame
+  EXPECT_EQ(LoadU32(avih->data + 16), 17u);    // frames
+  EXPECT_EQ(LoadU32(avih->data + 24), 1u);     // one stream: no sound
+  EXPECT_EQ(LoadU32(avih->data + 32), 260u);
+  EXPECT_EQ(LoadU32(avih->data + 36), 40u);
   const Chunk* strl = Get(header, "LIST", "strl");
   ASSERT_NE(strl, nullptr);
   auto stream = Chunks(strl->data + 4, strl->size - 4);
@@ -176,8 +178,8 @@ TEST(IconTest, GroupOneHasA32And16PixelImageOf16Colours) {
     ASSERT_NE(id, 0);
     Resource image = Find(MAKEINTRESOURCEA(id), RT_ICON);
     ASSERT_GE(image.size, 40u);
-    EXPECT_EQ(static_cast<int>(U32(image.data + 4)), size);
-    EXPECT_EQ(U16(image.data + 14), 4);  // 16 colours
+    EXPECT_EQ(static_cast<int>(LoadU32(image.data + 4)), size);
+    EXPECT_EQ(LoadU16(image.data + 14), 4);  // 16 colours
     HICON icon = CreateIconFromResourceEx(const_cast<BYTE*>(image.data), image.size, TRUE,
                                           0x00030000, size, size, 0);
     EXPECT_NE(icon, nullptr);

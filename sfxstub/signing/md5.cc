@@ -2,15 +2,12 @@
 
 #include <cstring>
 
+#include "sfxstub/format/byte_order.h"
+
 namespace sfx {
 namespace {
 
 inline uint32_t Rotl(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
-
-inline uint32_t LoadLe(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 // The sine-derived constants of RFC 1321.
 const uint32_t kSine[64] = {
@@ -49,7 +46,7 @@ void Md5::Reset() {
 
 void Md5::Transform(const uint8_t block[64]) {
   uint32_t m[16];
-  for (int i = 0; i < 16; ++i) m[i] = LoadLe(block + 4 * i);
+  for (int i = 0; i < 16; ++i) m[i] = LoadU32(block + 4 * i);
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
   SFX_MD5_STEP(SFX_MD5_F, a, b, c, d, 0, 7, 0);    SFX_MD5_STEP(SFX_MD5_F, d, a, b, c, 1, 12, 1);
   SFX_MD5_STEP(SFX_MD5_F, c, d, a, b, 2, 17, 2);   SFX_MD5_STEP(SFX_MD5_F, b, c, d, a, 3, 22, 3);
@@ -123,11 +120,10 @@ void Md5::Final(uint8_t out[16]) {
   const size_t padding = buffered_ < 56 ? 56 - buffered_ : 120 - buffered_;
   Update(kPadding, padding);
   uint8_t length[8];
-  for (int i = 0; i < 8; ++i) length[i] = static_cast<uint8_t>(bits >> (8 * i));
+  StoreU32(length, static_cast<uint32_t>(bits));
+  StoreU32(length + 4, static_cast<uint32_t>(bits >> 32));
   Update(length, 8);
-  for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) out[4 * i + j] = static_cast<uint8_t>(state_[i] >> (8 * j));
-  }
+  for (int i = 0; i < 4; ++i) StoreU32(out + 4 * i, state_[i]);
   Reset();
 }
 

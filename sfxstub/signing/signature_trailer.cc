@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sfxstub/format/pe_image.h"
 #include "sfxstub/io/disk_stream.h"
 
 namespace sfx {
@@ -10,25 +11,6 @@ namespace sfx {
 namespace {
 
 constexpr uint32_t kMagicSize = kTrailerMagicSize;
-// A PE file: "MZ" at 0, the PE header's offset at 0x3C, "PE\0\0" there. Offsets below are
-// from the PE header; the optional header follows its 24 bytes.
-constexpr uint32_t kPeHeaderOffsetField = 0x3C;
-constexpr uint32_t kSizeOfOptionalHeaderField = 20;
-constexpr uint32_t kOptionalHeaderMagicField = 24;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
-constexpr uint32_t kCertificateDirectory = 4;
-
-// Where the data directories stand depends on the optional header's kind: PE32 (magic 0x10B)
-// has them from optional-header offset 96, PE32+ (0x20B, 64-bit images) from offset 112.
-// NumberOfRvaAndSizes is the field right in front of them; the certificate table's file offset
-// is the first field of directory 4.
-struct OptionalHeaderLayout {
-  uint32_t minOptionalHeaderSize;   // up to the data directories
-  uint32_t numberOfRvaAndSizesField;
-  uint32_t certificateTableField;
-};
-constexpr OptionalHeaderLayout kPe32Layout = {96, 116, 152};
-constexpr OptionalHeaderLayout kPe32PlusLayout = {112, 132, 168};
 constexpr int kMaxPaddingBytes = 7;                  // padding up to the table's 8-byte boundary
 
 // Reads exactly n bytes at `position`. Offsets come from the file itself, so they are taken as
@@ -47,21 +29,6 @@ bool ReadAt(FileStream* s, uint64_t position, void* buffer, uint32_t n) {
   return true;
 }
 
-bool ReadU16At(FileStream* s, uint64_t position, uint16_t* value) {
-  uint8_t b[2];
-  if (!ReadAt(s, position, b, 2)) return false;
-  *value = static_cast<uint16_t>(b[0] | (b[1] << 8));
-  return true;
-}
-
-bool ReadU32At(FileStream* s, uint64_t position, uint32_t* value) {
-  uint8_t b[4];
-  if (!ReadAt(s, position, b, 4)) return false;
-  *value = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
-  return true;
-}
-
 bool MagicAt64(FileStream* s, uint64_t position, const char* magic, uint32_t n) {
   uint8_t buffer[16];
   if (n > sizeof(buffer)) return false;
@@ -69,28 +36,17 @@ bool MagicAt64(FileStream* s, uint64_t position, const char* magic, uint32_t n) 
 }
 
 // The offset E of the "OLMSignd" that closes a binary trailer standing in front of the
-// certificate table of a PE file.
+// certificate table of a PE file. The headers are read as the stub has always read them
+// (PeRules::kTrailerSearch): only the table's offset counts, not its size.
 bool FindMagicBeforeCertificateTable(FileStream* s, uint32_t* magicOffset) {
-  uint16_t mz = 0;
-  if (!ReadU16At(s, 0, &mz) || (mz != 0x5A4D && mz != 0x4D5A)) return false;
-  uint32_t h = 0;
-  if (!ReadU32At(s, kPeHeaderOffsetField, &h)) return false;
-  if (!MagicAt64(s, h, "PE\0\0", 4)) return false;
-  uint16_t optionalHeaderSize = 0;
-  if (!ReadU16At(s, uint64_t{h} + kSizeOfOptionalHeaderField, &optionalHeaderSize)) return false;
-  // Any magic but PE32+'s is read as PE32, as stubs always have done: a PE32 file is read
-  // exactly as before, and so is a file whose magic is neither.
-  uint16_t magic = 0;
-  if (!ReadU16At(s, uint64_t{h} + kOptionalHeaderMagicField, &magic)) return false;
-  const OptionalHeaderLayout& layout = magic == kPe32PlusMagic ? kPe32PlusLayout : kPe32Layout;
-  if (optionalHeaderSize < layout.minOptionalHeaderSize) return false;
-  uint32_t directories = 0;
-  if (!ReadU32At(s, uint64_t{h} + layout.numberOfRvaAndSizesField, &directories) ||
-      directories <= kCertificateDirectory) {
+  uint8_t headers[kPeHeadersSize];
+  PeImage image;
+  const auto readAt = [s](uint64_t at, uint8_t* buffer, uint32_t n) { return ReadAt(s, at, buffer, n); };
+  uint32_t x = 0;
+  if (ReadPeHeaders(readAt, s->Size(), PeRules::kTrailerSearch, headers, &image) != PeProblem::kNone ||
+      !image.CertificateTableOffset(&x)) {
     return false;
   }
-  uint32_t x = 0;
-  if (!ReadU32At(s, uint64_t{h} + layout.certificateTableField, &x) || x == 0) return false;
   // The trailer is padded with zeros up to the table's 8-byte boundary: at most 7 of them.
   for (int skipped = 0; skipped < kMaxPaddingBytes && x > 0; ++skipped) {
     uint8_t b = 0;
@@ -175,11 +131,11 @@ bool FindSignatureTrailerInStream(FileStream* stream, uint8_t* signature, Signat
                                   uint32_t* signedLength) {
   SignatureKind found;
   if (FindBinaryTrailer(stream, signature, signedLength)) {
-    found = SignatureKind::BinaryDsa;
+    found = SignatureKind::kBinaryDsa;
   } else if (FindTextDsaTrailer(stream, signature, signedLength)) {
-    found = SignatureKind::TextDsa;
+    found = SignatureKind::kTextDsa;
   } else if (FindTextMd5Trailer(stream, signature, signedLength)) {
-    found = SignatureKind::TextMd5;
+    found = SignatureKind::kTextMd5;
   } else {
     return false;
   }

@@ -2,12 +2,12 @@
 // and the search for the outermost trailer of a file.
 //
 // Three formats, each standing directly after the bytes it covers (offset T = signed length):
-//   BinaryDsa  "OLMSignd"  48 bytes: r (20, big-endian), s (20, big-endian), "OLMSignd".
+//   kBinaryDsa "OLMSignd"  48 bytes: r (20, big-endian), s (20, big-endian), "OLMSignd".
 //              At the very end of the file, or in front of the Authenticode certificate table of
 //              a PE file (then followed by 0..7 zero bytes of padding up to the table). The
 //              table is found through the certificate directory of a PE32 or PE32+ header.
-//   TextDsa    "OLMSignA"  96 bytes: "OLMSignA", r||s as 80 hex characters, "OLMSignA".
-//   TextMd5    "OLM_MD5a"  48 bytes: "OLM_MD5a", the MD5 digest as 32 hex characters, "OLM_MD5a".
+//   kTextDsa   "OLMSignA"  96 bytes: "OLMSignA", r||s as 80 hex characters, "OLMSignA".
+//   kTextMd5   "OLM_MD5a"  48 bytes: "OLM_MD5a", the MD5 digest as 32 hex characters, "OLM_MD5a".
 //              A text trailer may be followed by at most 99 other bytes (a line break, say).
 //
 // Every finder answers only true or false; its out-parameters are optional (null) and are
@@ -23,11 +23,11 @@
 
 namespace sfx {
 
-enum class SignatureKind : int { TextDsa = 0, BinaryDsa = 1, TextMd5 = 2 };
+enum class SignatureKind : int { kTextDsa = 0, kBinaryDsa = 1, kTextMd5 = 2 };
 
 // Opens the file read-only and tries the finders in the fixed order binary DSA, text DSA, text
 // MD5; the first that succeeds decides. `signature` is a 40-byte buffer: a DSA kind fills all
-// of it, TextMd5 the first 16 bytes. False if the file can't be opened or carries no trailer.
+// of it, kTextMd5 the first 16 bytes. False if the file can't be opened or carries no trailer.
 bool FindSignatureTrailer(const char* path, uint8_t* signature, SignatureKind* kind,
                           uint32_t* signedLength);
 

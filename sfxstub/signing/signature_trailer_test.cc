@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "sfxstub/format/byte_order.h"
 #include "sfxstub/io/memory_stream.h"
 #include "tests/common/signing_samples.h"
 #include "tests/common/temp_dir.h"
@@ -18,7 +19,7 @@ using test::ToBytes;
 // The result of the whole search over a block in memory.
 struct Found {
   bool ok = false;
-  SignatureKind kind = SignatureKind::TextMd5;
+  SignatureKind kind = SignatureKind::kTextMd5;
   uint32_t signedLength = 0xDEADBEEF;
   uint8_t signature[40];
 };
@@ -67,7 +68,7 @@ TEST(BinaryTrailerTest, AtTheEndOfAPlainFile) {
   const Bytes sig = Signature(1);
   Found f = Search(Concat(Pattern(100), BinaryTrailer(sig)));
   ASSERT_TRUE(f.ok);
-  EXPECT_EQ(SignatureKind::BinaryDsa, f.kind);
+  EXPECT_EQ(SignatureKind::kBinaryDsa, f.kind);
   EXPECT_EQ(100u, f.signedLength);
   EXPECT_EQ(0, std::memcmp(sig.data(), f.signature, 40));
 
@@ -87,7 +88,7 @@ TEST(BinaryTrailerTest, InFrontOfTheCertificateTableAfterZeroToSevenPaddingBytes
     const Bytes pe = test::MakeSignedPe(0x230, padding, &expected);
     Found f = Search(pe);
     ASSERT_TRUE(f.ok);
-    EXPECT_EQ(SignatureKind::BinaryDsa, f.kind);
+    EXPECT_EQ(SignatureKind::kBinaryDsa, f.kind);
     EXPECT_EQ(expected, f.signedLength);
     EXPECT_EQ(0, std::memcmp(pe.data() + expected, f.signature, 40));
   }
@@ -134,8 +135,8 @@ TEST(BinaryTrailerTest, ThePeHeadersMustLeadToTheCertificateTable) {
 // A 64-bit image keeps its data directories 16 bytes further on: its certificate entry is
 // found at PE header + 168, its directory count at + 132; a PE32 one at + 152 and + 116.
 TEST(BinaryTrailerTest, PeAndPe32PlusHeadersEachLeadToTheirCertificateTable) {
-  for (test::PeKind kind : {test::PeKind::Pe32, test::PeKind::Pe32Plus}) {
-    const bool plus = kind == test::PeKind::Pe32Plus;
+  for (PeKind kind : {PeKind::kPe32, PeKind::kPe32Plus}) {
+    const bool plus = kind == PeKind::kPe32Plus;
     SCOPED_TRACE(plus ? "PE32+" : "PE32");
     uint32_t length = 0;
     const Bytes good = test::MakeSignedPe(0x240, 5, &length, kind);
@@ -178,13 +179,13 @@ TEST(BinaryTrailerTest, OffsetsPointingPastTheEndFailWithoutWrappingAround) {
                      0xFFFFFFF0u - 152u + 0x10u}) {
     SCOPED_TRACE(h);
     Bytes bad = good;
-    for (int i = 0; i < 4; ++i) bad[0x3C + i] = static_cast<uint8_t>(h >> (8 * i));
+    StoreU32(&bad[0x3C], h);
     EXPECT_FALSE(Search(bad).ok);
   }
   for (uint32_t x : {static_cast<uint32_t>(good.size()) + 100, 0xFFFFFFFFu, 47u, 1u}) {
     SCOPED_TRACE(x);
     Bytes bad = good;
-    for (int i = 0; i < 4; ++i) bad[0x80 + 152 + i] = static_cast<uint8_t>(x >> (8 * i));
+    StoreU32(&bad[0x80 + 152], x);
     EXPECT_FALSE(Search(bad).ok);
   }
   // A file shorter than the headers it names.
@@ -208,7 +209,7 @@ TEST(BinaryTrailerTest, APeWithoutCertificateTableFallsBackToTheTextFinders) {
   Bytes pe = Concat(test::MakePe(0x200, 0), Concat(TextDsaTrailer(sig), ToBytes("\r\n")));
   const Found f = Search(pe);
   ASSERT_TRUE(f.ok);
-  EXPECT_EQ(SignatureKind::TextDsa, f.kind);
+  EXPECT_EQ(SignatureKind::kTextDsa, f.kind);
   EXPECT_EQ(0x200u, f.signedLength);
 }
 
@@ -220,7 +221,7 @@ TEST(TextTrailerTest, FoundWithUpToNinetyNineBytesAfterIt) {
     const Found f = Search(Concat(Concat(text, TextDsaTrailer(sig)), Bytes(after, '\n')));
     ASSERT_EQ(after <= 99, f.ok);
     if (!f.ok) continue;
-    EXPECT_EQ(SignatureKind::TextDsa, f.kind);
+    EXPECT_EQ(SignatureKind::kTextDsa, f.kind);
     EXPECT_EQ(text.size(), f.signedLength);
     EXPECT_EQ(0, std::memcmp(sig.data(), f.signature, 40));
   }
@@ -240,7 +241,7 @@ TEST(TextTrailerTest, Md5TrailerFillsSixteenBytes) {
   const Bytes digest = Pattern(16, 0x41);
   const Found f = Search(Concat(ToBytes("abc"), Concat(TextMd5Trailer(digest), ToBytes("\n"))));
   ASSERT_TRUE(f.ok);
-  EXPECT_EQ(SignatureKind::TextMd5, f.kind);
+  EXPECT_EQ(SignatureKind::kTextMd5, f.kind);
   EXPECT_EQ(3u, f.signedLength);
   EXPECT_EQ(0, std::memcmp(digest.data(), f.signature, 16));
   EXPECT_EQ(0xEE, f.signature[16]);  // the rest of the buffer is not touched
@@ -252,12 +253,12 @@ TEST(TextTrailerTest, TheOuterTrailerDecidesByFinderOrder) {
   // A binary trailer after a text one: the binary finder comes first.
   Found f = Search(Concat(inner, BinaryTrailer(Signature(2))));
   ASSERT_TRUE(f.ok);
-  EXPECT_EQ(SignatureKind::BinaryDsa, f.kind);
+  EXPECT_EQ(SignatureKind::kBinaryDsa, f.kind);
   EXPECT_EQ(inner.size(), f.signedLength);
   // An MD5 trailer after a text DSA one is among the ignored bytes after it.
   f = Search(Concat(inner, TextMd5Trailer(Pattern(16))));
   ASSERT_TRUE(f.ok);
-  EXPECT_EQ(SignatureKind::TextDsa, f.kind);
+  EXPECT_EQ(SignatureKind::kTextDsa, f.kind);
   EXPECT_EQ(text.size(), f.signedLength);
 }
 
@@ -290,17 +291,17 @@ TEST(TrailerSearchTest, FileApiFindsAndClosesAndRefusesMissingFiles) {
   const Bytes sig = Signature(7);
   TempFile file(Concat(Pattern(300), BinaryTrailer(sig)));
   uint8_t out[40];
-  SignatureKind kind = SignatureKind::TextMd5;
+  SignatureKind kind = SignatureKind::kTextMd5;
   uint32_t length = 0;
   ASSERT_TRUE(FindSignatureTrailer(file.path(), out, &kind, &length));
-  EXPECT_EQ(SignatureKind::BinaryDsa, kind);
+  EXPECT_EQ(SignatureKind::kBinaryDsa, kind);
   EXPECT_EQ(300u, length);
   EXPECT_EQ(0, std::memcmp(sig.data(), out, 40));
   EXPECT_TRUE(FindSignatureTrailer(file.path(), nullptr, nullptr, nullptr));  // all optional
 
   file.Rewrite(Concat(ToBytes("text"), TextDsaTrailer(sig)));
   ASSERT_TRUE(FindSignatureTrailer(file.path(), out, &kind, &length));
-  EXPECT_EQ(SignatureKind::TextDsa, kind);
+  EXPECT_EQ(SignatureKind::kTextDsa, kind);
   EXPECT_EQ(4u, length);
 
   EXPECT_FALSE(FindSignatureTrailer((std::string(file.path()) + ".missing").c_str(), out, &kind, &length));

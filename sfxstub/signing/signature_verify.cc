@@ -23,15 +23,6 @@ Number BigEndian(const uint8_t* bytes, size_t n) {
   return x;
 }
 
-// Moves the bytes of 0x20..0x7F to the front of the buffer, in their order; returns their count.
-uint32_t KeepPrintable(uint8_t* data, uint32_t length) {
-  uint32_t kept = 0;
-  for (uint32_t i = 0; i < length; ++i) {
-    if (data[i] >= 0x20 && data[i] <= 0x7F) data[kept++] = data[i];
-  }
-  return kept;
-}
-
 bool VerifyDsa(const uint8_t digest[16], const uint8_t* signature, const DsaPublicKey& key) {
   const Number p = BigEndian(key.p, sizeof(key.p));
   const Number q = BigEndian(key.q, sizeof(key.q));
@@ -63,15 +54,23 @@ void Md5Digest(uint8_t out[16], const uint8_t* data, uint32_t length) {
   md5.Final(out);
 }
 
+void UpdateText(Md5* md5, const uint8_t* data, size_t length) {
+  uint8_t kept[1024];
+  size_t n = 0;
+  for (size_t i = 0; i < length; ++i) {
+    if (data[i] < 0x20 || data[i] > 0x7F) continue;
+    kept[n++] = data[i];
+    if (n == sizeof kept) {
+      md5->Update(kept, n);
+      n = 0;
+    }
+  }
+  md5->Update(kept, n);
+}
+
 bool TextDigest(uint8_t out[16], const uint8_t* data, uint32_t length) {
   Md5 md5;
-  uint8_t piece[4096];
-  for (uint32_t at = 0; at < length;) {
-    const uint32_t n = std::min<uint32_t>(length - at, sizeof(piece));
-    std::copy(data + at, data + at + n, piece);
-    md5.Update(piece, KeepPrintable(piece, n));
-    at += n;
-  }
+  UpdateText(&md5, data, length);
   md5.Final(out);
   return true;
 }
@@ -97,7 +96,7 @@ bool VerifySignedStream(FileStream* source, const DsaPublicKey& key) {
   SignatureKind kind;
   uint32_t signedLength = 0;
   if (!FindSignatureTrailerInStream(&stream, signature, &kind, &signedLength)) return false;
-  if (kind == SignatureKind::TextMd5) return false;  // a bare digest proves nothing
+  if (kind == SignatureKind::kTextMd5) return false;  // a bare digest proves nothing
   if (stream.Seek(0, kSeekSet) != 0) return false;
 
   const uint32_t pieceSize = std::max<uint32_t>(1, std::min(signedLength, kHashChunkSize));
@@ -108,8 +107,11 @@ bool VerifySignedStream(FileStream* source, const DsaPublicKey& key) {
   for (uint32_t left = signedLength; left > 0;) {
     uint32_t done = 0;
     if (!stream.Read(piece.get(), std::min(left, pieceSize), &done) || done == 0) return false;
-    const uint32_t n = kind == SignatureKind::TextDsa ? KeepPrintable(piece.get(), done) : done;
-    md5.Update(piece.get(), n);
+    if (kind == SignatureKind::kTextDsa) {
+      UpdateText(&md5, piece.get(), done);
+    } else {
+      md5.Update(piece.get(), done);
+    }
     left -= done;
   }
   md5.Final(digest);

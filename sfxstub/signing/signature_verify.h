@@ -9,12 +9,15 @@
 #ifndef SFXSTUB_SIGNING_SIGNATURE_VERIFY_H_
 #define SFXSTUB_SIGNING_SIGNATURE_VERIFY_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "sfxstub/format/dsa_public_key.h"
 #include "sfxstub/io/file_stream.h"
 
 namespace sfx {
+
+class Md5;
 
 // The package signer's key, generated at build time from the key file SFXSTUB_SIGNER_KEY
 // (library sfx_signer_key).
@@ -43,9 +46,12 @@ bool VerifyDsaSignature(const uint8_t digest[16], const uint8_t* signature, uint
 // RFC 1321 MD5 of the whole buffer.
 void Md5Digest(uint8_t out[16], const uint8_t* data, uint32_t length);
 
-// MD5 of the bytes of 0x20..0x7F in the buffer, in their order: the digest a text trailer covers,
-// unchanged by line breaks, tabs, other control bytes and bytes of 0x80 and above. Always true:
-// the bytes are filtered piece by piece, so no copy of the data has to be allocated.
+// The bytes a text trailer covers: those of 0x20..0x7F, in their order, so that the digest is
+// unchanged by line breaks, tabs, other control bytes and bytes of 0x80 and above. UpdateText
+// adds those of data[0, length) to `md5` (a file hashed in pieces goes through it piece by
+// piece); they are filtered through a small buffer, so no copy of the data is allocated.
+void UpdateText(Md5* md5, const uint8_t* data, size_t length);
+// The MD5 of the bytes a text trailer covers in the buffer. Always true.
 bool TextDigest(uint8_t out[16], const uint8_t* data, uint32_t length);
 
 }  // namespace sfx

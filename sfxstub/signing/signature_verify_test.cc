@@ -272,7 +272,7 @@ TEST(VerifySignedFileTest, RefusesMd5TrailersMissingFilesAndUnsignedFiles) {
   TempFile file(md5);
   SignatureKind kind;
   ASSERT_TRUE(FindSignatureTrailer(file.path(), nullptr, &kind, nullptr));
-  EXPECT_EQ(SignatureKind::TextMd5, kind);
+  EXPECT_EQ(SignatureKind::kTextMd5, kind);
   EXPECT_FALSE(VerifySignedFile(file.path(), test::TestSignerPublicKey()));
 
   // A text DSA trailer whose hex payload is not hexadecimal is found but does not verify.

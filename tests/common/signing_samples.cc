@@ -7,22 +7,11 @@
 #include <fstream>
 #include <memory>
 
+#include "sfxstub/format/byte_order.h"
+
 
 namespace sfx {
 namespace test {
-
-namespace {
-
-void PutU16(Bytes* b, uint32_t at, uint16_t v) {
-  (*b)[at] = static_cast<uint8_t>(v);
-  (*b)[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutU32(Bytes* b, uint32_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
 
 Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
@@ -49,19 +38,19 @@ Bytes MakePe(uint32_t objectSize, uint32_t certificateOffset, uint32_t directori
   for (size_t i = 0; i < pe.size(); ++i) pe[i] = static_cast<uint8_t>(i * 7 + 1);
   pe[0] = 'M';
   pe[1] = 'Z';
-  PutU32(&pe, 0x3C, h);
+  StoreU32(&pe[0x3C], h);
   pe[h] = 'P';
   pe[h + 1] = 'E';
   pe[h + 2] = 0;
   pe[h + 3] = 0;
-  const bool plus = kind == PeKind::Pe32Plus;
+  const bool plus = kind == PeKind::kPe32Plus;
   if (optionalHeaderSize == 0) optionalHeaderSize = plus ? 240 : 224;
-  PutU16(&pe, h + 20, optionalHeaderSize);
-  if (kind != PeKind::Unmarked) PutU16(&pe, h + 24, plus ? 0x20B : 0x10B);
+  StoreU16(&pe[h + 20], optionalHeaderSize);
+  if (kind != PeKind::kUnknown) StoreU16(&pe[h + 24], plus ? 0x20B : 0x10B);
   const uint32_t directoriesAt = plus ? h + 132 : h + 116;
-  PutU32(&pe, directoriesAt, directories);
-  PutU32(&pe, directoriesAt + 4 + 8 * 4, certificateOffset);
-  PutU32(&pe, directoriesAt + 4 + 8 * 4 + 4, 40);
+  StoreU32(&pe[directoriesAt], directories);
+  StoreU32(&pe[directoriesAt + 4 + 8 * 4], certificateOffset);
+  StoreU32(&pe[directoriesAt + 4 + 8 * 4 + 4], 40);
   return pe;
 }
 

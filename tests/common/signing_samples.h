@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/format/pe_image.h"
 
 namespace sfx {
 namespace test {
@@ -18,19 +19,17 @@ Bytes Concat(Bytes a, const Bytes& b);
 // `n` bytes as lower-case hexadecimal.
 std::string Hex(const uint8_t* bytes, size_t n);
 
-// Which optional header a made-up PE file carries. `Unmarked` is a PE32 layout whose magic
-// field holds neither 0x10B nor 0x20B (the finder takes it as PE32).
-enum class PeKind { Unmarked, Pe32, Pe32Plus };
-
 // A minimal PE file of `objectSize` (at least 0x200) bytes (headers at 0x80), whose certificate
 // directory entry holds `certificateOffset` and which has `directories` data directories and an
-// optional header of `optionalHeaderSize` bytes (0: the kind's usual 224 or 240).
+// optional header of `optionalHeaderSize` bytes (0: the kind's usual 224 or 240). PeKind::kUnknown
+// makes a PE32 layout whose magic field holds neither 0x10B nor 0x20B (the trailer search takes
+// it as PE32).
 Bytes MakePe(uint32_t objectSize, uint32_t certificateOffset, uint32_t directories = 16,
-             uint16_t optionalHeaderSize = 0, PeKind kind = PeKind::Unmarked);
+             uint16_t optionalHeaderSize = 0, PeKind kind = PeKind::kUnknown);
 
 // A signed PE: object, binary trailer, `padding` zero bytes, a 40-byte certificate table.
 Bytes MakeSignedPe(uint32_t objectSize, uint32_t padding, uint32_t* signedLength,
-                   PeKind kind = PeKind::Unmarked);
+                   PeKind kind = PeKind::kUnknown);
 
 }  // namespace test
 }  // namespace sfx

@@ -11,6 +11,7 @@
 #include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
 #include "sfxstub/archive/sfx_archive.h"
+#include "sfxstub/format/byte_order.h"
 
 namespace {
 
@@ -21,13 +22,12 @@ void ReadAsCatalog(uint8_t* data, uint32_t size) {
   sfx::MemoryStream stream;
   if (!stream.Attach(data, size)) return;
   sfx::SfxArchive archive;
-  int32_t result = archive.ReadCatalog(&stream);
+  const sfx::Status status = archive.ReadCatalog(&stream);
+  const int32_t result = status.code();
   if (result == 0 && (archive.Mode() != "extract" || !archive.HasMainRange())) __builtin_trap();
   if (result != 0 && result != -1 && result != 87 && result != 1006) __builtin_trap();
-}
-
-uint32_t LoadU32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+  // Every refusal names its check, and success none.
+  if ((result == 0) != (status.reason() == sfx::Refusal::kNone)) __builtin_trap();
 }
 
 }  // namespace
@@ -41,15 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (size >= sfx::kPackageHeaderSize &&
       std::memcmp(data, sfx::CompressedPackageMagic(), sfx::kPackageMagicSize) == 0 &&
-      LoadU32(data + 16) <= kMaxInflated) {
+      sfx::LoadU32(data + 16) <= kMaxInflated) {
     std::vector<uint8_t> packed(data, data + size);
     sfx::MemoryStream stream;
-    uint8_t* content = nullptr;
+    std::unique_ptr<uint8_t[]> content;
     uint32_t length = 0;
     if (stream.Attach(packed.data(), static_cast<uint32_t>(size)) &&
         sfx::ReadPackageFile(&stream, &content, &length)) {
-      std::unique_ptr<uint8_t[]> owner(content);
-      ReadAsCatalog(content, length);
+      ReadAsCatalog(content.get(), length);
     }
   }
   return 0;

@@ -1,5 +1,5 @@
 // Writes the fuzzers' seed corpora at build time, so no binary inputs live in the repository:
-//   make_seeds <folder>   creates <folder>/{trailer,catalog,package_file,command_line}/...
+//   make_seeds <folder>   creates <folder>/{trailer,catalog,package_file,command_line,pe_image}/...
 // The packages come from sfxpack's package writer with a stand-in signer (the fuzzers never check
 // a signature, only the trailer's shape), so they have the layout real packages have.
 #include <cstdint>
@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include "tests/common/minimal_pe.h"
 #include "tools/sfxpack/package_writer.h"
 
 namespace {
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string root = argv[1];
-  for (const char* sub : {"", "/trailer", "/catalog", "/package_file", "/command_line"}) {
+  for (const char* sub : {"", "/trailer", "/catalog", "/package_file", "/command_line", "/pe_image"}) {
     mkdir((root + sub).c_str(), 0755);
   }
   bool ok = true;
@@ -85,6 +86,10 @@ int main(int argc, char** argv) {
   ok &= Write(root + "/trailer/text-dsa",
               B("data OLMSignA" + std::string(80, 'a') + "OLMSignA\r\n"));
   ok &= Write(root + "/trailer/text-md5", B("data OLM_MD5a" + std::string(32, '0') + "OLM_MD5a"));
+
+  // PE images of both kinds, with and without a certificate table.
+  ok &= Write(root + "/pe_image/pe32", sfx::test::SamplePeImage(sfx::PeKind::kPe32));
+  ok &= Write(root + "/pe_image/pe32plus-signed", sfx::test::SamplePeImage(sfx::PeKind::kPe32Plus, 0x40));
 
   // Command lines: flags byte, then template, source, working folder, tail, value.
   const std::string sep(1, '\0');

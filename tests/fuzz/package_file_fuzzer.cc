@@ -9,6 +9,7 @@
 
 #include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
+#include "sfxstub/format/byte_order.h"
 
 namespace {
 
@@ -16,17 +17,11 @@ namespace {
 // not the decoder, would be what is tested.
 constexpr uint32_t kMaxInflated = 1u << 22;
 
-uint32_t LoadU32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 // The inflated-size field as the decoder reads it: byte by byte, missing bytes as zero.
 uint32_t InflatedSizeField(const uint8_t* data, size_t size) {
-  uint32_t value = 0;
-  for (size_t i = 0; i < 4 && 16 + i < size; ++i) {
-    value |= static_cast<uint32_t>(data[16 + i]) << (8 * i);
-  }
-  return value;
+  uint8_t field[4] = {};
+  for (size_t i = 0; i < 4 && 16 + i < size; ++i) field[i] = data[16 + i];
+  return sfx::LoadU32(field);
 }
 
 }  // namespace
@@ -40,18 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   sfx::MemoryStream stream;
   if (!stream.Attach(copy.get(), static_cast<uint32_t>(size))) __builtin_trap();
-  uint8_t* content = reinterpret_cast<uint8_t*>(1);  // must stay untouched on failure
+  std::unique_ptr<uint8_t[]> content;  // must stay empty on failure
   uint32_t length = 0xDEADBEEFu;
   if (sfx::ReadPackageFile(&stream, &content, &length)) {
-    std::unique_ptr<uint8_t[]> owner(content);
     if (size < sfx::kPackageHeaderSize) __builtin_trap();
     if (std::memcmp(data, sfx::CompressedPackageMagic(), sfx::kPackageMagicSize) != 0)
       __builtin_trap();
-    if (length > LoadU32(data + 16)) __builtin_trap();
+    if (length > sfx::LoadU32(data + 16)) __builtin_trap();
     // Every inflated byte is readable (ASan checks the buffer's bounds).
     volatile uint8_t sum = 0;
     for (uint32_t i = 0; i < length; ++i) sum = sum + content[i];
-  } else if (length != 0xDEADBEEFu) {
+  } else if (length != 0xDEADBEEFu || content) {
     __builtin_trap();  // an out-parameter written on failure
   }
   if (stream.Position() > size) __builtin_trap();

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t length = 0;
   if (sfx::FindSignatureTrailerInStream(&stream, signature, &kind, &length)) {
     // The trailer lies within the file, right after the signed bytes.
-    const uint32_t trailer = kind == sfx::SignatureKind::TextDsa ? 96 : 48;
+    const uint32_t trailer = kind == sfx::SignatureKind::kTextDsa ? 96 : 48;
     if (static_cast<uint64_t>(length) + trailer > n) __builtin_trap();
   }
   sfx::FindBinaryTrailer(&stream, signature, &length);

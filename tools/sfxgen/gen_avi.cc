@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/format/byte_order.h"
 #include "tools/sfxgen/generators.h"
 
 namespace sfxgen {
@@ -111,14 +112,8 @@ std::vector<uint8_t> EncodeFrame(const Canvas& c) {
 
 class RiffWriter {
  public:
-  void U16(uint16_t v) {
-    data_.push_back(static_cast<uint8_t>(v));
-    data_.push_back(static_cast<uint8_t>(v >> 8));
-  }
-  void U32(uint32_t v) {
-    U16(static_cast<uint16_t>(v));
-    U16(static_cast<uint16_t>(v >> 16));
-  }
+  void U16(uint16_t v) { sfx::AppendU16(&data_, v); }
+  void U32(uint32_t v) { sfx::AppendU32(&data_, v); }
   void FourCc(const char* cc) { data_.insert(data_.end(), cc, cc + 4); }
   // Starts a chunk ("LIST"/"RIFF" take a form type); returns where its size goes.
   size_t Begin(const char* id, const char* form = nullptr) {
@@ -131,7 +126,7 @@ class RiffWriter {
   // Fills in the size of the chunk begun at `at` and pads it to an even length.
   void End(size_t at) {
     uint32_t size = static_cast<uint32_t>(data_.size() - at - 4);
-    for (int i = 0; i < 4; ++i) data_[at + i] = static_cast<uint8_t>(size >> (8 * i));
+    sfx::StoreU32(&data_[at], size);
     if (data_.size() & 1) data_.push_back(0);
   }
   void Bytes(const std::vector<uint8_t>& b) { data_.insert(data_.end(), b.begin(), b.end()); }

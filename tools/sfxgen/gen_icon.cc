@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/format/byte_order.h"
 #include "tools/sfxgen/generators.h"
 
 namespace sfxgen {
@@ -50,15 +51,6 @@ void Draw(Image* img) {
   img->Box(4, 24, 6, 4, kGreen);
 }
 
-void PutU16(std::vector<uint8_t>* out, uint32_t v) {
-  out->push_back(static_cast<uint8_t>(v));
-  out->push_back(static_cast<uint8_t>(v >> 8));
-}
-void PutU32(std::vector<uint8_t>* out, uint32_t v) {
-  PutU16(out, v & 0xFFFF);
-  PutU16(out, v >> 16);
-}
-
 // The icon image as stored in an .ico: header with the doubled height, palette, 4-bit colour
 // rows and 1-bit mask rows, each bottom-up and padded to 4 bytes.
 std::vector<uint8_t> EncodeImage(const Image& img) {
@@ -66,18 +58,18 @@ std::vector<uint8_t> EncodeImage(const Image& img) {
   const int colourStride = (n * 4 + 31) / 32 * 4;
   const int maskStride = (n + 31) / 32 * 4;
   std::vector<uint8_t> out;
-  PutU32(&out, 40);
-  PutU32(&out, n);
-  PutU32(&out, 2 * n);
-  PutU16(&out, 1);
-  PutU16(&out, 4);
-  PutU32(&out, 0);  // BI_RGB
-  PutU32(&out, (colourStride + maskStride) * n);
-  PutU32(&out, 0);
-  PutU32(&out, 0);
-  PutU32(&out, 16);
-  PutU32(&out, 0);
-  for (uint32_t rgb : kPalette) PutU32(&out, rgb);
+  sfx::AppendU32(&out, 40);
+  sfx::AppendU32(&out, n);
+  sfx::AppendU32(&out, 2 * n);
+  sfx::AppendU16(&out, 1);
+  sfx::AppendU16(&out, 4);
+  sfx::AppendU32(&out, 0);  // BI_RGB
+  sfx::AppendU32(&out, (colourStride + maskStride) * n);
+  sfx::AppendU32(&out, 0);
+  sfx::AppendU32(&out, 0);
+  sfx::AppendU32(&out, 16);
+  sfx::AppendU32(&out, 0);
+  for (uint32_t rgb : kPalette) sfx::AppendU32(&out, rgb);
   for (int y = n - 1; y >= 0; --y) {
     std::vector<uint8_t> row(colourStride, 0);
     for (int x = 0; x < n; ++x) row[x / 2] |= img.At(x, y) << (x % 2 ? 0 : 4);
@@ -100,9 +92,9 @@ std::vector<uint8_t> BuildIcon() {
     images.push_back(EncodeImage(img));
   }
   std::vector<uint8_t> out;
-  PutU16(&out, 0);
-  PutU16(&out, 1);  // icon
-  PutU16(&out, static_cast<uint32_t>(images.size()));
+  sfx::AppendU16(&out, 0);
+  sfx::AppendU16(&out, 1);  // icon
+  sfx::AppendU16(&out, static_cast<uint16_t>(images.size()));
   uint32_t offset = 6 + 16 * static_cast<uint32_t>(images.size());
   const int sizes[] = {32, 16};
   for (size_t i = 0; i < images.size(); ++i) {
@@ -110,10 +102,10 @@ std::vector<uint8_t> BuildIcon() {
     out.push_back(static_cast<uint8_t>(sizes[i]));
     out.push_back(16);  // colours
     out.push_back(0);
-    PutU16(&out, 1);  // planes
-    PutU16(&out, 4);  // bits per pixel
-    PutU32(&out, static_cast<uint32_t>(images[i].size()));
-    PutU32(&out, offset);
+    sfx::AppendU16(&out, 1);  // planes
+    sfx::AppendU16(&out, 4);  // bits per pixel
+    sfx::AppendU32(&out, static_cast<uint32_t>(images[i].size()));
+    sfx::AppendU32(&out, offset);
     offset += static_cast<uint32_t>(images[i].size());
   }
   for (const auto& img : images) out.insert(out.end(), img.begin(), img.end());

@@ -3,60 +3,24 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstring>
+
+#include "sfxstub/format/byte_order.h"
+#include "sfxstub/format/pe_image.h"
 
 namespace sfxgen {
-namespace {
-
-constexpr size_t kPeOffsetField = 0x3C;     // IMAGE_DOS_HEADER.e_lfanew
-constexpr size_t kCoffTimeStamp = 4 + 4;    // after "PE\0\0": Machine, NumberOfSections
-constexpr size_t kCoffOptionalSize = 4 + 16;  // SizeOfOptionalHeader, u16
-constexpr size_t kCoffCharacteristics = 4 + 18;  // u16, the COFF header's last field
-constexpr size_t kOptionalHeader = 4 + 20;  // the signature and the COFF header
-constexpr size_t kOptionalCheckSum = 64;
-constexpr uint16_t kMagicPe32 = 0x10B;
-constexpr uint16_t kMagicPe32Plus = 0x20B;
-
-uint32_t GetU16(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
-}
-uint32_t GetU32(const uint8_t* p) { return GetU16(p) | GetU16(p + 2) << 16; }
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
-
-bool FindPeStampFields(const uint8_t* data, size_t size, PeStampFields* fields,
-                       std::string* error) {
-  if (size < kPeOffsetField + 4 || data[0] != 'M' || data[1] != 'Z') {
-    *error = "not a PE image: no \"MZ\" header";
-    return false;
+Status FindPeStampFields(const uint8_t* data, size_t size, PeStampFields* fields) {
+  sfx::PeImage image;
+  const sfx::PeProblem problem = image.Parse(data, size);
+  if (problem != sfx::PeProblem::kNone) {
+    return Status::Error(std::string("not a PE32 or PE32+ image: ") + sfx::PeProblemText(problem));
   }
-  const size_t pe = GetU32(data + kPeOffsetField);
-  // Everything up to the end of CheckSum must lie in the file; compared without adding to `pe`,
-  // which comes from the file and may be anything.
-  const size_t needed = kOptionalHeader + kOptionalCheckSum + 4;
-  if (pe > size || size - pe < needed) {
-    *error = "not a PE image: the PE header at " + std::to_string(pe) + " does not fit in the file";
-    return false;
+  uint32_t checkSum = 0;
+  if (!image.CheckSumOffset(&checkSum)) {
+    return Status::Error("the optional header is too short to hold CheckSum");
   }
-  if (std::memcmp(data + pe, "PE\0\0", 4) != 0) {
-    *error = "not a PE image: no \"PE\" signature at " + std::to_string(pe);
-    return false;
-  }
-  const uint32_t magic = GetU16(data + pe + kOptionalHeader);
-  if (magic != kMagicPe32 && magic != kMagicPe32Plus) {
-    *error = "not a PE32 or PE32+ image: optional header magic " + std::to_string(magic);
-    return false;
-  }
-  if (GetU16(data + pe + kCoffOptionalSize) < kOptionalCheckSum + 4) {
-    *error = "the optional header is too short to hold CheckSum";
-    return false;
-  }
-  fields->timeStampOffset = pe + kCoffTimeStamp;
-  fields->checkSumOffset = pe + kOptionalHeader + kOptionalCheckSum;
-  return true;
+  fields->timeStampOffset = image.timeDateStampOffset();
+  fields->checkSumOffset = checkSum;
+  return Status::Ok();
 }
 
 uint32_t PeCheckSum(const uint8_t* data, size_t size, size_t checkSumOffset) {
@@ -89,25 +53,27 @@ uint32_t DerivedTimeStamp(const uint8_t* data, size_t size, const PeStampFields&
   return kDerivedTimeStampBase + (static_cast<uint32_t>(crc) >> 4);
 }
 
-bool StampPeImage(std::vector<uint8_t>* image, const uint32_t* time, std::string* error) {
+Status StampPeImage(std::vector<uint8_t>* image, const uint32_t* time) {
   PeStampFields fields;
-  if (!FindPeStampFields(image->data(), image->size(), &fields, error)) return false;
+  const Status status = FindPeStampFields(image->data(), image->size(), &fields);
+  if (!status.ok()) return status;
   const uint32_t stamp =
       time != nullptr ? *time : DerivedTimeStamp(image->data(), image->size(), fields);
-  PutU32(image->data() + fields.timeStampOffset, stamp);
-  PutU32(image->data() + fields.checkSumOffset,
-         PeCheckSum(image->data(), image->size(), fields.checkSumOffset));
-  return true;
+  sfx::StoreU32(image->data() + fields.timeStampOffset, stamp);
+  sfx::StoreU32(image->data() + fields.checkSumOffset,
+                PeCheckSum(image->data(), image->size(), fields.checkSumOffset));
+  return Status::Ok();
 }
 
-bool SetRunFromSwap(std::vector<uint8_t>* image, std::string* error) {
+Status SetRunFromSwap(std::vector<uint8_t>* image) {
   PeStampFields fields;
-  if (!FindPeStampFields(image->data(), image->size(), &fields, error)) return false;
-  // The PE header's offset, which FindPeStampFields has checked, and the field inside the
-  // headers it has checked to fit.
-  uint8_t* flags = image->data() + fields.timeStampOffset - kCoffTimeStamp + kCoffCharacteristics;
-  flags[1] |= static_cast<uint8_t>(kRunFromSwapFlags >> 8);
-  return true;
+  const Status status = FindPeStampFields(image->data(), image->size(), &fields);
+  if (!status.ok()) return status;
+  // Characteristics, the COFF header's last u16, stands 14 bytes after TimeDateStamp, inside the
+  // headers FindPeStampFields has checked to fit.
+  uint8_t* flags = image->data() + fields.timeStampOffset + 14;
+  sfx::StoreU16(flags, static_cast<uint16_t>(sfx::LoadU16(flags) | kRunFromSwapFlags));
+  return Status::Ok();
 }
 
 }  // namespace sfxgen

@@ -20,10 +20,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
+#include "tools/sfxpack/status.h"
+
 namespace sfxgen {
+
+using sfxpack::Status;
 
 constexpr uint32_t kDerivedTimeStampBase = 978307200;  // 2001-01-01 00:00:00 UTC
 
@@ -33,10 +36,10 @@ struct PeStampFields {
   size_t checkSumOffset;   // optional header CheckSum, u32 (the same place in PE32 and PE32+)
 };
 
-// Finds the fields. Refuses, with a message, anything but a PE32 or PE32+ image: no "MZ", a PE
-// header offset that leaves no room for the headers, no "PE\0\0", an unknown optional header
-// magic, or an optional header too short to hold CheckSum.
-bool FindPeStampFields(const uint8_t* data, size_t size, PeStampFields* fields, std::string* error);
+// Finds the fields through sfx::PeImage (strictly read). Refuses, with the reason, anything but a
+// PE32 or PE32+ image: no "MZ", a PE header offset that leaves no room for the headers, no
+// "PE\0\0", an unknown optional header magic, or an optional header too short to hold CheckSum.
+Status FindPeStampFields(const uint8_t* data, size_t size, PeStampFields* fields);
 
 // The checksum of `data` with the four bytes at `checkSumOffset` counted as zero.
 uint32_t PeCheckSum(const uint8_t* data, size_t size, size_t checkSumOffset);
@@ -45,8 +48,8 @@ uint32_t PeCheckSum(const uint8_t* data, size_t size, size_t checkSumOffset);
 uint32_t DerivedTimeStamp(const uint8_t* data, size_t size, const PeStampFields& fields);
 
 // Sets TimeDateStamp to `*time` (or, when `time` is null, to the derived stamp), then CheckSum.
-// False, with a message and the image unchanged, for what FindPeStampFields refuses.
-bool StampPeImage(std::vector<uint8_t>* image, const uint32_t* time, std::string* error);
+// Fails, with the image unchanged, for what FindPeStampFields refuses.
+Status StampPeImage(std::vector<uint8_t>* image, const uint32_t* time);
 
 // IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP (0x0400) and IMAGE_FILE_NET_RUN_FROM_SWAP (0x0800): an image
 // with these COFF Characteristics that is started from removable media or the network is copied
@@ -55,9 +58,9 @@ bool StampPeImage(std::vector<uint8_t>* image, const uint32_t* time, std::string
 constexpr uint16_t kRunFromSwapFlags = 0x0C00;
 
 // Adds kRunFromSwapFlags to the COFF header's Characteristics (the stub's post-link step does,
-// before StampPeImage, whose checksum must cover them). False, with a message and the image
-// unchanged, for what FindPeStampFields refuses.
-bool SetRunFromSwap(std::vector<uint8_t>* image, std::string* error);
+// before StampPeImage, whose checksum must cover them). Fails, with the image unchanged, for what
+// FindPeStampFields refuses.
+Status SetRunFromSwap(std::vector<uint8_t>* image);
 
 }  // namespace sfxgen
 

@@ -6,15 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/format/byte_order.h"
+
 namespace sfxgen {
 namespace {
 
-uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-void SetU32(std::vector<uint8_t>* b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+uint32_t U32At(const std::vector<uint8_t>& b, size_t at) { return sfx::LoadU32(&b[at]); }
+void SetU32(std::vector<uint8_t>* b, size_t at, uint32_t v) { sfx::StoreU32(&(*b)[at], v); }
 
 // A PE32 (or PE32+) header at 0x80 with a 0xE0-byte optional header, then some bytes of body.
 std::vector<uint8_t> Image(uint16_t magic = 0x10B) {
@@ -28,8 +26,7 @@ std::vector<uint8_t> Image(uint16_t magic = 0x10B) {
   b[0x82] = b[0x83] = 0;
   b[0x80 + 20] = 0xE0;  // SizeOfOptionalHeader
   b[0x80 + 21] = 0;
-  b[0x80 + 24] = static_cast<uint8_t>(magic);
-  b[0x80 + 25] = static_cast<uint8_t>(magic >> 8);
+  sfx::StoreU16(&b[0x80 + 24], magic);
   return b;
 }
 constexpr size_t kTimeStampAt = 0x80 + 8;
@@ -56,8 +53,8 @@ TEST(PeStampTest, GivenTimeAndACheckSumThatVerifies) {
   for (uint16_t magic : {0x10B, 0x20B}) {
     std::vector<uint8_t> image = Image(magic);
     const uint32_t time = 1700000000;
-    std::string error;
-    ASSERT_TRUE(StampPeImage(&image, &time, &error)) << error;
+    Status status;
+    ASSERT_TRUE((status = StampPeImage(&image, &time)).ok()) << status.reason();
     EXPECT_EQ(time, U32At(image, kTimeStampAt));
     EXPECT_EQ(PeCheckSum(image.data(), image.size(), kCheckSumAt), U32At(image, kCheckSumAt));
     std::vector<uint8_t> before = Image(magic);
@@ -69,8 +66,8 @@ TEST(PeStampTest, GivenTimeAndACheckSumThatVerifies) {
 
 TEST(PeStampTest, DerivedTimeDependsOnTheContentOnly) {
   std::vector<uint8_t> image = Image();
-  std::string error;
-  ASSERT_TRUE(StampPeImage(&image, nullptr, &error)) << error;
+  Status status;
+  ASSERT_TRUE((status = StampPeImage(&image, nullptr)).ok()) << status.reason();
   const uint32_t stamp = U32At(image, kTimeStampAt);
   EXPECT_GE(stamp, kDerivedTimeStampBase);
   EXPECT_LT(stamp, kDerivedTimeStampBase + (1u << 28));
@@ -78,16 +75,16 @@ TEST(PeStampTest, DerivedTimeDependsOnTheContentOnly) {
 
   // Stamped again, or from other old values of the two fields: the same file.
   const std::vector<uint8_t> stamped = image;
-  ASSERT_TRUE(StampPeImage(&image, nullptr, &error));
+  ASSERT_TRUE(StampPeImage(&image, nullptr).ok());
   EXPECT_EQ(stamped, image);
   SetU32(&image, kTimeStampAt, 12345);
   SetU32(&image, kCheckSumAt, 0xFFFFFFFF);
-  ASSERT_TRUE(StampPeImage(&image, nullptr, &error));
+  ASSERT_TRUE(StampPeImage(&image, nullptr).ok());
   EXPECT_EQ(stamped, image);
 
   // Any other byte changed: another stamp.
   image[0x200] ^= 1;
-  ASSERT_TRUE(StampPeImage(&image, nullptr, &error));
+  ASSERT_TRUE(StampPeImage(&image, nullptr).ok());
   EXPECT_NE(stamp, U32At(image, kTimeStampAt));
 }
 
@@ -101,12 +98,12 @@ TEST(PeStampTest, RunFromSwapFlagsJoinTheCharacteristics) {
     image[kCharacteristicsAt + 1] = 0x02;
     std::vector<uint8_t> expected = image;
     expected[kCharacteristicsAt + 1] = 0x0E;
-    std::string error;
-    ASSERT_TRUE(SetRunFromSwap(&image, &error)) << error;
+    Status status;
+    ASSERT_TRUE((status = SetRunFromSwap(&image)).ok()) << status.reason();
     EXPECT_EQ(expected, image);
-    ASSERT_TRUE(SetRunFromSwap(&image, &error));
+    ASSERT_TRUE(SetRunFromSwap(&image).ok());
     EXPECT_EQ(expected, image) << "setting them again changes nothing";
-    ASSERT_TRUE(StampPeImage(&image, nullptr, &error));
+    ASSERT_TRUE(StampPeImage(&image, nullptr).ok());
     EXPECT_EQ(PeCheckSum(image.data(), image.size(), kCheckSumAt), U32At(image, kCheckSumAt));
   }
 }
@@ -132,12 +129,10 @@ TEST(PeStampTest, RefusesWhatIsNotAPeImageAndLeavesItAlone) {
     SetU32(&image, c.at, c.value);
     image.resize(c.size);
     const std::vector<uint8_t> before = image;
-    std::string error;
-    EXPECT_FALSE(StampPeImage(&image, nullptr, &error)) << c.what;
-    EXPECT_FALSE(error.empty()) << c.what;
-    error.clear();
-    EXPECT_FALSE(SetRunFromSwap(&image, &error)) << c.what;
-    EXPECT_FALSE(error.empty()) << c.what;
+    const Status status = StampPeImage(&image, nullptr);
+    EXPECT_FALSE(status.ok()) << c.what;
+    EXPECT_FALSE(status.reason().empty()) << c.what;
+    EXPECT_FALSE(SetRunFromSwap(&image).ok()) << c.what;
     EXPECT_EQ(before, image) << c.what;
   }
 }

@@ -1,5 +1,4 @@
-// sfxgen pe-stamp: the stub's run-from-swap flags, time stamp and checksum, set after the link
-// (pe_stamp.h).
+// sfxgen pe-stamp: the stub's time stamp and checksum, set after the link (pe_stamp.h).
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -29,11 +28,11 @@ int StampImage(const char* imagePath, const char* seconds) {
     time = static_cast<uint32_t>(value);
   }
   std::vector<uint8_t> image;
-  sfxpack::Status status = sfxpack::ReadWholeFile("pe-stamp", imagePath, UINT32_MAX, &image);
-  std::string error;
-  if (status.ok() && (!SetRunFromSwap(&image, &error) ||
-                      !StampPeImage(&image, seconds != nullptr ? &time : nullptr, &error))) {
-    status = sfxpack::Status::Error(std::string(imagePath) + ": " + error);
+  Status status = sfxpack::ReadWholeFile("pe-stamp", imagePath, UINT32_MAX, &image);
+  if (status.ok()) {
+    status = SetRunFromSwap(&image);
+    if (status.ok()) status = StampPeImage(&image, seconds != nullptr ? &time : nullptr);
+    status = status.Within(std::string(imagePath) + ": ");
   }
   if (status.ok()) status = sfxpack::WriteFileAtomically(imagePath, image);
   if (status.ok()) return 0;

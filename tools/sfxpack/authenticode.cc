@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sfxstub/format/byte_order.h"
+#include "sfxstub/format/pe_image.h"
 #include "sfxstub/io/memory_stream.h"
 #include "sfxstub/signing/signature_trailer.h"
 #include "sfxstub/signing/signature_verify.h"
@@ -12,30 +14,8 @@
 namespace sfxpack {
 namespace {
 
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
-constexpr uint32_t kCertificateDirectory = 4;
-// Offsets within the optional header: CheckSum stands at the same place in PE32 and PE32+; the
-// data directories (and their count in front of them) stand 16 bytes further on in PE32+,
-// whose ImageBase and stack and heap sizes are 64-bit fields.
-constexpr uint32_t kChecksumField = 64;
-constexpr uint32_t kPe32DirectoryCountField = 92;
-constexpr uint32_t kPe32PlusDirectoryCountField = 108;
-constexpr uint32_t kDirectorySize = 8;
 // The smallest table a signer can append: the WIN_CERTIFICATE header alone.
 constexpr uint32_t kMinTableSize = 8;
-
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 std::string Hex(uint64_t v) {
   char text[32];
@@ -74,7 +54,7 @@ bool HasValidClosingSignature(const std::vector<uint8_t>& file, const sfx::DsaPu
   sfx::SignatureKind kind;
   uint32_t length = 0;
   if (!FindClosingTrailer(file, signature, &kind, &length)) return false;
-  if (kind != sfx::SignatureKind::BinaryDsa) return false;
+  if (kind != sfx::SignatureKind::kBinaryDsa) return false;
   uint8_t digest[sfx::kMd5DigestSize];
   sfx::Md5Digest(digest, file.data(), length);
   if (!sfx::VerifyDsaSignature(digest, signature, sfx::kDsaSignatureSize, key)) return false;
@@ -85,36 +65,21 @@ bool HasValidClosingSignature(const std::vector<uint8_t>& file, const sfx::DsaPu
 }  // namespace
 
 Status FindPeHeaderFields(const uint8_t* data, size_t limit, PeHeaderFields* fields) {
-  if (limit < 0x40 || data[0] != 'M' || data[1] != 'Z') {
-    return Status::Error("not a Windows executable (no \"MZ\" header)");
+  sfx::PeImage image;
+  const sfx::PeProblem problem = image.Parse(data, limit);
+  if (problem != sfx::PeProblem::kNone) {
+    return Status::Error(std::string("not a PE32 or PE32+ executable: ") + sfx::PeProblemText(problem));
   }
-  const uint64_t pe = GetU32(data + 0x3C);
-  // Signature (4), file header (20), then the optional header.
-  const uint64_t optional = pe + 24;
-  if (optional + 2 > limit || std::memcmp(data + pe, "PE\0\0", 4) != 0) {
-    return Status::Error("not a PE executable (no \"PE\" signature at " + Hex(pe) + ")");
-  }
-  const uint16_t magic = GetU16(data + optional);
-  uint32_t countField = 0;
-  if (magic == kPe32Magic) {
-    countField = kPe32DirectoryCountField;
-  } else if (magic == kPe32PlusMagic) {
-    countField = kPe32PlusDirectoryCountField;
-  } else {
-    return Status::Error("unknown optional header magic " + Hex(magic));
-  }
-  const uint32_t firstDirectory = countField + 4;
-  const uint32_t optionalSize = GetU16(data + pe + 20);
-  const uint32_t needed = firstDirectory + (kCertificateDirectory + 1) * kDirectorySize;
-  if (optionalSize < needed || optional + needed > limit) {
-    return Status::Error("the optional header is too short to hold the certificate directory");
-  }
-  if (GetU32(data + optional + countField) <= kCertificateDirectory) {
+  uint32_t checksum = 0;
+  sfx::PeDirectory entry;
+  if (image.DirectoryCount() <= sfx::kPeCertificateDirectory) {
     return Status::Error("the executable has no certificate directory (fewer than 5 data directories)");
   }
-  fields->checksumOffset = static_cast<uint32_t>(optional + kChecksumField);
-  fields->certificateEntryOffset =
-      static_cast<uint32_t>(optional + firstDirectory + kCertificateDirectory * kDirectorySize);
+  if (!image.CheckSumOffset(&checksum) || !image.Directory(sfx::kPeCertificateDirectory, &entry)) {
+    return Status::Error("the optional header is too short to hold the certificate directory");
+  }
+  fields->checksumOffset = checksum;
+  fields->certificateEntryOffset = entry.entryOffset;
   return Status::Ok();
 }
 
@@ -124,9 +89,9 @@ Status MakeClosingSignedImage(const uint8_t* content, uint32_t contentLength,
   const uint64_t tableOffset = CertificateTableOffset(uint64_t{contentLength} + sfx::kBinaryTrailerSize);
   if (tableOffset + tableSize > 0xFFFFFFFFu) return Status::Error("the signed package would exceed 4 GiB");
   image->assign(content, content + contentLength);
-  PutU32(image->data() + fields.checksumOffset, 0);
-  PutU32(image->data() + fields.certificateEntryOffset, static_cast<uint32_t>(tableOffset));
-  PutU32(image->data() + fields.certificateEntryOffset + 4, tableSize);
+  sfx::StoreU32(image->data() + fields.checksumOffset, 0);
+  sfx::StoreU32(image->data() + fields.certificateEntryOffset, static_cast<uint32_t>(tableOffset));
+  sfx::StoreU32(image->data() + fields.certificateEntryOffset + 4, tableSize);
   std::vector<uint8_t> trailer = MakeBinaryTrailer(key, image->data(), contentLength);
   image->insert(image->end(), trailer.begin(), trailer.end());
   return Status::Ok();
@@ -140,8 +105,8 @@ Status AttachCertificateTable(const std::vector<uint8_t>& image, const PeHeaderF
     return Status::Error("the Authenticode signer did not append a certificate table");
   }
   const uint8_t* entry = signedFile.data() + fields.certificateEntryOffset;
-  const uint32_t offset = GetU32(entry);
-  const uint32_t size = GetU32(entry + 4);
+  const uint32_t offset = sfx::LoadU32(entry);
+  const uint32_t size = sfx::LoadU32(entry + 4);
   if (offset != tableOffset) {
     return Status::Error("the Authenticode signer put its certificate table at " + Hex(offset) +
                          ", not at the 8-byte boundary " + Hex(tableOffset) +
@@ -177,7 +142,7 @@ Status CheckClosingSignature(const std::vector<uint8_t>& package, const DsaPriva
   uint8_t signature[sfx::kDsaSignatureSize];
   sfx::SignatureKind kind;
   if (!FindClosingTrailer(package, signature, &kind, signedLength) ||
-      kind != sfx::SignatureKind::BinaryDsa) {
+      kind != sfx::SignatureKind::kBinaryDsa) {
     return Status::Error("the package does not end in a closing binary DSA signature");
   }
   uint32_t verifiedLength = 0;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/format/byte_order.h"
 #include "sfxstub/signing/signature_trailer.h"
 #include "sfxstub/signing/signature_verify.h"
 #include "tests/common/temp_dir.h"
@@ -31,16 +32,9 @@ constexpr uint32_t kPlusEntryAt = kPeOffset + 0xA8;  // PE32+: the directories 1
 
 const DsaPrivateKey& TestKey() { return sfx::TestSignerKey(); }
 
-uint32_t U32At(const Bytes& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-void SetU32(Bytes* b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void SetU16(Bytes* b, size_t at, uint16_t v) {
-  (*b)[at] = static_cast<uint8_t>(v);
-  (*b)[at + 1] = static_cast<uint8_t>(v >> 8);
-}
+uint32_t U32At(const Bytes& b, size_t at) { return sfx::LoadU32(&b[at]); }
+void SetU32(Bytes* b, size_t at, uint32_t v) { sfx::StoreU32(&(*b)[at], v); }
+void SetU16(Bytes* b, size_t at, uint16_t v) { sfx::StoreU16(&(*b)[at], v); }
 
 // A small but complete PE32 image (one section holding a "ret"), `size` bytes long (>= 0x400),
 // with a non-zero CheckSum as linkers leave it; with `plus`, the PE32+ (x86-64) image.
@@ -96,7 +90,7 @@ int64_t StubAccepts(const Bytes& file) {
   sfx::SignatureKind kind;
   uint32_t t = 0;
   if (!sfx::FindSignatureTrailer(path.c_str(), signature, &kind, &t)) return -1;
-  if (kind != sfx::SignatureKind::BinaryDsa) return -1;
+  if (kind != sfx::SignatureKind::kBinaryDsa) return -1;
   if (!sfx::VerifySignedFile(path.c_str(), TestKey().pub)) return -1;
   return t;
 }
@@ -407,7 +401,7 @@ TEST_F(AuthenticodeCommand, OutputPassesBothChecksAndStillExtracts) {
   sfx::SignatureKind kind;
   uint32_t signedLength = 0;
   ASSERT_TRUE(sfx::FindSignatureTrailer(out.c_str(), signature, &kind, &signedLength));
-  EXPECT_EQ(kind, sfx::SignatureKind::BinaryDsa);
+  EXPECT_EQ(kind, sfx::SignatureKind::kBinaryDsa);
   EXPECT_EQ(signedLength, t);
   const uint32_t tableOffset = U32At(after, kEntryAt);
   EXPECT_EQ(tableOffset % 8, 0u);

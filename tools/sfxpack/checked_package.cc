@@ -49,14 +49,16 @@ Status CheckedPackage::Load(const Options& options, const char* command, const c
 
 Status CheckedPackage::Check() {
   archive_.reset(new sfx::SfxArchive(key_.key, nullptr, watched_.get()));
-  result_ = archive_->Open(path_);
-  if (result_ == 0 && file_.size() < archive_->SignedLength()) result_ = sfx::kErrorFileInvalid;
-  if (result_ != 0) return Status::Ok();
+  archiveStatus_ = archive_->Open(path_);
+  if (archiveStatus_.ok() && file_.size() < archive_->SignedLength()) {
+    archiveStatus_ = sfx::Status(sfx::kErrorFileInvalid, sfx::Refusal::kSignedLengthOutsideFile);
+  }
+  if (!archiveStatus_.ok()) return Status::Ok();
   bool carries = false;
   const Status status = KeyWithin(file_, FirstStoredObject(*archive_), key_.key, &carries);
   if (status.ok() && !carries) {
     stubLacksKey_ = true;
-    result_ = sfx::kErrorFileInvalid;
+    archiveStatus_ = sfx::Status(sfx::kErrorFileInvalid, sfx::Refusal::kBadSignature);
   }
   return status;
 }
@@ -68,10 +70,10 @@ bool CheckedPackage::SignatureGood() {
 
 std::string CheckedPackage::Refusal() const {
   if (stubLacksKey_) {
-    return DescribeArchiveError(result_) +
+    return DescribeArchiveError(archiveStatus_.code()) +
            "; the signature verifies with the key, but the package's stub does not carry that key";
   }
-  return DescribeArchiveError(result_, archive_->LastStatus());
+  return DescribeArchiveError(archiveStatus_);
 }
 
 Status OpenCheckedPackage(const Options& options, const char* command, bool quiet,

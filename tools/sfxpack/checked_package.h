@@ -41,7 +41,7 @@ class CheckedPackage {
   // `quiet` keeps the check's progress line off.
   Status Load(const Options& options, const char* command, const char* what, bool quiet);
   // Steps 3 and 4. Fails (exit 2) only when the file can't be read; what the stub makes of the
-  // package is result(), 0 for a package the stub accepts.
+  // package is archiveStatus() (result(), its number: 0 for a package the stub accepts).
   Status Check();
   // Whether the file's closing signature verifies with the key (the signature check alone,
   // through the same progress line).
@@ -53,7 +53,9 @@ class CheckedPackage {
   // The key checked with; null before Load chose it.
   const CheckingKey* key() const { return keyChosen_ ? &key_ : nullptr; }
   const sfx::SfxArchive& archive() const { return *archive_; }
-  int32_t result() const { return result_; }
+  const sfx::Status& archiveStatus() const { return archiveStatus_; }
+  // The archive's error number, 0 for a package the stub accepts.
+  int32_t result() const { return archiveStatus_.code(); }
   // The archive's error number in words, with the reader's reason.
   std::string Refusal() const;
 
@@ -66,7 +68,7 @@ class CheckedPackage {
   std::unique_ptr<Progress> progress_;
   std::unique_ptr<ProgressFileSystem> watched_;
   std::unique_ptr<sfx::SfxArchive> archive_;  // made by Check, after the file system it reads
-  int32_t result_ = sfx::kErrorFileInvalid;
+  sfx::Status archiveStatus_{sfx::kErrorFileInvalid, sfx::Refusal::kNotOpened};
 };
 
 // All four steps. Fails only where the package could not be looked at (a usage error, an input

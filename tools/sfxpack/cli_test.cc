@@ -368,10 +368,10 @@ class PackInputsTest : public SfxpackCli {
     // Stubs with an Authenticode certificate table (PE32, PE32+), and one that declares only
     // four data directories, so that what stands where entry 4 would be is no certificate table.
     using sfx::test::MakePe;
-    using sfx::test::PeKind;
-    tabled = dir.Write("tabled.exe", Carrying(MakePe(0x400, 0x1000, 16, 0, PeKind::Pe32)));
-    tabledPlus = dir.Write("tabled64.exe", Carrying(MakePe(0x400, 0x1000, 16, 0, PeKind::Pe32Plus)));
-    fourDirectories = dir.Write("four.exe", Carrying(MakePe(0x400, 0x1000, 4, 0, PeKind::Pe32)));
+    using sfx::PeKind;
+    tabled = dir.Write("tabled.exe", Carrying(MakePe(0x400, 0x1000, 16, 0, PeKind::kPe32)));
+    tabledPlus = dir.Write("tabled64.exe", Carrying(MakePe(0x400, 0x1000, 16, 0, PeKind::kPe32Plus)));
+    fourDirectories = dir.Write("four.exe", Carrying(MakePe(0x400, 0x1000, 4, 0, PeKind::kPe32)));
     // A stub over 1 MiB whose key straddles the end of the first piece it is read in.
     straddling = dir.Write("large.exe", Carrying(sfx::MinimalPeImage((1 << 20) - 100)));
   }

@@ -1,12 +1,10 @@
 // sfxpack list: the signature verdict, whether the package is salted, and its catalog, read
 // through the same archive reader as the stub. The package is read in pieces where needed,
 // never whole.
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
-#include <vector>
 
 #include "sfxstub/archive/package_file.h"
 #include "sfxstub/archive/sfx_archive.h"
@@ -15,6 +13,7 @@
 #include "tools/sfxpack/json_object.h"
 #include "tools/sfxpack/messages.h"
 #include "tools/sfxpack/options.h"
+#include "tools/sfxpack/pack_checks.h"
 #include "tools/sfxpack/package_inflate.h"
 #include "tools/sfxpack/package_salt.h"
 #include "tools/sfxpack/package_writer.h"
@@ -88,31 +87,21 @@ int ReportRefused(CheckedPackage* package, bool json) {
   return Report(status);
 }
 
-// Which stub the package starts with. The PE header may stand further in than the first
-// kilobyte; then the kind is read there.
-Status ReadStubKind(const InputFile& file, StubKind* kind) {
-  uint8_t head[0x400] = {};
-  const size_t headSize = static_cast<size_t>(std::min<uint64_t>(sizeof head, file.size()));
-  const Status status = file.ReadAt(0, head, headSize);
-  if (!status.ok()) return status;
-  *kind = GetStubKind(head, headSize);
-  if (*kind != StubKind::Unknown || headSize < 0x40) return status;
-  const uint32_t at = static_cast<uint32_t>(head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 |
-                                            static_cast<uint32_t>(head[0x3F]) << 24);
-  uint8_t pe[26];
-  std::vector<uint8_t> probe(head, head + headSize);
-  if (at + sizeof pe <= file.size() && file.ReadAt(at, pe, sizeof pe).ok()) {
-    probe.resize(std::max<size_t>(probe.size(), at + sizeof pe));
-    std::memcpy(probe.data() + at, pe, sizeof pe);
-    *kind = GetStubKind(probe.data(), probe.size());
-  }
+// Which stub the package starts with, from its PE headers wherever they stand.
+Status ReadStubKind(const InputFile& file, sfx::PeKind* kind) {
+  uint8_t headers[sfx::kPeHeadersSize];
+  sfx::PeImage image;
+  Status status;
+  const sfx::PeProblem problem =
+      ReadFilePeHeaders(file, sfx::PeRules::kStrict, headers, &image, &status);
+  *kind = problem == sfx::PeProblem::kNone ? image.kind() : sfx::PeKind::kUnknown;
   return status;
 }
 
 // What list shows of a good package.
 struct Listing {
   const CheckedPackage* package;
-  StubKind stubKind;
+  sfx::PeKind stubKind;
   bool salted;
   uint32_t saltAt;
   bool mainGood;
@@ -219,7 +208,7 @@ int RunList(const Options& options) {
   if (!status.ok()) return ReportFailure(package, status, json);
   if (package.result() != 0) return ReportRefused(&package, json);
 
-  Listing listing{&package, StubKind::Unknown, false, 0, false, 0, ""};
+  Listing listing{&package, sfx::PeKind::kUnknown, false, 0, false, 0, ""};
   status = MakeListing(package, &listing);
   if (!status.ok()) return ReportFailure(package, status, json);
   const int exitCode = listing.mainGood ? kExitGood : kExitBad;

@@ -11,6 +11,7 @@
 
 #include "sfxstub/signing/md5.h"
 #include "sfxstub/signing/signature_trailer.h"
+#include "sfxstub/signing/signature_verify.h"
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/dsa_signer.h"
 #include "tools/sfxpack/files.h"
@@ -86,7 +87,11 @@ Status CopyAndSign(const InputFile& input, const std::string& kind, const DsaPri
       Status status = input.ReadAt(at, buffer.get(), n);
       if (status.ok()) status = out->Write(buffer.get(), n);
       if (!status.ok()) return status;
-      md5.Update(buffer.get(), kind == "binary" ? n : KeepPrintable(buffer.get(), n));
+      if (kind == "binary") {
+        md5.Update(buffer.get(), n);
+      } else {
+        sfx::UpdateText(&md5, buffer.get(), n);
+      }
       progress.Advance(n);
       at += n;
     }

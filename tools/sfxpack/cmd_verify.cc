@@ -15,6 +15,7 @@
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/signing/md5.h"
 #include "sfxstub/signing/signature_trailer.h"
+#include "sfxstub/signing/signature_verify.h"
 #include "tools/sfxpack/checked_package.h"
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/json_object.h"
@@ -22,7 +23,6 @@
 #include "tools/sfxpack/messages.h"
 #include "tools/sfxpack/options.h"
 #include "tools/sfxpack/package_salt.h"
-#include "tools/sfxpack/trailers.h"
 
 namespace sfxpack {
 
@@ -52,9 +52,9 @@ struct KindWords {
 
 const KindWords& WordsFor(sfx::SignatureKind kind) {
   static const KindWords kWords[] = {
-      {sfx::SignatureKind::BinaryDsa, "binary", "binary DSA (\"OLMSignd\")"},
-      {sfx::SignatureKind::TextDsa, "text", "text DSA (\"OLMSignA\")"},
-      {sfx::SignatureKind::TextMd5, "md5", "text MD5 (\"OLM_MD5a\")"},
+      {sfx::SignatureKind::kBinaryDsa, "binary", "binary DSA (\"OLMSignd\")"},
+      {sfx::SignatureKind::kTextDsa, "text", "text DSA (\"OLMSignA\")"},
+      {sfx::SignatureKind::kTextMd5, "md5", "text MD5 (\"OLM_MD5a\")"},
   };
   static const KindWords kUnknown = {kind, "unknown", "unknown"};
   for (const KindWords& words : kWords) {
@@ -72,7 +72,7 @@ Status TextDigestOfFile(const InputFile& file, uint32_t length, uint8_t digest[1
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kPiece, length - at));
     const Status status = file.ReadAt(at, buffer.get(), n);
     if (!status.ok()) return status;
-    md5.Update(buffer.get(), KeepPrintable(buffer.get(), n));
+    sfx::UpdateText(&md5, buffer.get(), n);
     at += n;
   }
   md5.Final(digest);
@@ -81,7 +81,7 @@ Status TextDigestOfFile(const InputFile& file, uint32_t length, uint8_t digest[1
 
 struct Verdict {
   std::string file;
-  sfx::SignatureKind kind = sfx::SignatureKind::BinaryDsa;
+  sfx::SignatureKind kind = sfx::SignatureKind::kBinaryDsa;
   const char* trailer = nullptr;  // null: none
   uint32_t signedLength = 0;
   std::string verdict;  // valid, no-signature, mismatch, md5-only, package-refused
@@ -188,7 +188,7 @@ Status Judge(CheckedPackage* file, Verdict* report) {
   }
   report->trailer = WordsFor(report->kind).name;
   report->package = EndsWithArchiveTrailer(file->file(), report->signedLength);
-  return report->kind == sfx::SignatureKind::TextMd5 ? JudgeMd5Trailer(*file, signature, report)
+  return report->kind == sfx::SignatureKind::kTextMd5 ? JudgeMd5Trailer(*file, signature, report)
                                                      : JudgeDsaTrailer(file, report);
 }
 

@@ -51,9 +51,9 @@ std::string DescribeArchiveError(int32_t code) {
   return meaning ? number + " (" + meaning + ")" : number;
 }
 
-std::string DescribeArchiveError(int32_t code, const sfx::Status& status) {
-  std::string text = DescribeArchiveError(code);
-  if (status.code() == code && status.reason() != sfx::Refusal::kNone) {
+std::string DescribeArchiveError(const sfx::Status& status) {
+  std::string text = DescribeArchiveError(status.code());
+  if (status.reason() != sfx::Refusal::kNone) {
     text += "; ";
     text += sfx::RefusalText(status.reason());
   }

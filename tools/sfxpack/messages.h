@@ -22,10 +22,9 @@ Status UsageError(const char* command, const std::string& why);
 // The words for a Windows error number the archive reader gives ("error 1006
 // (ERROR_FILE_INVALID: the package is damaged or not a package)").
 std::string DescribeArchiveError(int32_t code);
-// The same for the archive reader's last refusal, with the check that made it: "error 1006
-// (ERROR_FILE_INVALID: ...); the closing signature does not verify". `code` is what the caller
-// reports; the reader's reason is added when it refused with that same number.
-std::string DescribeArchiveError(int32_t code, const sfx::Status& status);
+// The same for an archive reader's refusal, with the check that made it: "error 1006
+// (ERROR_FILE_INVALID: ...); the closing signature does not verify".
+std::string DescribeArchiveError(const sfx::Status& status);
 
 // `name` with every control byte, backslash and DEL written as \n, \t, \\ or \xNN, so that a
 // stored name can't fake a line of a listing or move the terminal's cursor.

@@ -14,29 +14,6 @@ namespace sfxpack {
 // The public test key's PEM text, embedded at build time (test_key.cc).
 extern const char kRepositoryTestKeyPem[];
 
-namespace {
-
-uint32_t LoadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-// The PE header's offset, or 0 when the file is no PE image.
-uint32_t PeHeaderOffset(const InputFile& file) {
-  uint8_t dos[0x40];
-  if (file.size() < sizeof dos || !file.ReadAt(0, dos, sizeof dos).ok()) return 0;
-  if (dos[0] != 'M' || dos[1] != 'Z') return 0;
-  const uint32_t header = LoadU32(dos + 0x3C);
-  uint8_t signature[4];
-  if (header < 0x40 || header > file.size() || file.size() - header < 4 ||
-      !file.ReadAt(header, signature, 4).ok() || std::memcmp(signature, "PE\0\0", 4) != 0) {
-    return 0;
-  }
-  return header;
-}
-
-}  // namespace
-
 Status CheckListedName(const std::string& name) {
   const std::string shown = "'" + EscapeName(name) + "'";
   if (name.empty()) return Status::Error("empty file name");
@@ -91,25 +68,32 @@ bool HasNonAscii(const std::string& text) {
   return false;
 }
 
-bool IsPeFile(const InputFile& file) { return PeHeaderOffset(file) != 0; }
+sfx::PeProblem ReadFilePeHeaders(const InputFile& file, sfx::PeRules rules,
+                                 uint8_t (&headers)[sfx::kPeHeadersSize], sfx::PeImage* image,
+                                 Status* readStatus) {
+  Status failed;
+  const auto readAt = [&](uint64_t at, uint8_t* buffer, uint32_t n) {
+    const Status status = file.ReadAt(at, buffer, n);
+    if (!status.ok() && failed.ok()) failed = status;
+    return status.ok();
+  };
+  const sfx::PeProblem problem = sfx::ReadPeHeaders(readAt, file.size(), rules, headers, image);
+  if (readStatus != nullptr) *readStatus = failed;
+  return problem;
+}
+
+bool IsPeFile(const InputFile& file) {
+  uint8_t headers[sfx::kPeHeadersSize];
+  sfx::PeImage image;
+  return sfx::HasPeSignature(ReadFilePeHeaders(file, sfx::PeRules::kStrict, headers, &image));
+}
 
 bool HasCertificateTable(const InputFile& file) {
-  const uint32_t header = PeHeaderOffset(file);
-  if (!header) return false;
-  // "PE\0\0", the 20-byte file header, then the optional header: its magic says where the data
-  // directories start (96 bytes in for PE32, 112 for PE32+); the certificate table is entry 4.
-  uint8_t optional[2 + 240];
-  const uint64_t start = static_cast<uint64_t>(header) + 24;
-  if (start + sizeof optional > file.size() || !file.ReadAt(start, optional, sizeof optional).ok()) {
-    return false;
-  }
-  const uint16_t magic = static_cast<uint16_t>(optional[0] | optional[1] << 8);
-  const size_t directories = magic == 0x20B ? 112 : magic == 0x10B ? 96 : 0;
-  if (!directories) return false;
-  const uint32_t count = LoadU32(optional + directories - 4);
-  if (count <= 4) return false;
-  const uint8_t* entry = optional + directories + 4 * 8;
-  return LoadU32(entry) != 0 && LoadU32(entry + 4) != 0;
+  uint8_t headers[sfx::kPeHeadersSize];
+  sfx::PeImage image;
+  sfx::PeDirectory entry;
+  return ReadFilePeHeaders(file, sfx::PeRules::kStrict, headers, &image) == sfx::PeProblem::kNone &&
+         image.Directory(sfx::kPeCertificateDirectory, &entry) && entry.address != 0 && entry.size != 0;
 }
 
 Status StubCarriesKey(const InputFile& stub, const sfx::DsaPublicKey& key, bool* carries) {

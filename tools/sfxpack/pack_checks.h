@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sfxstub/format/dsa_public_key.h"
+#include "sfxstub/format/pe_image.h"
 #include "tools/sfxpack/files.h"
 #include "tools/sfxpack/status.h"
 
@@ -36,10 +37,19 @@ std::string FoldCase(const std::string& name);
 // system's ANSI code page).
 bool HasNonAscii(const std::string& text);
 
-// True when the file starts with "MZ" and holds "PE\0\0" where the offset at 0x3C points.
+// The PE headers of `file`, read as sfx::ReadPeHeaders reads them from a stream (into
+// `headers`, which `image` then refers to); `readStatus` (optional) receives the failure of the
+// first read that failed, success otherwise.
+sfx::PeProblem ReadFilePeHeaders(const InputFile& file, sfx::PeRules rules,
+                                 uint8_t (&headers)[sfx::kPeHeadersSize], sfx::PeImage* image,
+                                 Status* readStatus = nullptr);
+
+// True when the file starts with "MZ" and holds "PE\0\0" where the offset at 0x3C points (past
+// the DOS header), whatever follows.
 bool IsPeFile(const InputFile& file);
 
-// True when the PE image in `file` has a non-empty certificate table directory entry.
+// True when the file is a PE32 or PE32+ image whose certificate table directory entry is not
+// empty (wherever it points).
 bool HasCertificateTable(const InputFile& file);
 
 // Whether the stub's bytes hold `key` as the stub carries its built-in key: p, q, g, y in that

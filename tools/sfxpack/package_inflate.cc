@@ -6,16 +6,12 @@
 #include <memory>
 
 #include "sfxstub/archive/package_file.h"
+#include "sfxstub/format/byte_order.h"
 
 namespace sfxpack {
 namespace {
 
 constexpr size_t kPieceSize = 1 << 20;
-
-uint32_t LoadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 }  // namespace
 
@@ -37,8 +33,8 @@ Status ReadHeader(const InputFile& file, uint64_t offset, uint64_t size, uint32_
   if (std::memcmp(header, sfx::CompressedPackageMagic(), sfx::kPackageMagicSize) != 0) {
     return Status::Bad("not a compressed package file");
   }
-  *expected = LoadU32(header + 16);
-  *stored = LoadU32(header + 20);
+  *expected = sfx::LoadU32(header + sfx::kPackageMagicSize);
+  *stored = sfx::LoadU32(header + sfx::kPackageMagicSize + 4);
   if (*stored > size - sizeof header) return Status::Bad("its stored size runs past the object");
   return Status::Ok();
 }

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <fstream>
 
+#include "sfxstub/format/byte_order.h"
+
 namespace sfxpack {
 namespace {
 
@@ -15,13 +17,14 @@ constexpr char kInputLabel[] = "sfxpack salt input v1";
 
 void AddU64(CryptoPP::SHA256* hash, uint64_t value) {
   uint8_t bytes[8];
-  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+  sfx::StoreU32(bytes, static_cast<uint32_t>(value));
+  sfx::StoreU32(bytes + 4, static_cast<uint32_t>(value >> 32));
   hash->Update(bytes, sizeof bytes);
 }
 
 void AddU32(CryptoPP::SHA256* hash, uint32_t value) {
   uint8_t bytes[4];
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+  sfx::StoreU32(bytes, value);
   hash->Update(bytes, sizeof bytes);
 }
 

@@ -129,7 +129,7 @@ TEST(PackageSalt, BlockStandsInFrontOfEveryStoredObject) {
   sfx::TempDir dir;
   const std::string path = dir.Write("p.exe", package);
   sfx::SfxArchive archive(Key().pub);
-  ASSERT_EQ(0, archive.Open(path));
+  ASSERT_TRUE(archive.Open(path).ok());
   uint32_t at = 0;
   ASSERT_TRUE(PackageHasSalt(path, archive, &at));
   EXPECT_EQ(input.stub.size() + 48, at);
@@ -150,7 +150,7 @@ TEST(PackageSalt, BlockStandsInFrontOfEveryStoredObject) {
   ASSERT_TRUE((status = BuildPackage(input, signer, &package)).ok()) << status.reason();
   const std::string plain = dir.Write("plain.exe", package);
   sfx::SfxArchive unsalted(Key().pub);
-  ASSERT_EQ(0, unsalted.Open(plain));
+  ASSERT_TRUE(unsalted.Open(plain).ok());
   EXPECT_FALSE(PackageHasSalt(plain, unsalted, &at));
   EXPECT_EQ(input.stub.size() + 48, FirstStoredObject(unsalted));
 }

@@ -326,7 +326,7 @@ Status WritePackage(const PackPlan& plan, const DsaPrivateKey& key, const SaltPa
   }
   if (!status.ok()) return status;
   std::vector<uint8_t> trailer;
-  AppendU32(&trailer, catalog.offset);
+  sfx::AppendU32(&trailer, catalog.offset);
   trailer.insert(trailer.end(), sfx::kArchiveMagic, sfx::kArchiveMagic + sfx::kArchiveMagicSize);
   status = writer.Plain(trailer.data(), trailer.size());
   return status.ok() ? writer.ClosingSignature() : status;

@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "sfxstub/format/byte_order.h"
 #include "sfxstub/format/package_format.h"
 
 namespace sfxpack {
@@ -17,11 +18,6 @@ const char kSaltMagic[kSaltMagicSize + 1] = "sfxpack.salt.v1.";
 namespace {
 
 constexpr size_t kTrailerSize = sfx::kBinaryTrailerSize;
-
-uint32_t LoadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 }  // namespace
 
@@ -55,18 +51,14 @@ Status MakePackageFileBody(const uint8_t* content, size_t size, std::vector<uint
 std::vector<uint8_t> MakePackageFileHeader(uint32_t inflatedSize, uint32_t storedSize) {
   std::vector<uint8_t> header(sfx::CompressedPackageMagic(),
                               sfx::CompressedPackageMagic() + sfx::kPackageMagicSize);
-  AppendU32(&header, inflatedSize);
-  AppendU32(&header, storedSize);
+  sfx::AppendU32(&header, inflatedSize);
+  sfx::AppendU32(&header, storedSize);
   return header;
-}
-
-void AppendU32(std::vector<uint8_t>* out, uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<uint8_t>(value >> shift));
 }
 
 void AppendChunk(std::vector<uint8_t>* out, const char* tag, const void* payload, size_t length) {
   out->insert(out->end(), tag, tag + 4);
-  AppendU32(out, static_cast<uint32_t>(length));
+  sfx::AppendU32(out, static_cast<uint32_t>(length));
   const uint8_t* bytes = static_cast<const uint8_t*>(payload);
   if (length) out->insert(out->end(), bytes, bytes + length);
 }
@@ -77,17 +69,17 @@ std::vector<uint8_t> MakeCatalog(const std::string& mode, const std::string& com
   AppendTextChunk(&catalog, sfx::kModeTag, mode);
   AppendTextChunk(&catalog, sfx::kCommandTemplateTag, commandTemplate);
   std::vector<uint8_t> range;
-  AppendU32(&range, main.offset);
-  AppendU32(&range, main.size);
+  sfx::AppendU32(&range, main.offset);
+  sfx::AppendU32(&range, main.size);
   AppendChunk(&catalog, sfx::kMainRangeTag, range);
   std::vector<uint8_t> list;
   for (const CatalogEntry& file : files) {
     std::vector<uint8_t> entry;
     AppendTextChunk(&entry, sfx::kNameTag, file.name);
     std::vector<uint8_t> pointer;
-    AppendU32(&pointer, file.range.offset);
-    AppendU32(&pointer, file.range.size);
-    AppendU32(&pointer, file.time);
+    sfx::AppendU32(&pointer, file.range.offset);
+    sfx::AppendU32(&pointer, file.range.size);
+    sfx::AppendU32(&pointer, file.time);
     AppendChunk(&entry, sfx::kFileRangeTag, pointer);
     AppendChunk(&list, sfx::kFileTag, entry);
   }
@@ -154,7 +146,7 @@ Status PackageBuilder::AddRawFile(const uint8_t* content, size_t size, ObjectRan
 
 Status PackageBuilder::AddArchiveTrailer(uint32_t catalogOffset, const char* magic) {
   std::vector<uint8_t> trailer;
-  AppendU32(&trailer, catalogOffset);
+  sfx::AppendU32(&trailer, catalogOffset);
   trailer.insert(trailer.end(), magic, magic + sfx::kArchiveMagicSize);
   return Append(trailer.data(), trailer.size(), false, nullptr);
 }
@@ -178,28 +170,20 @@ Status PackageBuilder::Finish(const std::vector<uint8_t>& catalog) {
 }
 
 bool IsPeImage(const std::vector<uint8_t>& image) {
-  if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') return false;
-  uint32_t header = LoadU32(image.data() + 0x3C);
-  if (header > image.size() || image.size() - header < 4) return false;
-  return std::memcmp(image.data() + header, "PE\0\0", 4) == 0;
+  sfx::PeImage headers;
+  return sfx::HasPeSignature(headers.Parse(image.data(), image.size()));
 }
 
-StubKind GetStubKind(const uint8_t* data, size_t size) {
-  if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') return StubKind::Unknown;
-  const uint64_t header = LoadU32(data + 0x3C);
-  // "PE\0\0", the 20-byte file header, then the optional header's magic.
-  if (header + 26 > size || std::memcmp(data + header, "PE\0\0", 4) != 0) return StubKind::Unknown;
-  const uint16_t magic = static_cast<uint16_t>(data[header + 24] | (data[header + 25] << 8));
-  if (magic == 0x10B) return StubKind::Pe32;
-  if (magic == 0x20B) return StubKind::Pe32Plus;
-  return StubKind::Unknown;
+sfx::PeKind GetStubKind(const uint8_t* data, size_t size) {
+  sfx::PeImage image;
+  return image.Parse(data, size) == sfx::PeProblem::kNone ? image.kind() : sfx::PeKind::kUnknown;
 }
 
-const char* DescribeStubKind(StubKind kind) {
+const char* DescribeStubKind(sfx::PeKind kind) {
   switch (kind) {
-    case StubKind::Pe32: return "32-bit Windows (PE32)";
-    case StubKind::Pe32Plus: return "64-bit Windows (PE32+)";
-    case StubKind::Unknown: break;
+    case sfx::PeKind::kPe32: return "32-bit Windows (PE32)";
+    case sfx::PeKind::kPe32Plus: return "64-bit Windows (PE32+)";
+    case sfx::PeKind::kUnknown: break;
   }
   return "unknown (no PE32 or PE32+ header)";
 }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "sfxstub/format/package_format.h"
+#include "sfxstub/format/pe_image.h"
 #include "tools/sfxpack/status.h"
 
 namespace sfxpack {
@@ -43,8 +44,8 @@ Status MakePackageFileBody(const uint8_t* content, size_t size, std::vector<uint
 constexpr size_t kPackageFileHeaderSize = 24;
 std::vector<uint8_t> MakePackageFileHeader(uint32_t inflatedSize, uint32_t storedSize);
 
-// Catalog building blocks: one chunk (four-letter tag, u32 length, payload) appended to `out`.
-void AppendU32(std::vector<uint8_t>* out, uint32_t value);
+// Catalog building blocks (u32 fields are appended with sfx::AppendU32, byte_order.h): one chunk
+// (four-letter tag, u32 length, payload) appended to `out`.
 void AppendChunk(std::vector<uint8_t>* out, const char* tag, const void* payload, size_t length);
 inline void AppendChunk(std::vector<uint8_t>* out, const char* tag,
                         const std::vector<uint8_t>& payload) {
@@ -135,15 +136,15 @@ struct PackageInput {
   std::vector<uint8_t> salt;
 };
 
-// True for "MZ" with a "PE\0\0" signature at the offset stored at 0x3C.
+// True for "MZ" with a "PE\0\0" signature at the offset stored at 0x3C (sfx::PeImage, strictly
+// read), whatever follows.
 bool IsPeImage(const std::vector<uint8_t>& image);
 
 // Which stub a package starts with, from the optional header's magic of the PE image in
 // data[0, size): 0x10B the 32-bit stub (PE32), 0x20B the 64-bit one (PE32+). Unknown for any
 // other magic and for data that is no PE image. DescribeStubKind gives the words `list` prints.
-enum class StubKind { Unknown, Pe32, Pe32Plus };
-StubKind GetStubKind(const uint8_t* data, size_t size);
-const char* DescribeStubKind(StubKind kind);
+sfx::PeKind GetStubKind(const uint8_t* data, size_t size);
+const char* DescribeStubKind(sfx::PeKind kind);
 
 // Success when `name` may be a listed file's name; otherwise why not (empty, a path separator, a
 // drive colon or "..").

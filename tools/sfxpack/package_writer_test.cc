@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "sfxstub/format/byte_order.h"
 #include "sfxstub/io/memory_stream.h"
 #include "sfxstub/archive/package_file.h"
 #include "sfxstub/archive/sfx_archive.h"
@@ -30,9 +32,7 @@ TrailerSigner Signer() {
 
 Bytes Stub() { return sfx::MinimalPeImage(0x80); }
 
-uint32_t U32At(const Bytes& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
+uint32_t U32At(const Bytes& b, size_t at) { return sfx::LoadU32(&b[at]); }
 
 TEST(PackageWriter, PackageFileBodyLayoutAndRoundTrip) {
   for (const Bytes& content : {Bytes(), B("x"), B(std::string(100000, 'q') + "tail")}) {
@@ -47,11 +47,10 @@ TEST(PackageWriter, PackageFileBodyLayoutAndRoundTrip) {
     EXPECT_EQ(0xDA, body[25]);  // maximum compression
     sfx::MemoryStream stream;
     ASSERT_TRUE(stream.Attach(body.data(), static_cast<uint32_t>(body.size())));
-    uint8_t* out = nullptr;
+    std::unique_ptr<uint8_t[]> out;
     uint32_t length = 0;
     ASSERT_TRUE(sfx::ReadPackageFile(&stream, &out, &length));
-    EXPECT_EQ(content, Bytes(out, out + length));
-    delete[] out;
+    EXPECT_EQ(content, Bytes(out.get(), out.get() + length));
   }
 }
 
@@ -119,7 +118,7 @@ TEST(PackageWriter, RecognisesPeImages) {
   EXPECT_FALSE(IsPeImage(noPe));
   for (uint32_t offset : {0x7Du, 0x80u, 0xFFFFFFFFu, 0xFFFFFFFEu}) {
     Bytes outside = Stub();
-    for (int i = 0; i < 4; ++i) outside[0x3C + i] = static_cast<uint8_t>(offset >> (8 * i));
+    sfx::StoreU32(&outside[0x3C], offset);
     EXPECT_FALSE(IsPeImage(outside)) << offset;
   }
   EXPECT_FALSE(IsPeImage(B("MZ")));
@@ -127,15 +126,15 @@ TEST(PackageWriter, RecognisesPeImages) {
 
 TEST(PackageWriter, TellsThe32BitStubFromThe64BitOne) {
   Bytes stub = Stub();  // the optional header's magic at PE header (0x40) + 24
-  EXPECT_EQ(StubKind::Unknown, GetStubKind(stub.data(), stub.size()));
+  EXPECT_EQ(sfx::PeKind::kUnknown, GetStubKind(stub.data(), stub.size()));
   stub[0x58] = 0x0B;
   stub[0x59] = 0x01;
-  EXPECT_EQ(StubKind::Pe32, GetStubKind(stub.data(), stub.size()));
+  EXPECT_EQ(sfx::PeKind::kPe32, GetStubKind(stub.data(), stub.size()));
   stub[0x59] = 0x02;
-  EXPECT_EQ(StubKind::Pe32Plus, GetStubKind(stub.data(), stub.size()));
-  EXPECT_EQ(StubKind::Unknown, GetStubKind(stub.data(), 0x59));  // the magic cut off
+  EXPECT_EQ(sfx::PeKind::kPe32Plus, GetStubKind(stub.data(), stub.size()));
+  EXPECT_EQ(sfx::PeKind::kUnknown, GetStubKind(stub.data(), 0x59));  // the magic cut off
   stub[0x41] = 'X';
-  EXPECT_EQ(StubKind::Unknown, GetStubKind(stub.data(), stub.size()));
+  EXPECT_EQ(sfx::PeKind::kUnknown, GetStubKind(stub.data(), stub.size()));
 }
 
 PackageInput Input() {
@@ -177,7 +176,7 @@ TEST(PackageWriter, SameInputSameBytesAndTheReaderAgrees) {
 
   sfx::TempDir dir;
   sfx::SfxArchive archive(Key().pub);
-  ASSERT_EQ(0, archive.Open(dir.Write("p.exe", first)));
+  ASSERT_TRUE(archive.Open(dir.Write("p.exe", first)).ok());
   EXPECT_EQ("%CMDLINE%", archive.commandTemplate);
   ASSERT_EQ(2u, archive.files.size());
   EXPECT_EQ("one", archive.files[0].name);

@@ -54,12 +54,4 @@ bool FitsWithTrailer(uint64_t length, uint32_t trailerSize) {
   return length <= uint64_t{0xFFFFFFFFu} - trailerSize;
 }
 
-size_t KeepPrintable(uint8_t* data, size_t size) {
-  size_t kept = 0;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] >= 0x20 && data[i] <= 0x7F) data[kept++] = data[i];
-  }
-  return kept;
-}
-
 }  // namespace sfxpack

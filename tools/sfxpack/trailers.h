@@ -1,5 +1,6 @@
 // The three signature trailers a signed file ends with (sfxstub/format/package_format.h), put
-// together from a signature or a digest made elsewhere, and the bytes the text kinds cover.
+// together from a signature or a digest made elsewhere. (The bytes the text kinds cover are
+// hashed with sfx::UpdateText, sfxstub/signing/signature_verify.h.)
 // Portable and free of any big-number library: the signer (dsa_signer.h) makes the signatures;
 // the Windows builds' tests put natively made ones into trailers with the same code.
 #ifndef SFXSTUB_TOOLS_SFXPACK_TRAILERS_H_
@@ -25,10 +26,6 @@ std::vector<uint8_t> MakeTextMd5Trailer(const uint8_t* data, size_t length);
 // Whether `length` bytes and a trailer of `trailerSize` bytes after them fit the format's u32
 // sizes (stay below 4 GiB).
 bool FitsWithTrailer(uint64_t length, uint32_t trailerSize);
-
-// Keeps the bytes a text trailer covers (0x20..0x7F), in order, at the front of data[0, size);
-// returns their count. Files read in pieces are hashed for a text trailer through this.
-size_t KeepPrintable(uint8_t* data, size_t size);
 
 }  // namespace sfxpack
 
