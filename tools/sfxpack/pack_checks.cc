@@ -7,7 +7,6 @@
 #include "sfxstub/io/entry_name.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/messages.h"
-#include "tools/sfxpack/stub_key.h"
 
 namespace sfxpack {
 
@@ -110,10 +109,6 @@ bool HasCertificateTable(const InputFile& file) {
   if (count <= 4) return false;
   const uint8_t* entry = optional + directories + 4 * 8;
   return LoadU32(entry) != 0 && LoadU32(entry + 4) != 0;
-}
-
-Status StubCarriesKey(const InputFile& stub, const sfx::DsaPublicKey& key, bool* carries) {
-  return KeyWithin(stub, stub.size(), key, carries);
 }
 
 bool IsRepositoryTestKey(const sfx::DsaPublicKey& key) {
