@@ -333,7 +333,13 @@ case "$scenario" in
     "$SFXPACK" verify "$pkg" >"$work/out-verify.txt" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "sfxpack verify exited with $status for a generic stub's package"
     grep -q "stub is generic" "$work/out-verify.txt" || fail "verify: $(cat "$work/out-verify.txt")"
-    "$SFXPACK" verify --key "$work/own.pub.pem" "$pkg" >/dev/null 2>&1 && fail "verify --key accepted it"
+    # With the key, the signature and the archive pass: only the stub's empty slot refuses it.
+    status=0
+    "$SFXPACK" verify --key "$work/own.pub.pem" "$pkg" >"$work/out-verify.txt" 2>&1 || status=$?
+    if [ "$status" != 1 ] || ! grep -q "signature: valid" "$work/out-verify.txt" \
+        || ! grep -q "stub does not carry that key" "$work/out-verify.txt"; then
+      fail "verify --key: $(cat "$work/out-verify.txt")"
+    fi
     rm -rf "$work/save"; mkdir -p "$work/save"; rm -f "$report"
     run '/verysilent'
     expect_exit 0x000003EE
