@@ -3,7 +3,6 @@
 // refused here first. The package carries a secret salt block in front of everything supplied
 // (package_salt.h) unless --no-salt asks for one without. Inputs are read in pieces, twice
 // (package_stream.h), so memory does not grow with their size.
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -85,9 +84,6 @@ const std::vector<OptionDecl> kPackOptions = {
     {"--skip-stub-checks", OptionDecl::kFlag}, {"--codepage", OptionDecl::kValue},
     {"--mtime", OptionDecl::kValue},
 };
-
-// A stub is about 100 KiB; one of more than this is read no further.
-constexpr uint64_t kMaxStubImage = 64 << 20;
 
 struct FileArg {
   std::string name;
@@ -242,11 +238,11 @@ Status OpenPackInputs(const Options& options, const PackRequest& request, PackIn
 // carries; a stub with a key must carry this one (or --allow-other-key).
 Status StampOrCheckStubKey(const Options& options, PackInputs* in) {
   const std::string stubPath = in->stub.path();
-  std::vector<uint8_t> image(static_cast<size_t>(std::min<uint64_t>(in->stub.size(), kMaxStubImage)));
   if (in->stub.size() > kMaxStubImage) {
     return Status::Error("--stub " + stubPath + " is too large for a stub (" +
                          std::to_string(in->stub.size()) + " bytes)");
   }
+  std::vector<uint8_t> image(static_cast<size_t>(in->stub.size()));
   Status status = in->stub.ReadAt(0, image.data(), image.size());
   StubKeySlot slot;
   if (status.ok()) status = FindKeySlot(image.data(), image.size(), &slot).Within("--stub " + stubPath + ": ");

@@ -38,8 +38,6 @@ const std::vector<OptionDecl> kStubOptions = {
     {"--output", OptionDecl::kValue}, {"--force", OptionDecl::kFlag},
 };
 
-constexpr uint64_t kMaxStubImage = 64 << 20;
-
 Status WriteKeyedStub(const Options& options) {
   if (!options.positional().empty()) {
     return UsageError("stub", "unexpected argument '" + options.positional().front() + "'");

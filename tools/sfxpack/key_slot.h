@@ -20,6 +20,9 @@
 
 namespace sfxpack {
 
+// A stub is about 100 KiB; a file or PE image of more than this is read no further as a stub.
+constexpr uint64_t kMaxStubImage = 64 << 20;
+
 struct StubKeySlot {
   size_t offset = 0;      // of the marker in the image
   bool generic = true;    // the key's bytes are all zero: the stub refuses every package

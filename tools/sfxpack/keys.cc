@@ -12,9 +12,6 @@
 namespace sfxpack {
 namespace {
 
-// A stub is about 100 KiB; a PE image at a file's start that claims more is read no further.
-constexpr uint64_t kMaxStubImage = 64 << 20;
-
 // The key in the key slot of the stub `file` starts with (CheckingKey::Source::kStub).
 Status ReadStubKey(const InputFile& file, sfx::DsaPublicKey* key) {
   const std::string noKey = file.path() + " has no key of its own to be checked with";

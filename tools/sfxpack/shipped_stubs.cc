@@ -23,9 +23,6 @@ struct Shipped {
 };
 constexpr Shipped kShipped[] = {{"x86", "sfxstub.exe"}, {"x64", "sfxstub64.exe"}};
 
-// Stubs are about 100 KiB; anything much larger at their name is no stub of ours.
-constexpr uint64_t kMaxShippedStub = 16 << 20;
-
 }  // namespace
 
 std::string ShippedStubFolder() {
@@ -54,7 +51,7 @@ std::string DescribeShippedStubs(const std::string& version) {
     text += std::string("  --arch ") + stub.arch + ": " + stub.file;
     std::vector<uint8_t> image;
     StubKeySlot slot;
-    if (!ReadWholeFile("stub", ShippedStubFolder() + "/" + stub.file, kMaxShippedStub, &image).ok()) {
+    if (!ReadWholeFile("stub", ShippedStubFolder() + "/" + stub.file, kMaxStubImage, &image).ok()) {
       text += ": not installed\n";
       continue;
     }
