@@ -622,7 +622,8 @@ TEST_F(SfxpackCli, DecodeKeepsRawFilesWhoseTrailerDoesNotVerify) {
 // One parser for every command: --opt=value, "--", -h/--help everywhere, help COMMAND,
 // --version, a repeated option refused, a near miss suggested; keygen takes NAME.pem.
 TEST_F(SfxpackCli, CommandLineConventions) {
-  for (const char* command : {"pack", "list", "extract", "verify", "sign", "keygen", "authenticode"}) {
+  for (const char* command :
+       {"pack", "list", "extract", "verify", "sign", "keygen", "authenticode", "stub"}) {
     SCOPED_TRACE(command);
     RunResult run = RunSfxpack({command, "--help"});
     EXPECT_EQ(0, run.status) << run.output;

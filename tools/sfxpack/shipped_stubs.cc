@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 #include <vector>
 
 #include "tools/sfxpack/dsa_key.h"
@@ -30,12 +31,15 @@ std::string ShippedStubFolder() {
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return std::string();
   const std::string program(self, static_cast<size_t>(n));
-  return program.substr(0, program.rfind('/') + 1) + SFXPACK_STUB_FOLDER;
+  return std::filesystem::path(program.substr(0, program.rfind('/') + 1) + SFXPACK_STUB_FOLDER)
+      .lexically_normal()
+      .string();
 }
 
 Status ShippedStubPath(const std::string& arch, std::string* path) {
+  const std::string wanted = arch.empty() ? kShipped[0].arch : arch;
   for (const Shipped& stub : kShipped) {
-    if (arch != stub.arch && !(arch.empty() && stub.arch == kShipped[0].arch)) continue;
+    if (wanted != stub.arch) continue;
     *path = ShippedStubFolder() + "/" + stub.file;
     if (::access(path->c_str(), R_OK) == 0) return Status::Ok();
     return Status::Error("no stub given and none shipped: " + *path +
