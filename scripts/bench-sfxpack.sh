@@ -32,14 +32,16 @@ mkdir -p "$bench"
 trap 'rm -rf "$bench"' EXIT
 key="$root/keys/test-signer/signer-private.pem"
 pub="$root/keys/test-signer/signer-public.pem"
-# A stand-in stub and main program: the smallest PE images ("MZ", the header offset, "PE\0\0").
+# A stand-in stub and main program: the smallest PE images ("MZ", the header offset, "PE\0\0");
+# the stub with a key slot (its marker, then a key that is not the test key: --allow-other-key).
 python3 - "$bench" <<'PY'
 import struct, sys
 pe = bytearray(0x200)
 pe[0:2] = b"MZ"
 struct.pack_into("<I", pe, 0x3C, 0x40)
 pe[0x40:0x44] = b"PE\0\0"
-open(sys.argv[1] + "/stub.exe", "wb").write(pe)
+marker = b"sfxKey01" + bytes([0x9e, 0x37, 0x79, 0xb9, 0x7f, 0x4a, 0x7c, 0x15])
+open(sys.argv[1] + "/stub.exe", "wb").write(pe + marker + b"\x01" * 404)
 open(sys.argv[1] + "/main.exe", "wb").write(pe + bytes(4096))
 PY
 

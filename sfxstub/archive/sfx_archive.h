@@ -86,7 +86,7 @@ class SfxArchive {
   // may be null) receives the listed files' progress; every file is opened, created, written,
   // removed and dated through `fileSystem` (not owned, must outlive the archive; null: the
   // platform's).
-  explicit SfxArchive(const DsaPublicKey& key = SignerPublicKey, ProgressSink* progress = nullptr,
+  explicit SfxArchive(const DsaPublicKey& key = SignerKeySlot.key, ProgressSink* progress = nullptr,
                       FileSystem* fileSystem = nullptr);
   SfxArchive(const SfxArchive&) = delete;
   SfxArchive& operator=(const SfxArchive&) = delete;

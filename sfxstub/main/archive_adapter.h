@@ -23,7 +23,7 @@ class SfxArchiveAdapter : public PackageArchive {
 };
 
 // Makes SfxArchiveAdapters that verify with `key` (which must outlive them).
-ArchiveFactory MakeSfxArchiveFactory(const DsaPublicKey& key = SignerPublicKey);
+ArchiveFactory MakeSfxArchiveFactory(const DsaPublicKey& key = SignerKeySlot.key);
 
 }  // namespace sfx
 

@@ -1,6 +1,6 @@
 // Signature verification: a file is accepted only if its outermost trailer is a DSA trailer
 // (binary or text) whose signature over the MD5 digest of the covered bytes verifies with a DSA
-// public key, by default the signer key built into the program.
+// public key, by default the signer key in the program's key slot.
 //
 // The DSA check is that of FIPS 186 with MD5 in place of the hash: the 16-byte digest is read as
 // one big-endian 128-bit integer H, used as it is (it is always below a 160-bit q). A signature
@@ -19,9 +19,12 @@ namespace sfx {
 
 class Md5;
 
-// The package signer's key, generated at build time from the key file SFXSTUB_SIGNER_KEY
-// (library sfx_signer_key).
-extern const DsaPublicKey SignerPublicKey;
+// The program's key slot (format/dsa_public_key.h; library sfx_signer_key): in the stub it is
+// generated empty and the signer's key is stamped into the linked image, by the build
+// (SFXSTUB_SIGNER_KEY) or by `sfxpack pack` and `sfxpack stub`; an empty slot verifies nothing.
+// The slot is defined in a file of its own, so the compiler cannot fold its bytes into the code
+// that reads it: the bytes read at run time are those of the image.
+extern const DsaKeySlot SignerKeySlot;
 
 // The covered bytes of a file are read and hashed in pieces of this many bytes, so checking a
 // file of any size takes one buffer of this size, small enough to stay in the processor's cache
@@ -32,16 +35,16 @@ constexpr uint32_t kHashChunkSize = 256u << 10;
 // A missing or unreadable file, no trailer, an MD5 trailer (refused before anything is hashed),
 // a short read and a mismatch all answer false. The trailer and the covered bytes are read
 // through one open handle, and the covered bytes are hashed in pieces, not held in memory whole.
-bool VerifySignedFile(const char* path, const DsaPublicKey& key = SignerPublicKey);
+bool VerifySignedFile(const char* path, const DsaPublicKey& key = SignerKeySlot.key);
 // The same check on an open stream (from offset 0 to its Size()); the position is left anywhere.
 // Checking and then reading through one handle means the bytes read are the bytes checked, even
 // if the file's name is made to point at another file in between.
-bool VerifySignedStream(FileStream* stream, const DsaPublicKey& key = SignerPublicKey);
+bool VerifySignedStream(FileStream* stream, const DsaPublicKey& key = SignerKeySlot.key);
 
 // The DSA check of `signature` (r || s) over `digest`. False for a length other than 40, for r or
 // s outside [1, q-1] (before any exponentiation), for a malformed key, and for a mismatch.
 bool VerifyDsaSignature(const uint8_t digest[16], const uint8_t* signature, uint32_t length,
-                        const DsaPublicKey& key = SignerPublicKey);
+                        const DsaPublicKey& key = SignerKeySlot.key);
 
 // RFC 1321 MD5 of the whole buffer.
 void Md5Digest(uint8_t out[16], const uint8_t* data, uint32_t length);

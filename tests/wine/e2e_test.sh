@@ -4,8 +4,9 @@
 # exit code and that no working folder is left behind.
 #
 # usage: e2e_test.sh SCENARIO
-# environment: SFXPACK (native sfxpack), SFXSTUB_EXE, SFXRUN_EXE, SFXPROBE_EXE, SIGNER_KEY
-# (private key matching the stub's built-in key), and the Wine variables of the test prefix.
+# environment: SFXPACK (native sfxpack), SFXSTUB_EXE (the generic stub: pack stamps the key into
+# each package's copy), SFXRUN_EXE, SFXPROBE_EXE, SIGNER_KEY (the private key the packages are
+# signed with), and the Wine variables of the test prefix.
 # Each scenario works in a fresh folder under /tmp (short paths), removed when it passes.
 set -euo pipefail
 
@@ -43,7 +44,8 @@ W_SRC=$(winpath "$work/$pkg_folder")
 pack() {
   local main=$1 template=$2; shift 2
   "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$SIGNER_KEY" --main "$main" "$@" \
-    --cmdline "$template" --force -o "$pkg" || fail "sfxpack pack failed"
+    --cmdline "$template" --force -o "$pkg" 2>"$work/out-pack.txt" \
+    || fail "sfxpack pack failed: $(cat "$work/out-pack.txt")"
 }
 
 # expect_salt yes|no: what `sfxpack list` says about the package's salt block.
@@ -320,15 +322,17 @@ case "$scenario" in
     [ -z "$(ls -A "$tmp")" ] || fail "a working folder was created for a corrupt package"
     ;;
   other-key)
-    # Signed with a key the stub does not carry: sfxpack refuses to pack it (it finds the stub's
-    # built-in key and sees the difference), and the stub refuses the package made anyway.
+    # A stub that carries the test key (`sfxpack stub` stamps it into the generic one): sfxpack
+    # refuses to pack it with another key, and the stub refuses the package made anyway.
+    "$SFXPACK" stub --key "$SIGNER_KEY" --stub "$SFXSTUB_EXE" -o "$work/keyed.exe" 2>/dev/null \
+      || fail "sfxpack stub failed"
     "$SFXPACK" keygen "$work/other" >/dev/null || fail "sfxpack keygen failed"
-    if "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$work/other.pem" --main "$SFXPROBE_EXE" \
+    if "$SFXPACK" pack --stub "$work/keyed.exe" --key "$work/other.pem" --main "$SFXPROBE_EXE" \
         --cmdline '%CMDLINE%' --force -o "$pkg" 2>"$work/out-pack.txt"; then
       fail "sfxpack packed with a key the stub does not carry"
     fi
     grep -q "is not the key built into --stub" "$work/out-pack.txt" || fail "no reason given: $(cat "$work/out-pack.txt")"
-    "$SFXPACK" pack --stub "$SFXSTUB_EXE" --key "$work/other.pem" --main "$SFXPROBE_EXE" \
+    "$SFXPACK" pack --stub "$work/keyed.exe" --key "$work/other.pem" --main "$SFXPROBE_EXE" \
       --cmdline '%CMDLINE%' --allow-other-key --force -o "$pkg" 2>/dev/null || fail "sfxpack pack failed"
     # verify says what the stub will do: the signature verifies with that key, but the stub does
     # not carry it.
@@ -336,6 +340,38 @@ case "$scenario" in
     "$SFXPACK" verify --key "$work/other.pub.pem" "$pkg" >"$work/out-verify.txt" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "sfxpack verify exited with $status for a stub without the key"
     grep -q "stub does not carry that key" "$work/out-verify.txt" || fail "verify: $(cat "$work/out-verify.txt")"
+    run '/verysilent'
+    expect_exit 0x000003EE
+    expect_report "$(report_text 1006 "$phase0_text")"
+    expect_runs 0
+    ;;
+  generic-stub)
+    # A key of the author's own, stamped into the generic stub by pack: the package runs.
+    "$SFXPACK" keygen "$work/own" >/dev/null || fail "sfxpack keygen failed"
+    SIGNER_KEY=$work/own.pem pack "$SFXPROBE_EXE" '%CMDLINE%' "${FILES[@]}"
+    run '/verysilent'
+    expect_exit 0x00000000; expect_report none; expect_runs 1
+    expect_files_extracted
+    # The same package with its stub's key slot emptied again, signed anew with that key: the
+    # generic stub refuses it as it refuses every package, and verify says why.
+    at=$(LC_ALL=C grep -obUaP '\x73\x66\x78\x4b\x65\x79\x30\x31\x9e\x37\x79\xb9\x7f\x4a\x7c\x15' "$pkg" | head -n 1 | cut -d: -f1)
+    [ -n "$at" ] || fail "no key slot in the package"
+    head -c -48 "$pkg" >"$work/body.exe"
+    dd if=/dev/zero of="$work/body.exe" bs=1 seek=$((at + 16)) count=404 conv=notrunc status=none
+    "$SFXPACK" sign --kind binary --key "$work/own.pem" "$work/body.exe" -o "$pkg" --force >/dev/null \
+      || fail "sfxpack sign failed"
+    status=0
+    "$SFXPACK" verify "$pkg" >"$work/out-verify.txt" 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "sfxpack verify exited with $status for a generic stub's package"
+    grep -q "stub is generic" "$work/out-verify.txt" || fail "verify: $(cat "$work/out-verify.txt")"
+    # With the key, the signature and the archive pass: only the stub's empty slot refuses it.
+    status=0
+    "$SFXPACK" verify --key "$work/own.pub.pem" "$pkg" >"$work/out-verify.txt" 2>&1 || status=$?
+    if [ "$status" != 1 ] || ! grep -q "signature: valid" "$work/out-verify.txt" \
+        || ! grep -q "stub does not carry that key" "$work/out-verify.txt"; then
+      fail "verify --key: $(cat "$work/out-verify.txt")"
+    fi
+    rm -rf "$work/save"; mkdir -p "$work/save"; rm -f "$report"
     run '/verysilent'
     expect_exit 0x000003EE
     expect_report "$(report_text 1006 "$phase0_text")"

@@ -18,6 +18,9 @@ int WriteIcon(const char* outPath);
 // Sets the PE image's time stamp (to `seconds`, decimal, or derived from the image when null) and
 // its checksum, in place (pe_stamp.h).
 int StampImage(const char* imagePath, const char* seconds);
+// Stamps the public half of the key in `keyPath` into the generic stub image at `imagePath`, in
+// place, and sets its checksum again (tools/sfxpack/key_slot.h); after StampImage.
+int StampStubKey(const char* imagePath, const char* keyPath);
 
 }  // namespace sfxgen
 

@@ -1,8 +1,9 @@
 // The two PE header fields a link leaves for afterwards: the COFF header's TimeDateStamp and the
 // optional header's CheckSum. The stub is linked without a time stamp (so that the same sources
 // give the same file); sfxgen pe-stamp then sets both, and anything that changes a stub image
-// later (a key or resources put into a copy) must set both again, in this order, with
-// StampPeImage.
+// later (resources put into a copy) must set both again, in this order, with StampPeImage. A key
+// stamped into a generic stub keeps the generic image's time stamp and sets the checksum alone
+// (tools/sfxpack/key_slot.h), so every key gives the stub the same time stamp.
 //
 // The time stamp is either given (a build's SOURCE_DATE_EPOCH) or derived from the image itself:
 // 2001-01-01 00:00:00 UTC plus the CRC-32 of the image, with both fields read as zero, shifted

@@ -341,10 +341,11 @@ class AuthenticodeCommand : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(certsMade) << "openssl could not make the test certificates";
     ASSERT_EQ(RunShell("osslsigncode --version").status, 0) << "osslsigncode is not installed";
-    // A stub that carries the test key (p, q, g, y, as the stub holds its built-in key).
+    // A stub that carries the test key in its key slot.
     Bytes stubImage = MakePe32(0x1000);
     const sfx::DsaPublicKey& key = TestKey().pub;
-    std::memcpy(&stubImage[0x400], &key, sizeof key);
+    std::memcpy(&stubImage[0x210], sfx::kKeySlotMarker, 16);
+    std::memcpy(&stubImage[0x220], &key, sizeof key);
     stub = dir.Write("stub.exe", stubImage);
     main = dir.Write("setup.exe", MakePe32(0x2345));
     readme = dir.Write("readme.txt", std::string("read me\r\n"));

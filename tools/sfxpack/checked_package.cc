@@ -87,7 +87,7 @@ std::string KeyJson(const CheckingKey* key) {
   const bool option = key->source == CheckingKey::Source::kOption;
   return JsonObject()
       .String("fingerprint", key->fingerprint)
-      .String("source", option ? "--key" : "built-in")
+      .String("source", option ? "--key" : "stub")
       .StringOrNull("path", option ? key->path : "")
       .Bool("test_key", key->testKey)
       .Text();

@@ -1,7 +1,7 @@
 // The package a command names, checked as the stub checks it: what list, verify and extract share.
 //   1. the arguments: exactly one file;
 //   2. the file, opened as an input of at most 4 GiB - 1 bytes, and the key to check it with
-//      (ChooseCheckingKey, keys.h: --key, or the default; --expect-fingerprint);
+//      (ChooseCheckingKey, keys.h: --key, or the key its stub carries; --expect-fingerprint);
 //   3. the stub's archive reader over it, its one read of the whole file shown on a progress line;
 //   4. the signed length the reader found held against the size of the file opened in step 2
 //      (the reader opens the file again: it must still be that file), and the key looked for in
@@ -76,8 +76,9 @@ class CheckedPackage {
 Status OpenCheckedPackage(const Options& options, const char* command, bool quiet,
                           CheckedPackage* package);
 
-// The "key" member of the checking commands' JSON: {"fingerprint", "source" ("--key" or
-// "built-in"), "path" (--key's file, else null), "test_key"}, or null when no key was chosen.
+// The "key" member of the checking commands' JSON: {"fingerprint", "source" ("--key" or "stub":
+// the package's own stub's), "path" (--key's file, else null), "test_key"}, or null when no key
+// was chosen.
 std::string KeyJson(const CheckingKey* key);
 
 // A run that ends before its verdict (a usage error, a file or key that can't be read, a write

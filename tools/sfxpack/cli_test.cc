@@ -18,6 +18,7 @@
 #include "sfxstub/signing/signature_verify.h"
 #include "tests/common/minimal_pe.h"
 #include "tests/common/signing_samples.h"
+#include "tests/common/stand_in_stub.h"
 #include "tests/common/temp_dir.h"
 #include "tests/common/test_signer.h"
 #include "tests/common/test_signer_key.h"
@@ -38,11 +39,19 @@ using test::ShellQuote;
 const std::string kPrivateKey = test::PrivateKeyPath();
 const std::string kPublicKey = test::PublicKeyPath();
 
-// `image` with the test signer's key in it, as a stub carries its built-in key.
+// `image` with a key slot that holds the test signer's key (or `key`) appended.
 Bytes Carrying(Bytes image, const sfx::DsaPublicKey& key = sfx::TestSignerKey().pub) {
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&key);
+  image.insert(image.end(), std::begin(sfx::kKeySlotMarker), std::end(sfx::kKeySlotMarker));
   image.insert(image.end(), bytes, bytes + sizeof key);
   return image;
+}
+
+// A key that is not the test signer's (pack and the slot search do not check its numbers).
+sfx::DsaPublicKey OtherKey() {
+  sfx::DsaPublicKey key = sfx::TestSignerKey().pub;
+  key.y[127] ^= 1;
+  return key;
 }
 
 bool NoTempFiles(const std::string& folder) {
@@ -80,7 +89,7 @@ bool AwaitTempFile(pid_t child, const std::string& folder, int* status) {
 class SfxpackCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    stub = dir.Write("stub.exe", Carrying(sfx::MinimalPeImage(0x80)));
+    stub = dir.Write("stub.exe", sfx::test::StandInStub(&sfx::TestSignerKey().pub));
     Bytes program = sfx::MinimalPeImage(0x80);
     program.resize(30000, 0x5A);
     main = dir.Write("setup.exe", program);
@@ -361,6 +370,9 @@ class PackInputsTest : public SfxpackCli {
     data = dir.Write("data.bin", std::string(2000, 'd'));
     missing = dir.Path("missing.exe");
     keyless = dir.Write("keyless.exe", sfx::MinimalPeImage(0x200));
+    const sfx::DsaPublicKey other = OtherKey();
+    otherKeyed = dir.Write("other.exe", sfx::test::StandInStub(&other));
+    twoSlots = dir.Write("two.exe", sfx::test::StandInStub(nullptr, 0x600, 0, 2));
     finished = MakePackage("finished.exe");
     emptyMain = dir.Write("empty.exe", std::string());
     hugeMain = dir.Write("huge.exe", std::string());
@@ -376,7 +388,7 @@ class PackInputsTest : public SfxpackCli {
     straddling = dir.Write("large.exe", Carrying(sfx::MinimalPeImage((1 << 20) - 100)));
   }
 
-  std::string out, data, missing, keyless, finished, emptyMain, hugeMain;
+  std::string out, data, missing, keyless, otherKeyed, twoSlots, finished, emptyMain, hugeMain;
   std::string tabled, tabledPlus, fourDirectories, straddling;
 };
 
@@ -418,12 +430,16 @@ TEST_F(PackInputsTest, PackRefusesWhatTheStubWouldRefuse) {
       // The stub: a plain PE image that carries the signing key.
       {Pack(out).Set("--stub", text), "not a PE file"},
       {Pack(out).Set("--stub", missing), "cannot read --stub"},
-      {Pack(out).Set("--stub", keyless), "not the key built into --stub"},
+      {Pack(out).Set("--stub", otherKeyed), "not the key built into --stub"},
+      {Pack(out).Set("--stub", keyless), "carries no key slot"},
+      {Pack(out).Set("--stub", twoSlots), "marker occurs 2 times"},
+      {Pack(out).Set("--stub", twoSlots).Add({"--allow-other-key"}), "marker occurs 2 times"},
       {Pack(out).Set("--stub", finished), "sfxpack authenticode"},
       {Pack(out).Set("--stub", tabled), "signed already"},
       {Pack(out).Set("--stub", tabledPlus), "signed already"},
       {Pack(out).Set("--key", text), "not a PEM or DER key file"},
       {{"pack", "--stub", stub}, "required"},
+      {Pack(out).Add({"--arch", "x64"}), "with --stub it has nothing to pick"},
       {{"pack", "--bogus"}, "unknown option"},
       // Without the stub's checks the names must still make files.
       {Pack(out).File("a/b", text).Add({"--skip-stub-checks"}), "path separator"},
@@ -442,7 +458,7 @@ TEST_F(PackInputsTest, PackRefusesWhatTheStubWouldRefuse) {
 // so are stubs the refusals above must not catch.
 TEST_F(PackInputsTest, PackTakesWhatTheStubTakes) {
   const std::vector<std::vector<std::string>> allowed = {
-      Pack(out).Set("--stub", keyless).Add({"--allow-other-key"}),
+      Pack(out).Set("--stub", otherKeyed).Add({"--allow-other-key"}),
       Pack(out).File("Read.TXT", text).File("read.txt", data).Add({"--allow-duplicates"}),
       Pack(out).File("readme.txt", text).Raw("readme.txt", data).Add({"--allow-duplicates"}),
       Pack(out).File(std::string(255, 'n'), text),
@@ -557,9 +573,10 @@ TEST_F(SfxpackCli, MessagesTellWhatIsWrong) {
 // A package whose signature verifies with the key, under a stub that does not carry that key,
 // is one the stub refuses: verify, list and extract say so.
 TEST_F(SfxpackCli, TheStubMustCarryTheKeyTheSignatureVerifiesWith) {
-  const std::string keyless = dir.Write("keyless.exe", sfx::MinimalPeImage(0x200));
+  const sfx::DsaPublicKey other = OtherKey();
+  const std::string otherKeyed = dir.Write("other-stub.exe", sfx::test::StandInStub(&other));
   const std::string package = dir.Path("other.exe");
-  RunResult run = RunSfxpack(Pack(package).Set("--stub", keyless).Add({"--allow-other-key"}));
+  RunResult run = RunSfxpack(Pack(package).Set("--stub", otherKeyed).Add({"--allow-other-key"}));
   ASSERT_EQ(0, run.status) << run.output;
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"verify", "--key", kPublicKey, package},
@@ -605,7 +622,8 @@ TEST_F(SfxpackCli, DecodeKeepsRawFilesWhoseTrailerDoesNotVerify) {
 // One parser for every command: --opt=value, "--", -h/--help everywhere, help COMMAND,
 // --version, a repeated option refused, a near miss suggested; keygen takes NAME.pem.
 TEST_F(SfxpackCli, CommandLineConventions) {
-  for (const char* command : {"pack", "list", "extract", "verify", "sign", "keygen", "authenticode"}) {
+  for (const char* command :
+       {"pack", "list", "extract", "verify", "sign", "keygen", "authenticode", "stub"}) {
     SCOPED_TRACE(command);
     RunResult run = RunSfxpack({command, "--help"});
     EXPECT_EQ(0, run.status) << run.output;

@@ -5,6 +5,7 @@
 // (package_stream.h), so memory does not grow with their size.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -17,6 +18,7 @@
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/files.h"
+#include "tools/sfxpack/key_slot.h"
 #include "tools/sfxpack/keys.h"
 #include "tools/sfxpack/listed_times.h"
 #include "tools/sfxpack/messages.h"
@@ -25,15 +27,21 @@
 #include "tools/sfxpack/package_stream.h"
 #include "tools/sfxpack/package_writer.h"
 #include "tools/sfxpack/progress.h"
+#include "tools/sfxpack/shipped_stubs.h"
 
 namespace sfxpack {
 
 const char kPackHelp[] =
-    "usage: sfxpack pack --stub STUB.exe --key KEY --main SETUP.exe --cmdline TEMPLATE\n"
-    "                    [--file NAME=PATH ...] [--raw NAME=PATH ...] -o PACKAGE.exe [options]\n"
+    "usage: sfxpack pack [--stub STUB.exe | --arch x86|x64] --key KEY --main SETUP.exe\n"
+    "                    --cmdline TEMPLATE [--file NAME=PATH ...] [--raw NAME=PATH ...]\n"
+    "                    -o PACKAGE.exe [options]\n"
     "Makes a signed package: the stub, the main program (extracted as setup.ovr and run with\n"
     "TEMPLATE), and the listed files, each stored compressed (--file) or as it is (--raw).\n"
-    "  --stub STUB.exe        the stub; it must carry the public half of --key\n"
+    "  --stub STUB.exe        the stub: a generic one gets the public half of --key stamped\n"
+    "                         into the package's copy; one that carries a key must carry\n"
+    "                         that one\n"
+    "  --arch x86|x64         without --stub: the generic stub shipped with sfxpack, 32-bit\n"
+    "                         (x86, the default) or 64-bit (x64)\n"
     "  --key KEY              the DSA private key (PEM or DER) that signs the package\n"
     "  --main SETUP.exe       the main program: a PE image of at most 256 MiB\n"
     "  --cmdline TEMPLATE     its command line (at most 32767 characters)\n"
@@ -65,6 +73,7 @@ namespace {
 
 const std::vector<OptionDecl> kPackOptions = {
     {"--stub", OptionDecl::kValue},       {"--key", OptionDecl::kValue},
+    {"--arch", OptionDecl::kValue},
     {"--main", OptionDecl::kValue},       {"--cmdline", OptionDecl::kValue},
     {"--file", OptionDecl::kList},        {"--raw", OptionDecl::kList},
     {"-o", OptionDecl::kValue},           {"--output", OptionDecl::kValue},
@@ -99,9 +108,10 @@ struct PackRequest {
   ListedTimes times;
 };
 
-// The inputs, opened: the key, the stub, the main program and the listed files.
+// The inputs, opened: the key, the stub, the main program and the listed files; a generic stub
+// also as the copy with the key stamped in, which the package carries.
 struct PackInputs {
-  InputFile keyFile, stub, mainProgram;
+  InputFile keyFile, stub, stampedStub, mainProgram;
   std::vector<std::unique_ptr<InputFile>> files;
   DsaPrivateKey key;
   PackPlan plan;
@@ -114,7 +124,10 @@ Status ParsePackRequest(const Options& options, PackRequest* request) {
   }
   if (options.Has("-o") && options.Has("--output")) return UsageError("pack", "-o and --output both given");
   request->output = options.Get("-o", options.Get("--output"));
-  for (const char* required : {"--stub", "--key", "--main", "--cmdline"}) {
+  if (options.Has("--stub") && options.Has("--arch")) {
+    return UsageError("pack", "--arch picks a shipped stub; with --stub it has nothing to pick");
+  }
+  for (const char* required : {"--key", "--main", "--cmdline"}) {
     if (!options.Has(required)) return UsageError("pack", std::string(required) + " is required");
   }
   if (request->output.empty()) return UsageError("pack", "-o is required");
@@ -195,7 +208,9 @@ Status StorePackText(PackRequest* request) {
 // Step 4: the inputs opened, and the plan of the package made of them.
 Status OpenPackInputs(const Options& options, const PackRequest& request, PackInputs* in) {
   Status status = LoadSigningKey(options, "--key", &in->keyFile, &in->key);
-  if (status.ok()) status = in->stub.Open("--stub", options.Get("--stub"), kMaxPackageSize);
+  std::string stubPath = options.Get("--stub");
+  if (status.ok() && stubPath.empty()) status = ShippedStubPath(options.Get("--arch"), &stubPath);
+  if (status.ok()) status = in->stub.Open("--stub", stubPath, kMaxPackageSize);
   if (!status.ok()) return status;
   status = in->mainProgram.Open("--main", options.Get("--main"), sfx::kMaxMainProgramSize);
   if (!status.ok()) {
@@ -219,9 +234,42 @@ Status OpenPackInputs(const Options& options, const PackRequest& request, PackIn
   return Status::Ok();
 }
 
-// Step 5: what the stub and the main program must be: a plain stub that carries the key, and a
-// program.
-Status CheckStubAndMain(const Options& options, const PackRequest& request, const PackInputs& in) {
+// The stub's key slot: a generic stub gets the key stamped into a copy, which the package then
+// carries; a stub with a key must carry this one (or --allow-other-key).
+Status StampOrCheckStubKey(const Options& options, PackInputs* in) {
+  const std::string stubPath = in->stub.path();
+  if (in->stub.size() > kMaxStubImage) {
+    return Status::Error("--stub " + stubPath + " is too large for a stub (" +
+                         std::to_string(in->stub.size()) + " bytes)");
+  }
+  std::vector<uint8_t> image(static_cast<size_t>(in->stub.size()));
+  Status status = in->stub.ReadAt(0, image.data(), image.size());
+  StubKeySlot slot;
+  if (status.ok()) status = FindKeySlot(image.data(), image.size(), &slot).Within("--stub " + stubPath + ": ");
+  if (!status.ok()) return status;
+  if (slot.generic) {
+    status = StampKey(&image, in->key.pub).Within("--stub " + stubPath + ": ");
+    if (status.ok()) status = in->stampedStub.OpenBytes("--stub " + stubPath + " (stamped)", image);
+    if (!status.ok()) return status;
+    in->plan.stub = &in->stampedStub;
+    Note("--stub " + stubPath + " is generic: the package carries it with the public half of --key (" +
+         KeyFingerprint(in->key.pub) + ") stamped in");
+    return Status::Ok();
+  }
+  if (std::memcmp(&slot.key, &in->key.pub, sizeof slot.key) == 0) return Status::Ok();
+  if (!options.Has("--allow-other-key")) {
+    return Status::Error("--key " + in->keyFile.path() + " is not the key built into --stub " + stubPath +
+                         " (it carries " + KeyFingerprint(slot.key) + "): that stub would refuse the package (" +
+                         DescribeArchiveError(sfx::kErrorFileInvalid) + "); --allow-other-key packs it anyway");
+  }
+  Warn("--key is not the key built into --stub; the package runs only with a stub that carries it");
+  return Status::Ok();
+}
+
+// Step 5: what the stub and the main program must be: a plain stub that carries the key (or a
+// generic one, which gets it), and a program.
+Status CheckStubAndMain(const Options& options, const PackRequest& request, PackInputs* inputs) {
+  const PackInputs& in = *inputs;
   const std::string stubPath = in.stub.path();
   if (!IsPeFile(in.stub)) {
     return Status::Error("--stub " + stubPath + " is not a PE file (no \"MZ\" and \"PE\\0\\0\" header)");
@@ -235,15 +283,8 @@ Status CheckStubAndMain(const Options& options, const PackRequest& request, cons
                          " is signed already or is a finished package; pack with the plain stub, "
                          "and add an Authenticode signature afterwards with `sfxpack authenticode`");
   }
-  bool carries = false;
-  const Status status = StubCarriesKey(in.stub, in.key.pub, &carries);
+  const Status status = StampOrCheckStubKey(options, inputs);
   if (!status.ok()) return status;
-  if (!carries && !options.Has("--allow-other-key")) {
-    return Status::Error("--key " + in.keyFile.path() + " is not the key built into --stub " + stubPath +
-                         ": that stub would refuse the package (" +
-                         DescribeArchiveError(sfx::kErrorFileInvalid) + "); --allow-other-key packs it anyway");
-  }
-  if (!carries) Warn("--key is not the key built into --stub; the package runs only with a stub that carries it");
   if (request.checked && (in.mainProgram.size() == 0 || !IsPeFile(in.mainProgram))) {
     return Status::Error("--main " + in.mainProgram.path() +
                          " is not a program (an empty file, or no \"MZ\" and \"PE\\0\\0\" header)");
@@ -301,7 +342,7 @@ int RunPack(const Options& options) {
   if (status.ok()) status = CheckPackRequest(options, request);
   if (status.ok()) status = StorePackText(&request);
   if (status.ok()) status = OpenPackInputs(options, request, &inputs);
-  if (status.ok()) status = CheckStubAndMain(options, request, inputs);
+  if (status.ok()) status = CheckStubAndMain(options, request, &inputs);
   if (status.ok()) status = CheckPackageSize(request, inputs, &total);
   if (status.ok()) status = WritePackageFile(request, inputs, &size);
   if (!status.ok()) return Report(status);

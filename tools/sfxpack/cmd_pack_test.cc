@@ -11,8 +11,12 @@
 #include <vector>
 
 #include "tests/common/minimal_pe.h"
+#include "tests/common/stand_in_stub.h"
 #include "tests/common/temp_dir.h"
+#include "tests/common/test_signer.h"
 #include "tests/common/test_signer_key.h"
+#include "tools/sfxpack/key_slot.h"
+#include "tools/sfxpack/package_writer.h"
 #include "tools/sfxpack/sfxpack_runner.h"
 
 namespace sfxpack {
@@ -26,15 +30,8 @@ using test::RunSfxpack;
 const std::string kPrivateKey = test::PrivateKeyPath();
 const std::string kPublicKey = test::PublicKeyPath();
 
-// A stand-in stub: a PE image that carries the test signer's public key the way the real stub
-// carries its built-in key (p, q, g, y, one after the other).
-Bytes Stub() {
-  Bytes stub = sfx::MinimalPeImage(0x80);
-  const sfx::DsaPublicKey& key = sfx::TestSignerKey().pub;
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&key);
-  stub.insert(stub.end(), bytes, bytes + sizeof key);
-  return stub;
-}
+// A stand-in for the generic stub: pack stamps the key into the package's copy.
+Bytes Stub() { return sfx::test::StandInStub(nullptr); }
 
 uint32_t ModificationTime(const std::string& path) {
   struct stat st;
@@ -241,6 +238,91 @@ TEST_F(SfxpackCommands, SameInputsFromAnyCheckoutGiveTheSameBytes) {
   EXPECT_EQ(2, run.status);
   EXPECT_TRUE(run.Has("--mtime: '2024-02-30' is no time")) << run.output;
   EXPECT_FALSE(std::filesystem::exists(dir.Path("x.exe")));
+}
+
+// A generic stub gets the key's public half stamped into the package's copy (pack) or into a stub
+// of its own (`sfxpack stub`), the same bytes either way; a stub with another key is refused.
+TEST_F(SfxpackCommands, AGenericStubGetsTheKeyStampedIn) {
+  Bytes stamped = Stub();
+  ASSERT_TRUE(StampKey(&stamped, sfx::TestSignerKey().pub).ok());
+  const std::string package = dir.Path("p.exe"), keyed = dir.Path("keyed.exe");
+  RunResult run = RunSfxpack(Pack(package));
+  ASSERT_EQ(0, run.status) << run.output;
+  EXPECT_TRUE(run.Has("is generic: the package carries it with the public half of --key")) << run.output;
+  const Bytes bytes = sfx::TempDir::Read(package);
+  EXPECT_EQ(stamped, Bytes(bytes.begin(), bytes.begin() + stamped.size()));
+  // `sfxpack stub` with the public or the private key; the keyed stub packs the same package.
+  for (const std::string& key : {kPublicKey, kPrivateKey}) {
+    run = RunSfxpack({"stub", "--key", key, "--stub", stub, "-o", keyed, "--force"});
+    ASSERT_EQ(0, run.status) << run.output;
+    EXPECT_TRUE(run.Has("repository's TEST key")) << run.output;
+    EXPECT_EQ(stamped, sfx::TempDir::Read(keyed));
+  }
+  ASSERT_EQ(0, RunSfxpack(Pack(dir.Path("again.exe")).Set("--stub", keyed)).status);
+  EXPECT_EQ(bytes, sfx::TempDir::Read(dir.Path("again.exe")));
+  const std::string other = dir.Path("other");
+  ASSERT_EQ(0, RunSfxpack({"keygen", other}).status);
+  const std::vector<std::vector<std::string>> refused = {
+      {"stub", "--key", other + ".pub.pem", "--stub", keyed, "-o", dir.Path("x.exe")},
+      {"stub", "--key", kPublicKey, "--stub", main, "-o", dir.Path("x.exe")},
+      {"stub", "--key", kPublicKey, "--arch", "arm", "-o", dir.Path("x.exe")},
+      {"stub", "--key", kPublicKey, "-o", dir.Path("x.exe")},  // a build tree ships none
+      {"pack", "--key", kPrivateKey, "--main", main, "--cmdline", "/q", "-o", dir.Path("x.exe")},
+  };
+  for (const auto& args : refused) {
+    run = RunSfxpack(args);
+    EXPECT_EQ(2, run.status) << run.output;
+    EXPECT_TRUE(run.Has("carries another key") || run.Has("no key slot") || run.Has("not 'arm'") ||
+                run.Has("none shipped")) << run.output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("x.exe")));
+}
+
+// Without --key the checking commands check with the key the package's stub carries, as the
+// stub does: named by its fingerprint and, for the test key, loudly. A generic stub's package is
+// refused (exit 1); a file without a stub, or a stub without exactly one slot, needs --key.
+TEST_F(SfxpackCommands, CheckingCommandsUseTheKeyTheStubCarries) {
+  const std::string package = dir.Path("p.exe");
+  ASSERT_EQ(0, RunSfxpack(Pack(package)).status);
+  auto build = [&](const std::string& name, const Bytes& stubBytes) {
+    PackageBuilder builder(sfx::test::TestTrailerSigner());
+    builder.AddStub(stubBytes.data(), stubBytes.size());
+    const Bytes program = sfx::TempDir::Read(main);
+    ObjectRange range;
+    builder.AddPackageFile(program.data(), program.size(), &range);
+    EXPECT_TRUE(builder.Finish(MakeCatalog("extract", "/q", range, {})).ok());
+    return dir.Write(name, builder.TakeBytes());
+  };
+  const std::string generic = build("generic.exe", Stub());
+  const std::string twoSlots = build("two.exe", sfx::test::StandInStub(&sfx::TestSignerKey().pub, 0x800, 0, 2));
+  const std::string loose = dir.Write("loose.bin", std::string("data"));
+  ASSERT_EQ(0, RunSfxpack({"sign", "--kind", "binary", "--key", kPrivateKey, loose}).status);
+  const std::string to = dir.Path("to");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string has;
+  };
+  const std::vector<Case> cases = {
+      {{"verify", package}, 0, "(the key the package's stub carries, the repository's TEST key)"},
+      {{"verify", package}, 0, "warning: the key checked with (the key the package's stub carries) is the repository's TEST key"},
+      {{"list", "--json", package}, 0, "\"source\":\"stub\",\"path\":null,\"test_key\":true"},
+      {{"extract", package, "--to", to}, 0, "setup.ovr"},
+      {{"verify", generic}, 1, "stub is generic: its key slot is empty, so it refuses every package"},
+      {{"list", "--json", generic}, 1, "\"key\":null,\"error\":\"" + generic + "'s stub is generic"},
+      {{"extract", generic, "--to", dir.Path("g")}, 1, "stub is generic"},
+      {{"verify", "--key", kPublicKey, generic}, 1, "the package's stub does not carry that key"},
+      {{"verify", twoSlots}, 2, "marker occurs 2 times, so which key the stub reads is not known; give --key"},
+      {{"verify", loose}, 2, "it does not start with a stub (no PE image); give --key"},
+      {{"verify", "--key", kPublicKey, loose}, 0, "signature: valid"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    const RunResult run = RunSfxpack(c.args);
+    EXPECT_EQ(c.status, run.status) << run.output;
+    EXPECT_TRUE(run.Has(c.has)) << run.output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("g")));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "sfxstub/signing/signature_verify.h"
+#include "tests/common/stand_in_stub.h"
 #include "tests/common/temp_dir.h"
 #include "tools/sfxpack/sfxpack_runner.h"
 
@@ -51,7 +52,7 @@ TEST(SfxpackSigningTest, KeygenWritesAPairOpenSslReadsAndKeepsExistingFiles) {
   ASSERT_EQ(0, run.status) << run.output;
   run = RunSfxpack({"verify", "--key", dir / "k.pub.pem", dir / "f"});
   EXPECT_EQ(0, run.status) << run.output;
-  run = RunSfxpack({"verify", dir / "f"});  // not the built-in key
+  run = RunSfxpack({"verify", "--key", test::PublicKeyPath(), dir / "f"});  // another key
   EXPECT_EQ(1, run.status) << run.output;
   EXPECT_TRUE(run.Has("INVALID")) << run.output;
 }
@@ -74,7 +75,7 @@ TEST(SfxpackSigningTest, SignAndVerifyEachKind) {
     ASSERT_EQ(0, run.status) << run.output;
     EXPECT_EQ(original, TempDir::Read(in));  // -o leaves the input alone
     EXPECT_EQ(original.size() + k.trailer, TempDir::Read(signedPath).size());
-    run = RunSfxpack({"verify", signedPath});
+    run = RunSfxpack({"verify", "--key", test::PublicKeyPath(), signedPath});
     EXPECT_EQ(k.verdict, run.status) << run.output;
     EXPECT_TRUE(run.Has(k.shown)) << run.output;
     EXPECT_TRUE(run.Has("signed length 5")) << run.output;
@@ -83,17 +84,17 @@ TEST(SfxpackSigningTest, SignAndVerifyEachKind) {
   // Without -o the file itself is signed.
   RunResult run = RunSfxpack({"sign", "--key", kTestPrivate, "--kind", "binary", in});
   ASSERT_EQ(0, run.status) << run.output;
-  run = RunSfxpack({"verify", in});
+  run = RunSfxpack({"verify", "--key", test::PublicKeyPath(), in});
   EXPECT_EQ(0, run.status) << run.output;
   // A changed byte is caught.
   Bytes tampered = TempDir::Read(in);
   tampered[0] = 'A';
   dir.Write("in.txt", tampered);
-  run = RunSfxpack({"verify", in});
+  run = RunSfxpack({"verify", "--key", test::PublicKeyPath(), in});
   EXPECT_EQ(1, run.status) << run.output;
   EXPECT_TRUE(run.Has("INVALID")) << run.output;
   // So is an unsigned file.
-  run = RunSfxpack({"verify", dir.Write("plain", Bytes(200, 'p'))});
+  run = RunSfxpack({"verify", "--key", test::PublicKeyPath(), dir.Write("plain", Bytes(200, 'p'))});
   EXPECT_EQ(1, run.status) << run.output;
 }
 
@@ -169,6 +170,11 @@ TEST(SfxpackSigningTest, FingerprintsPinTheKeyAndTheTestKeyIsNamed) {
   EXPECT_TRUE(run.Has("fingerprint: " + mine + "\n")) << run.output;
   const std::string file = dir.Write("f", std::string("data"));
   ASSERT_EQ(0, RunSfxpack({"sign", "--kind", "binary", "--key", dir / "k.pem", file}).status);
+  // A package whose (generic) stub pack stamps with the test key.
+  const std::string stub = dir.Write("stub.exe", sfx::test::StandInStub(nullptr));
+  const std::string main = dir.Write("main.exe", sfx::test::StandInStub(nullptr));
+  const std::string package = dir / "p.exe";
+  ASSERT_EQ(0, RunSfxpack(test::PackArgs(stub, kTestPrivate, main, package)).status);
   // The pin in the form of other tools: upper case, with colons.
   std::string pinned;
   for (size_t i = 0; i < mine.size(); i += 2) pinned += (i ? ":" : "") + mine.substr(i, 2);
@@ -182,10 +188,11 @@ TEST(SfxpackSigningTest, FingerprintsPinTheKeyAndTheTestKeyIsNamed) {
       {{"verify", "--key", dir / "k.pub.pem", file}, 0, "key: " + mine + " (--key " + (dir / "k.pub.pem") + ")\n"},
       {{"verify", "--key", dir / "k.pem", "--expect-fingerprint", pinned, file}, 0, "key: " + mine},
       {{"verify", "--key", dir / "k.pub.pem", "--expect-fingerprint", test, file}, 2, "not the expected " + test},
-      {{"verify", "--expect-fingerprint", mine, file}, 2,
-       "the key checked with (the key built into sfxpack) has the fingerprint " + test},
+      {{"verify", "--expect-fingerprint", mine, package}, 2,
+       "the key checked with (the key the package's stub carries) has the fingerprint " + test},
       {{"verify", "--key", dir / "k.pub.pem", "--expect-fingerprint", mine.substr(1), file}, 2, "64 hexadecimal digits"},
-      {{"verify", file}, 1, "warning: the key checked with (the key built into sfxpack) is the repository's TEST key"},
+      {{"verify", package}, 0, "warning: the key checked with (the key the package's stub carries) is the repository's TEST key"},
+      {{"verify", "--expect-fingerprint", test, package}, 0, "key: " + test + " (the key the package's stub carries, "},
       {{"verify", "--key", test::PublicKeyPath(), file}, 1, "key: " + test + " (--key " + test::PublicKeyPath() +
                                                               ", the repository's TEST key)"},
       {{"sign", "--kind", "binary", "--key", kTestPrivate, file, "-o", dir / "t"}, 0, "warning: --key is the repository's TEST key"},
@@ -251,7 +258,7 @@ TEST(SfxpackSigningKnownLimit, LooseFileSignatureHoldsForTheMd5CollisionTwin) {
   // The twin under the harmless file's signature verifies: the limit, as it stands.
   std::vector<uint8_t> forged = twin;
   forged.insert(forged.end(), signedHarmless.begin() + 128, signedHarmless.end());
-  const RunResult run = RunSfxpack({"verify", dir.Write("forged", forged)});
+  const RunResult run = RunSfxpack({"verify", "--key", test::PublicKeyPath(), dir.Write("forged", forged)});
   EXPECT_EQ(0, run.status) << run.output;
   EXPECT_TRUE(run.Has("signature: valid")) << run.output;
 }

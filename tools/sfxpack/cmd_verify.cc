@@ -1,8 +1,9 @@
 // sfxpack verify [--key PUB] [--expect-fingerprint HEX] [--json] FILE: reports the outermost
 // trailer of FILE, the key it is checked with, and whether the stub would accept it: exit 0 only
-// for a DSA signature that verifies with the key (ChooseCheckingKey, keys.h) and, for a package,
-// an archive the reader accepts under a stub that carries that key; 1 for any file the stub
-// refuses, with the reason; 2 when FILE or the key can't be read or is not the one expected. A
+// for a DSA signature that verifies with the key (ChooseCheckingKey, keys.h: --key, or the key
+// FILE's stub carries) and, for a package, an archive the reader accepts under a stub that
+// carries that key; 1 for any file the stub refuses, with the reason; 2 when FILE or the key
+// can't be read or is not the one expected. A
 // valid package without a salt block gets a warning on stderr; the exit code stays what the
 // stub would say.
 #include <algorithm>
@@ -33,9 +34,9 @@ const char kVerifyHelp[] =
     "Exit 0: the signature verifies (and the package's archive is accepted); 1: the stub would\n"
     "refuse it (the reason is printed); 2: FILE or the key can't be read, the key is not the\n"
     "expected one, or a usage error.\n"
-    "  --key PUB              the public (or private) key to check with; default: the key built\n"
-    "                         into sfxpack, which is the repository's TEST key unless sfxpack\n"
-    "                         was built with another (a warning says so)\n"
+    "  --key PUB              the public (or private) key to check with; default: the key the\n"
+    "                         package's stub carries (a warning says when it is the\n"
+    "                         repository's TEST key); a file without a stub needs --key\n"
     "  --expect-fingerprint HEX  fail (exit 2) unless the key checked with has this fingerprint\n"
     "  --json                 print one JSON object instead of text, also on errors (sfxpack(1))\n"
     "  -q, --quiet            no progress line (there is none with --json either)\n"

@@ -23,6 +23,7 @@ extern const Command kVerifyCommand;
 extern const Command kSignCommand;
 extern const Command kKeygenCommand;
 extern const Command kAuthenticodeCommand;
+extern const Command kStubCommand;
 
 }  // namespace sfxpack
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,6 +113,16 @@ Status InputFile::Open(const std::string& option, const std::string& path, uint6
   ino_ = st.st_ino;
   perms_ = st.st_mode & 07777;
   mtime_ = static_cast<int64_t>(st.st_mtime);
+  return Status::Ok();
+}
+
+Status InputFile::OpenBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
+  handle_ = ::memfd_create("sfxpack-input", MFD_CLOEXEC);
+  if (handle_ < 0) return Errno("cannot hold " + name + " in memory");
+  const Status status = WriteFully(handle_, 0, bytes.data(), bytes.size(), "cannot hold " + name);
+  if (!status.ok()) return status;
+  length_ = bytes.size();
+  name_ = name;
   return Status::Ok();
 }
 

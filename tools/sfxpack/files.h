@@ -26,6 +26,9 @@ class InputFile {
   // Opens `path`, given through `option` ("--stub", "PACKAGE"): it must be a readable regular
   // file of at most `maxSize` bytes. The reason names the option, the path and what is wrong.
   Status Open(const std::string& option, const std::string& path, uint64_t maxSize);
+  // An input of `bytes` held in an anonymous file of its own (a stub changed in memory, such as
+  // one pack stamped a key into), named `name` in reasons; its other properties are zero.
+  Status OpenBytes(const std::string& name, const std::vector<uint8_t>& bytes);
   // Reads exactly `size` bytes at `offset`; fails on a short read.
   Status ReadAt(uint64_t offset, void* data, size_t size) const;
 

@@ -1,6 +1,8 @@
 # Installs sfxpack into a scratch root, twice: with `cmake --install --prefix`, and from the
 # Debian package CPack makes, unpacked with `dpkg -x`. Each time every file the package should
-# hold must be there and the installed tool must run. The Debian package must also:
+# hold must be there, the shipped stubs must be the build's generic stubs byte for byte, and the
+# installed tool must run and make a package with its own stubs alone (the Windows trees' test
+# e2e_installed-sfxpack runs one under Wine). The Debian package must also:
 #   - carry one version: its own, `sfxpack --version`'s and the manual page's;
 #   - hold a stripped binary that finds nothing through a run path (no RPATH or RUNPATH), so
 #     that it runs with the system's libraries only;
@@ -8,7 +10,7 @@
 #     Depends names, or to one that such a package depends on;
 #   - pass lintian without an error (when lintian is at hand).
 # Arguments: -DBUILD_DIR=<the build folder> -DSCRATCH=<a folder this test may wipe>
-#            [-DLINTIAN=<lintian>].
+#            -DSTUBS=<the generic 32-bit stub>;<the 64-bit one> [-DLINTIAN=<lintian>].
 cmake_minimum_required(VERSION 3.20)
 file(REMOVE_RECURSE ${SCRATCH})
 
@@ -17,7 +19,9 @@ set(INSTALLED_FILES
     bin/sfxpack
     share/man/man1/sfxpack.1.gz
     share/doc/sfxpack/copyright
-    share/doc/sfxpack/changelog.gz)
+    share/doc/sfxpack/changelog.gz
+    share/sfxpack/sfxstub.exe
+    share/sfxpack/sfxstub64.exe)
 
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -37,14 +41,31 @@ function(check_installed root)
   endforeach()
   set(tool ${root}/bin/sfxpack)
   run(${tool} --version)
-  if(NOT RUN_OUTPUT MATCHES "^sfxpack [0-9]")
+  if(NOT RUN_OUTPUT MATCHES "^sfxpack [0-9]" OR
+     NOT RUN_OUTPUT MATCHES "--arch x86: sfxstub.exe [0-9.]+, 32-bit Windows \\(PE32\\), [0-9]+ bytes, generic" OR
+     NOT RUN_OUTPUT MATCHES "--arch x64: sfxstub64.exe [0-9.]+, 64-bit Windows \\(PE32\\+\\), [0-9]+ bytes, generic")
     message(FATAL_ERROR "the installed sfxpack says: ${RUN_OUTPUT}")
   endif()
+  list(GET STUBS 0 x86)
+  list(GET STUBS 1 x64)
+  foreach(pair "${x86};sfxstub.exe" "${x64};sfxstub64.exe")
+    list(GET pair 0 built)
+    list(GET pair 1 name)
+    run(cmp ${built} ${root}/share/sfxpack/${name})
+  endforeach()
   run(${tool} help pack)
   run(${tool} keygen ${root}/try-key)
   file(WRITE ${root}/try-file "installed\n")
   run(${tool} sign --kind binary --key ${root}/try-key.pem ${root}/try-file)
   run(${tool} verify --key ${root}/try-key.pub.pem ${root}/try-file)
+  # A package of each width from the shipped stubs alone (a stub serves as the main program),
+  # checked with the key its stub carries.
+  foreach(arch x86 x64)
+    run(${tool} pack --arch ${arch} --key ${root}/try-key.pem --main ${root}/share/sfxpack/sfxstub.exe
+        --cmdline /q -o ${root}/try-${arch}.exe)
+    run(${tool} verify ${root}/try-${arch}.exe)
+    file(REMOVE ${root}/try-${arch}.exe)
+  endforeach()
   file(REMOVE ${root}/try-key.pem ${root}/try-key.pub.pem ${root}/try-file)
 endfunction()
 
@@ -115,7 +136,8 @@ function(check_debian_package deb root)
   string(REGEX MATCH "Depends: ([^\n]+)" ignored "${control}")
   set(depends "${CMAKE_MATCH_1}")
   run(${root}/bin/sfxpack --version)
-  if(NOT RUN_OUTPUT STREQUAL "sfxpack ${version}\n")
+  if(NOT RUN_OUTPUT MATCHES "^sfxpack ${version}\n" OR
+     NOT RUN_OUTPUT MATCHES "sfxstub.exe ${version}, .*sfxstub64.exe ${version}, ")
     message(FATAL_ERROR "the package is version ${version}, the tool says: ${RUN_OUTPUT}")
   endif()
   run(gzip -dc ${root}/share/man/man1/sfxpack.1.gz)

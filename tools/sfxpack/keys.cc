@@ -1,15 +1,46 @@
 #include "tools/sfxpack/keys.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
-#include "sfxstub/signing/signature_verify.h"
+#include "sfxstub/io/win32_error.h"
+#include "tools/sfxpack/key_slot.h"
 #include "tools/sfxpack/messages.h"
 #include "tools/sfxpack/pack_checks.h"
 
 namespace sfxpack {
+namespace {
+
+// The key in the key slot of the stub `file` starts with (CheckingKey::Source::kStub).
+Status ReadStubKey(const InputFile& file, sfx::DsaPublicKey* key) {
+  const std::string noKey = file.path() + " has no key of its own to be checked with";
+  std::vector<uint8_t> image(static_cast<size_t>(std::min<uint64_t>(file.size(), 64 << 10)));
+  Status status = file.ReadAt(0, image.data(), image.size());
+  if (!status.ok()) return status;
+  const uint64_t end = std::min(PeImageEnd(image.data(), image.size()), file.size());
+  if (end == 0 || end > kMaxStubImage) {
+    return Status::Error(noKey + ": it does not start with a stub (no PE image); give --key");
+  }
+  image.resize(static_cast<size_t>(end));
+  status = file.ReadAt(0, image.data(), image.size());
+  StubKeySlot slot;
+  if (status.ok()) status = FindKeySlot(image.data(), image.size(), &slot);
+  if (!status.ok()) return Status::Error(noKey + ": " + status.reason() + "; give --key");
+  if (slot.generic) {
+    return Status::Bad(file.path() + "'s stub is generic: its key slot is empty, so it refuses every "
+                       "package (" + DescribeArchiveError(sfx::kErrorFileInvalid) +
+                       "); pack with the stub and --key, which stamps the key in, or stamp one "
+                       "with `sfxpack stub`");
+  }
+  *key = slot.key;
+  return Status::Ok();
+}
+
+}  // namespace
+
 std::string CheckingKey::Origin() const {
-  return source == Source::kOption ? "--key " + path : "the key built into sfxpack";
+  return source == Source::kOption ? "--key " + path : "the key the package's stub carries";
 }
 
 std::string CheckingKey::Describe() const {
@@ -33,7 +64,7 @@ Status NormalizeFingerprint(const std::string& text, std::string* fingerprint) {
   return Status::Ok();
 }
 
-Status ChooseCheckingKey(const Options& options, const InputFile& /*file*/, CheckingKey* key) {
+Status ChooseCheckingKey(const Options& options, const InputFile& file, CheckingKey* key) {
   std::string expected;
   if (options.Has("--expect-fingerprint")) {
     const Status status = NormalizeFingerprint(options.Get("--expect-fingerprint"), &expected);
@@ -47,8 +78,9 @@ Status ChooseCheckingKey(const Options& options, const InputFile& /*file*/, Chec
     if (status.ok()) status = LoadDsaPublicKey(key->path, &key->key);
     if (!status.ok()) return status;
   } else {
-    key->source = CheckingKey::Source::kBuiltIn;
-    key->key = sfx::SignerPublicKey;
+    key->source = CheckingKey::Source::kStub;
+    const Status status = ReadStubKey(file, &key->key);
+    if (!status.ok()) return status;
   }
   key->fingerprint = KeyFingerprint(key->key);
   key->testKey = IsRepositoryTestKey(key->key);

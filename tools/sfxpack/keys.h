@@ -21,25 +21,27 @@ constexpr uint64_t kMaxKeyFile = 1 << 20;
 
 // The key a checking command (verify, list, extract) checks a file with, and where it came from.
 struct CheckingKey {
-  enum class Source { kOption, kBuiltIn };
+  enum class Source { kOption, kStub };
 
   sfx::DsaPublicKey key;
-  Source source = Source::kBuiltIn;
+  Source source = Source::kStub;
   std::string path;         // --key's file, for kOption
   std::string fingerprint;  // KeyFingerprint(key)
   bool testKey = false;     // the repository's test key
 
-  // Where the key came from, in words: "--key k.pub.pem", "the key built into sfxpack".
+  // Where the key came from, in words: "--key k.pub.pem", "the key the package's stub carries".
   std::string Origin() const;
   // "3f0c...e1 (--key k.pub.pem)", with ", the repository's TEST key" when it is that.
   std::string Describe() const;
 };
 
 // The one place that decides which key a checking command checks `file` with: the file given
-// with --key (public or private; its public half), otherwise the key built into this sfxpack
-// (the one this build's stub carries). Then --expect-fingerprint, when given, must be that key's
-// fingerprint; a mismatch fails with exit 2 (the key given, or built in, is not the one
-// expected). Warns loudly when the key is the repository's test key.
+// with --key (public or private; its public half), otherwise the key in the key slot of the
+// file's own stub, which is exactly the key the stub checks the package with. A file with no
+// stub, or a stub without exactly one slot, has no key to check with (exit 2: give --key); a
+// generic stub's slot is empty and the stub refuses every package (exit 1). Then
+// --expect-fingerprint, when given, must be the key's fingerprint; a mismatch fails with exit 2
+// (the key is not the one expected). Warns loudly when the key is the repository's test key.
 Status ChooseCheckingKey(const Options& options, const InputFile& file, CheckingKey* key);
 
 // --expect-fingerprint's value made plain: 64 hexadecimal digits in lower case (upper case and

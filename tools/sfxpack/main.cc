@@ -9,6 +9,7 @@
 #include "tools/sfxpack/commands.h"
 #include "tools/sfxpack/messages.h"
 #include "tools/sfxpack/options.h"
+#include "tools/sfxpack/shipped_stubs.h"
 #include "tools/sfxpack/status.h"
 
 #ifndef SFXPACK_VERSION
@@ -20,7 +21,7 @@ namespace {
 const sfxpack::Command* const kCommands[] = {
     &sfxpack::kPackCommand,   &sfxpack::kListCommand,   &sfxpack::kExtractCommand,
     &sfxpack::kVerifyCommand, &sfxpack::kSignCommand,   &sfxpack::kKeygenCommand,
-    &sfxpack::kAuthenticodeCommand,
+    &sfxpack::kAuthenticodeCommand, &sfxpack::kStubCommand,
 };
 
 int Usage(FILE* out) {
@@ -67,7 +68,7 @@ int Dispatch(int argc, char** argv) {
   const std::string first = argv[1];
   if (first == "-h" || first == "--help") return Usage(stdout);
   if (first == "--version" || first == "-V") {
-    std::printf("sfxpack %s\n", SFXPACK_VERSION);
+    std::printf("sfxpack %s\n%s", SFXPACK_VERSION, sfxpack::DescribeShippedStubs(SFXPACK_VERSION).c_str());
     return sfxpack::kExitGood;
   }
   if (first == "help") {

@@ -39,6 +39,7 @@ int Report(const Status& status) {
 }
 
 void Warn(const std::string& text) { std::fprintf(stderr, "sfxpack: warning: %s\n", text.c_str()); }
+void Note(const std::string& text) { std::fprintf(stderr, "sfxpack: %s\n", text.c_str()); }
 
 Status UsageError(const char* command, const std::string& why) {
   return Status::Error(std::string(command) + ": " + why + "\n(sfxpack " + command +

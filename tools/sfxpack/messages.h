@@ -16,6 +16,8 @@ namespace sfxpack {
 int Report(const Status& status);
 // "sfxpack: warning: " + text on stderr.
 void Warn(const std::string& text);
+// "sfxpack: " + text on stderr: what a command did besides its result (a key stamped in).
+void Note(const std::string& text);
 // A usage error of COMMAND (exit 2): "COMMAND: why" and a pointer to the command's help.
 Status UsageError(const char* command, const std::string& why);
 

@@ -7,7 +7,6 @@
 #include "sfxstub/io/entry_name.h"
 #include "tools/sfxpack/dsa_key.h"
 #include "tools/sfxpack/messages.h"
-#include "tools/sfxpack/stub_key.h"
 
 namespace sfxpack {
 
@@ -94,10 +93,6 @@ bool HasCertificateTable(const InputFile& file) {
   sfx::PeDirectory entry;
   return ReadFilePeHeaders(file, sfx::PeRules::kStrict, headers, &image) == sfx::PeProblem::kNone &&
          image.Directory(sfx::kPeCertificateDirectory, &entry) && entry.address != 0 && entry.size != 0;
-}
-
-Status StubCarriesKey(const InputFile& stub, const sfx::DsaPublicKey& key, bool* carries) {
-  return KeyWithin(stub, stub.size(), key, carries);
 }
 
 bool IsRepositoryTestKey(const sfx::DsaPublicKey& key) {

@@ -52,11 +52,6 @@ bool IsPeFile(const InputFile& file);
 // empty (wherever it points).
 bool HasCertificateTable(const InputFile& file);
 
-// Whether the stub's bytes hold `key` as the stub carries its built-in key: p, q, g, y in that
-// order, big-endian, one right after the other (sfx::DsaPublicKey). Fails when the stub can't be
-// read.
-Status StubCarriesKey(const InputFile& stub, const sfx::DsaPublicKey& key, bool* carries);
-
 // True when `key` is the repository's test signer key, whose private half is public.
 bool IsRepositoryTestKey(const sfx::DsaPublicKey& key);
 

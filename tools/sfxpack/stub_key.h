@@ -1,7 +1,8 @@
-// The key a stub carries: the stub holds its built-in DSA public key as p, q, g, y in that order,
-// big-endian, one right after the other (sfx::DsaPublicKey), somewhere in its image. Whether a
-// given key is among a file's first bytes is what pack asks of a stub and what the checking
-// commands ask of a package's stub.
+// Whether a package's stub carries a given key: the stub holds its DSA public key as p, q, g, y
+// in that order, big-endian, one right after the other (sfx::DsaPublicKey), in its key slot
+// (key_slot.h), and stubs made before the slot somewhere in their image. Whether the key is among
+// a file's first bytes is what the checking commands ask of a package's stub when --key names
+// the key.
 #ifndef SFXSTUB_TOOLS_SFXPACK_STUB_KEY_H_
 #define SFXSTUB_TOOLS_SFXPACK_STUB_KEY_H_
 
