@@ -186,6 +186,7 @@ Status ResourceTree::Serialize(uint32_t sectionRva, std::vector<uint8_t>* sectio
     dataAt.push_back(at);
     at += leaf->data.size();
   }
+  at = Align(at, kDataAlignment);
   if (at > UINT32_MAX - sectionRva) return Status::Error("the resources do not fit in a PE image");
 
   std::vector<uint8_t>& out = *section;

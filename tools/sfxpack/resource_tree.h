@@ -5,11 +5,11 @@
 // UTF-16 units, then numbered ones, ascending), whose leaves are data entries: the RVA, size and
 // code page of one resource's bytes. Parse reads such a tree into one Resource per leaf;
 // Serialize writes the list as a new tree with the same meaning, laid out as the linker lays out
-// the stub's (the root, each type's directory followed by its names' language directories, the
-// names, the data entries, then the resources' bytes, each at an 8-byte boundary, the section
-// ending with the last of them), with the RVAs of a section loaded at the given address: the
-// stub's own section comes out byte for byte as linked. The directories' characteristics, time
-// stamps and versions are written as zero (what the linker leaves there).
+// the stub's: the root, each type's directory followed by its names' language directories, the
+// names, the data entries, then the resources' bytes, each at an 8-byte boundary, and the section
+// padded to 8 bytes; the RVAs are those of a section loaded at the given address. So the stub's
+// own section comes out byte for byte as linked. The directories' characteristics, time stamps
+// and versions are written as zero (what the linker leaves there).
 //
 // Parse trusts nothing it reads: every offset and length is checked against the section before
 // it is followed, and a tree that is not exactly three levels deep, a directory that is reached
