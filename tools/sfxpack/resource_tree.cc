@@ -140,6 +140,45 @@ void PutDirectory(uint8_t* at, const std::vector<Group>& entries) {
   Put16(at + 14, static_cast<uint32_t>(entries.size() - named));
 }
 
+// Where everything goes, as the linker lays out the stub's section: the root, then each type's
+// directory followed by its names' language directories; the names; the data entries; the
+// bytes, each at 8 bytes; the section padded to 8.
+struct TreeLayout {
+  std::vector<TypeGroup> types;
+  std::map<std::u16string, size_t> names;
+  size_t dataEntries = 0;
+  std::vector<size_t> dataAt;
+  size_t size = 0;
+};
+
+TreeLayout LayOut(std::vector<const Resource*>* leaves) {
+  TreeLayout l;
+  l.types = Group(leaves);
+  size_t at = kDirectorySize + kEntrySize * l.types.size();
+  for (TypeGroup& t : l.types) {
+    t.offset = at;
+    at += kDirectorySize + kEntrySize * t.names.size();
+    for (NameGroup& n : t.names) {
+      n.offset = at;
+      at += kDirectorySize + kEntrySize * n.leaves.size();
+    }
+  }
+  for (const Resource* leaf : *leaves) {
+    for (const ResourceId* id : {&leaf->type, &leaf->name}) {
+      if (id->named() && l.names.emplace(id->name, at).second) at += 2 + 2 * id->name.size();
+    }
+  }
+  l.dataEntries = Align(at, 4);
+  at = l.dataEntries + kDataEntrySize * leaves->size();
+  for (const Resource* leaf : *leaves) {
+    at = Align(at, kDataAlignment);
+    l.dataAt.push_back(at);
+    at += leaf->data.size();
+  }
+  l.size = Align(at, kDataAlignment);
+  return l;
+}
+
 }  // namespace
 
 bool ResourceId::operator<(const ResourceId& other) const {
@@ -159,64 +198,40 @@ Status ResourceTree::Parse(const uint8_t* section, size_t size, uint32_t section
 Status ResourceTree::Serialize(uint32_t sectionRva, std::vector<uint8_t>* section) const {
   std::vector<const Resource*> leaves;
   for (const Resource& r : resources_) leaves.push_back(&r);
-  std::vector<TypeGroup> types = Group(&leaves);
-
-  // The layout the linker gives the stub: the root, then each type's directory followed by its
-  // names' language directories; the names; the data entries; the bytes, each at 8 bytes.
-  size_t at = kDirectorySize + kEntrySize * types.size();
-  for (TypeGroup& t : types) {
-    t.offset = at;
-    at += kDirectorySize + kEntrySize * t.names.size();
-    for (NameGroup& n : t.names) {
-      n.offset = at;
-      at += kDirectorySize + kEntrySize * n.leaves.size();
-    }
-  }
-  std::map<std::u16string, size_t> names;
-  for (const Resource* leaf : leaves) {
-    for (const ResourceId* id : {&leaf->type, &leaf->name}) {
-      if (id->named() && names.emplace(id->name, at).second) at += 2 + 2 * id->name.size();
-    }
-  }
-  const size_t dataEntries = Align(at, 4);
-  at = dataEntries + kDataEntrySize * leaves.size();
-  std::vector<size_t> dataAt;
-  for (const Resource* leaf : leaves) {
-    at = Align(at, kDataAlignment);
-    dataAt.push_back(at);
-    at += leaf->data.size();
-  }
-  at = Align(at, kDataAlignment);
-  if (at > UINT32_MAX - sectionRva) return Status::Error("the resources do not fit in a PE image");
+  const TreeLayout layout = LayOut(&leaves);
+  if (layout.size > UINT32_MAX - sectionRva) return Status::Error("the resources do not fit in a PE image");
 
   std::vector<uint8_t>& out = *section;
-  out.assign(at, 0);
-  auto key = [&](const ResourceId& id) { return id.named() ? kHighBit | static_cast<uint32_t>(names[id.name]) : id.id; };
-  PutDirectory(out.data(), types);
+  out.assign(layout.size, 0);
+  auto key = [&](const ResourceId& id) {
+    return id.named() ? kHighBit | static_cast<uint32_t>(layout.names.at(id.name)) : id.id;
+  };
+  auto putEntry = [&](size_t directory, size_t i, uint32_t name, uint32_t target) {
+    Put32(&out[directory + kDirectorySize + kEntrySize * i], name);
+    Put32(&out[directory + kDirectorySize + kEntrySize * i + 4], target);
+  };
+  PutDirectory(out.data(), layout.types);
   size_t leaf = 0;
-  for (size_t i = 0; i < types.size(); ++i) {
-    const TypeGroup& t = types[i];
-    Put32(&out[kDirectorySize + kEntrySize * i], key(*t.id));
-    Put32(&out[kDirectorySize + kEntrySize * i + 4], kHighBit | static_cast<uint32_t>(t.offset));
+  for (size_t i = 0; i < layout.types.size(); ++i) {
+    const TypeGroup& t = layout.types[i];
+    putEntry(0, i, key(*t.id), kHighBit | static_cast<uint32_t>(t.offset));
     PutDirectory(&out[t.offset], t.names);
     for (size_t j = 0; j < t.names.size(); ++j) {
       const NameGroup& n = t.names[j];
-      Put32(&out[t.offset + kDirectorySize + kEntrySize * j], key(*n.id));
-      Put32(&out[t.offset + kDirectorySize + kEntrySize * j + 4], kHighBit | static_cast<uint32_t>(n.offset));
+      putEntry(t.offset, j, key(*n.id), kHighBit | static_cast<uint32_t>(n.offset));
       Put16(&out[n.offset + 14], static_cast<uint32_t>(n.leaves.size()));  // languages: numbers
       for (size_t k = 0; k < n.leaves.size(); ++k, ++leaf) {
         const Resource& r = *n.leaves[k];
-        const size_t entry = dataEntries + kDataEntrySize * leaf;
-        Put32(&out[n.offset + kDirectorySize + kEntrySize * k], r.language);
-        Put32(&out[n.offset + kDirectorySize + kEntrySize * k + 4], static_cast<uint32_t>(entry));
-        Put32(&out[entry], sectionRva + static_cast<uint32_t>(dataAt[leaf]));
+        const size_t entry = layout.dataEntries + kDataEntrySize * leaf;
+        putEntry(n.offset, k, r.language, static_cast<uint32_t>(entry));
+        Put32(&out[entry], sectionRva + static_cast<uint32_t>(layout.dataAt[leaf]));
         Put32(&out[entry + 4], static_cast<uint32_t>(r.data.size()));
         Put32(&out[entry + 8], r.codePage);
-        std::copy(r.data.begin(), r.data.end(), out.begin() + static_cast<std::ptrdiff_t>(dataAt[leaf]));
+        std::copy(r.data.begin(), r.data.end(), out.begin() + static_cast<std::ptrdiff_t>(layout.dataAt[leaf]));
       }
     }
   }
-  for (const auto& name : names) {
+  for (const auto& name : layout.names) {
     Put16(&out[name.second], static_cast<uint32_t>(name.first.size()));
     for (size_t i = 0; i < name.first.size(); ++i) Put16(&out[name.second + 2 + 2 * i], name.first[i]);
   }
