@@ -47,6 +47,11 @@ void WarnAboutElevation(const InputFile& stub, const PackResources& resources) {
 Status MakeEditedStub(const InputFile& stub, const PackResources& resources, PrivateTempDir* folder,
                       InputFile* edited, const InputFile** use) {
   if (!resources.edits.any()) return Status::Ok();
+  // The stub is rewritten in memory; stubs are a few hundred KB.
+  constexpr uint64_t kMaxEditedStub = 64u << 20;
+  if (stub.size() > kMaxEditedStub) {
+    return Status::Error("--stub " + stub.path() + " is over 64 MiB: too large a stub to set resources in");
+  }
   std::vector<uint8_t> image(static_cast<size_t>(stub.size()));
   Status status = stub.ReadAt(0, image.data(), image.size());
   if (status.ok()) status = ApplyStubResources(resources.edits, nullptr, &image);
