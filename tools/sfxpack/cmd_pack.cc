@@ -2,7 +2,9 @@
 // to list, and writes it whole or not at all. Everything the stub would refuse at run time is
 // refused here first. The package carries a secret salt block in front of everything supplied
 // (package_salt.h) unless --no-salt asks for one without. Inputs are read in pieces, twice
-// (package_stream.h), so memory does not grow with their size.
+// (package_stream.h), so memory does not grow with their size. An icon, version information or
+// execution level is set in a copy of the stub, which the package is then made of
+// (pack_resources.h).
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
