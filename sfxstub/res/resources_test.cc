@@ -204,4 +204,20 @@ TEST(ManifestTest, SelectsCommonControlsSix) {
       << path;
 }
 
+// The manifest names every Windows from Vista to 10 and 11 (so that they report their own
+// version to the stub), and leaves the execution level to the package (sfxpack pack
+// --execution-level).
+TEST(ManifestTest, NamesTheSupportedWindowsVersionsAndNoExecutionLevel) {
+  Resource manifest = Find(MAKEINTRESOURCEA(1), RT_MANIFEST);
+  ASSERT_NE(manifest.data, nullptr);
+  const std::string text(reinterpret_cast<const char*>(manifest.data), manifest.size);
+  for (const char* id : {"e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                         "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                         "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {
+    EXPECT_NE(text.find(std::string("<supportedOS Id=\"{") + id + "}\"/>"), std::string::npos) << id;
+  }
+  EXPECT_EQ(text.find("trustInfo"), std::string::npos);
+  EXPECT_EQ(text.find("  "), std::string::npos) << "indentation costs bytes in every package";
+}
+
 }  // namespace

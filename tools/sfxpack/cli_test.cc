@@ -438,6 +438,13 @@ TEST_F(PackInputsTest, PackRefusesWhatTheStubWouldRefuse) {
       {Pack(out).Set("--stub", tabled), "signed already"},
       {Pack(out).Set("--stub", tabledPlus), "signed already"},
       {Pack(out).Set("--key", text), "not a PEM or DER key file"},
+      // The resources: what they are made of, and a stub they can be set in.
+      {Pack(out).Add({"--icon", text}), "is not an icon file: it does not start with an icon directory"},
+      {Pack(out).Add({"--icon", missing}), "cannot read --icon"},
+      {Pack(out).Add({"--version-info", "Version=1"}), "unknown key 'Version'"},
+      {Pack(out).Add({"--version-info", "FileVersion=1.2.3.4.5"}), "more than four numbers"},
+      {Pack(out).Add({"--execution-level", "admin"}), "none of asInvoker, highestAvailable"},
+      {Pack(out).Add({"--execution-level", "asInvoker"}), "stub.exe: the image has no resources"},
       {{"pack", "--stub", stub}, "required"},
       {Pack(out).Add({"--arch", "x64"}), "with --stub it has nothing to pick"},
       {{"pack", "--bogus"}, "unknown option"},

@@ -17,14 +17,16 @@
 #include "tools/sfxpack/package_inflate.h"
 #include "tools/sfxpack/package_salt.h"
 #include "tools/sfxpack/package_writer.h"
+#include "tools/sfxpack/stub_resources.h"
 
 namespace sfxpack {
 
 const char kListHelp[] =
     "usage: sfxpack list [--key PUB] [--expect-fingerprint HEX] [--json] [-q] PACKAGE\n"
     "Checks the package as the stub does and lists its catalog: the key's fingerprint, the\n"
-    "stub's kind, the salt, the command template, the main program and every listed file\n"
-    "(name, stored size, time, kind). Control characters in names are shown escaped (\\n, \\t,\n"
+    "stub's kind and resources (icon sizes, version information, execution level), the salt,\n"
+    "the command template, the main program and every listed file (name, stored size, time,\n"
+    "kind). Control characters in names are shown escaped (\\n, \\t,\n"
     "\\xNN).\n"
     "Exit 0: a good package; 1: the stub would refuse it (the reason is printed); 2: it can't be\n"
     "read, the key is not the expected one, or a usage error.\n"
@@ -103,6 +105,8 @@ Status ReadStubKind(const InputFile& file, sfx::PeKind* kind) {
 struct Listing {
   const CheckedPackage* package;
   sfx::PeKind stubKind;
+  StubResources resources;
+  std::string resourcesError;  // why the stub's resources can't be read, or empty
   bool salted;
   uint32_t saltAt;
   bool mainGood;
@@ -133,6 +137,57 @@ std::string FilesJson(const Listing& l) {
   return files + "]";
 }
 
+// The stub's resources as a JSON object, or null when they can't be read.
+std::string ResourcesJson(const Listing& l) {
+  if (!l.resourcesError.empty()) return "null";
+  const StubResources& r = l.resources;
+  std::string icon = "[";
+  for (const IconGroupEntry& e : r.icon) {
+    if (icon.size() > 1) icon += ",";
+    icon += JsonObject().Number("width", e.width).Number("height", e.height).Number("bits", e.bitCount).Text();
+  }
+  JsonObject strings;
+  for (const auto& s : r.version.strings) strings.String(s.first.c_str(), s.second);
+  const std::string version = r.versionFound ? JsonObject()
+                                                   .String("file_version", FormatVersion(r.version.fileVersion))
+                                                   .String("product_version", FormatVersion(r.version.productVersion))
+                                                   .Object("strings", strings)
+                                                   .Text()
+                                             : "null";
+  return JsonObject()
+      .Raw("icon", icon + "]")
+      .Raw("version_info", version)
+      .StringOrNull("execution_level", r.executionLevel)
+      .Text();
+}
+
+// The stub's resources as text lines.
+void PrintResources(const Listing& l) {
+  if (!l.resourcesError.empty()) {
+    std::printf("resources: not readable (%s)\n", l.resourcesError.c_str());
+    return;
+  }
+  const StubResources& r = l.resources;
+  std::string icon;
+  for (const IconGroupEntry& e : r.icon) {
+    icon += (icon.empty() ? "" : ", ") + std::to_string(e.width) + "x" + std::to_string(e.height) + " " +
+            std::to_string(e.bitCount) + "-bit";
+  }
+  std::printf("icon: %s\n", icon.empty() ? "none" : icon.c_str());
+  if (!r.versionFound) {
+    std::printf("version info: none\n");
+  } else {
+    std::printf("version info: file %s, product %s\n", FormatVersion(r.version.fileVersion).c_str(),
+                FormatVersion(r.version.productVersion).c_str());
+    for (const auto& s : r.version.strings) {
+      std::printf("  %s: %s\n", EscapeName(s.first).c_str(), EscapeName(s.second).c_str());
+    }
+  }
+  std::printf("execution level: %s\n", !r.executionLevel.empty() ? r.executionLevel.c_str()
+                                        : r.manifestFound       ? "none (the manifest asks for none)"
+                                                                : "none (no manifest)");
+}
+
 void PrintJson(const Listing& l, int exitCode) {
   const sfx::SfxArchive& archive = l.package->archive();
   const std::string salt = l.salted ? JsonObject()
@@ -149,6 +204,7 @@ void PrintJson(const Listing& l, int exitCode) {
       .String("file", l.package->path())
       .String("signature", "good")
       .String("stub", DescribeStubKind(l.stubKind))
+      .Raw("resources", ResourcesJson(l))
       .Raw("salt", salt)
       .String("mode", archive.Mode())
       .String("command_template", archive.commandTemplate)
@@ -165,6 +221,7 @@ void PrintText(const Listing& l) {
   std::printf("key: %s\n", l.package->key()->Describe().c_str());
   std::printf("signature: good\n");
   std::printf("stub: %s\n", DescribeStubKind(l.stubKind));
+  PrintResources(l);
   if (l.salted) {
     std::printf("salt: yes, %zu bytes at offset %u\n", kSaltSize,
                 l.saltAt + static_cast<uint32_t>(kSaltMagicSize));
@@ -191,6 +248,9 @@ void PrintText(const Listing& l) {
 Status MakeListing(const CheckedPackage& package, Listing* listing) {
   Status status = ReadStubKind(package.file(), &listing->stubKind);
   if (!status.ok()) return status;
+  // Resources that can't be read are shown as such, not refused: the stub does not check them.
+  const Status resources = ReadStubResources(package.file(), &listing->resources);
+  listing->resourcesError = resources.reason();
   listing->salted = PackageHasSalt(package.path(), package.archive(), &listing->saltAt);
   status = InflateObject(
       package.file(), package.archive().mainOffset, package.archive().mainSize,
@@ -209,7 +269,7 @@ int RunList(const Options& options) {
   if (!status.ok()) return ReportFailure(package, status, json);
   if (package.result() != 0) return ReportRefused(&package, json);
 
-  Listing listing{&package, sfx::PeKind::kUnknown, false, 0, false, 0, ""};
+  Listing listing{&package, sfx::PeKind::kUnknown, {}, "", false, 0, false, 0, ""};
   status = MakeListing(package, &listing);
   if (!status.ok()) return ReportFailure(package, status, json);
   const int exitCode = listing.mainGood ? kExitGood : kExitBad;

@@ -2,7 +2,9 @@
 // to list, and writes it whole or not at all. Everything the stub would refuse at run time is
 // refused here first. The package carries a secret salt block in front of everything supplied
 // (package_salt.h) unless --no-salt asks for one without. Inputs are read in pieces, twice
-// (package_stream.h), so memory does not grow with their size.
+// (package_stream.h), so memory does not grow with their size. An icon, version information or
+// execution level is set in a copy of the stub, which the package is then made of
+// (pack_resources.h).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +26,7 @@
 #include "tools/sfxpack/messages.h"
 #include "tools/sfxpack/options.h"
 #include "tools/sfxpack/pack_checks.h"
+#include "tools/sfxpack/pack_resources.h"
 #include "tools/sfxpack/package_stream.h"
 #include "tools/sfxpack/package_writer.h"
 #include "tools/sfxpack/progress.h"
@@ -53,6 +56,15 @@ const char kPackHelp[] =
     "                         systems of that ANSI code page; what N lacks is refused\n"
     "  --file NAME=PATH       a listed file, stored compressed (repeatable)\n"
     "  --raw NAME=PATH        a listed file, stored unchanged (repeatable)\n"
+    "  --icon FILE.ico        the package's icon: every image of FILE.ico replaces the stub's\n"
+    "  --version-info KEY=VALUE  version information Windows shows in the file's properties\n"
+    "                         (repeatable); KEY: FileVersion, ProductVersion (numbers such as\n"
+    "                         1.2.3.4), CompanyName, ProductName, FileDescription,\n"
+    "                         LegalCopyright, OriginalFilename\n"
+    "  --execution-level LEVEL  the rights Windows starts the package with: asInvoker,\n"
+    "                         highestAvailable or requireAdministrator (the manifest's\n"
+    "                         trustInfo); without it Windows guesses, and never elevates a\n"
+    "                         64-bit stub\n"
     "  -o, --output PACKAGE   the package to write (never an input; existing only with --force)\n"
     "  --force                replace an existing output\n"
     "  --allow-duplicates     allow names that are equal, or equal but for case (the last wins)\n"
@@ -82,7 +94,8 @@ const std::vector<OptionDecl> kPackOptions = {
     {"--no-salt", OptionDecl::kFlag},     {"-q", OptionDecl::kFlag},
     {"--quiet", OptionDecl::kFlag},       {"--key-pass-file", OptionDecl::kValue},
     {"--skip-stub-checks", OptionDecl::kFlag}, {"--codepage", OptionDecl::kValue},
-    {"--mtime", OptionDecl::kValue},
+    {"--mtime", OptionDecl::kValue},      {"--icon", OptionDecl::kValue},
+    {"--version-info", OptionDecl::kList}, {"--execution-level", OptionDecl::kValue},
 };
 
 struct FileArg {
@@ -106,12 +119,18 @@ struct PackRequest {
   CodePage codePage;
   // --mtime's, or SOURCE_DATE_EPOCH's, or the files' own.
   ListedTimes times;
+  // --icon, --version-info, --execution-level.
+  PackResources resources;
 };
 
 // The inputs, opened: the key, the stub, the main program and the listed files; a generic stub
 // also as the copy with the key stamped in, which the package carries.
 struct PackInputs {
   InputFile keyFile, stub, stampedStub, mainProgram;
+  // The stub (the stamped copy, when there is one) with the resources set, in a folder of its
+  // own, when any are asked for.
+  PrivateTempDir editedFolder;
+  InputFile editedStub;
   std::vector<std::unique_ptr<InputFile>> files;
   DsaPrivateKey key;
   PackPlan plan;
@@ -143,6 +162,8 @@ Status ParsePackRequest(const Options& options, PackRequest* request) {
   const Status times = ChooseListedTimes(options.Get("--mtime"), std::getenv("SOURCE_DATE_EPOCH"),
                                          &request->times);
   if (!times.ok()) return UsageError("pack", times.reason());
+  const Status resources = ParsePackResources(options, &request->resources);
+  if (!resources.ok()) return UsageError("pack", resources.reason());
   for (const auto& option : options.ordered()) {
     if (option.first != "--file" && option.first != "--raw") continue;
     const size_t eq = option.second.find('=');
@@ -292,10 +313,22 @@ Status CheckStubAndMain(const Options& options, const PackRequest& request, Pack
   return Status::Ok();
 }
 
-// Step 6: the package's size, from the inputs' sizes, before anything is read: stored objects
+// Step 6: the resources asked for set in a copy of the stub, which the package is then made of.
+Status EditStub(PackRequest* request, PackInputs* in) {
+  Status status = ReadPackIcon(&request->resources);
+  if (status.ok()) WarnAboutElevation(in->stub, request->resources);
+  if (status.ok()) {
+    // The copy with the key stamped in, when there is one: the resources join the key.
+    status = MakeEditedStub(*in->plan.stub, request->resources, &in->editedFolder,
+                            &in->editedStub, &in->plan.stub);
+  }
+  return status;
+}
+
+// Step 7: the package's size, from the inputs' sizes, before anything is read: stored objects
 // are counted as they are (compression is checked exactly as it happens).
 Status CheckPackageSize(const PackRequest& request, const PackInputs& in, uint64_t* total) {
-  *total = in.stub.size() + sfx::kBinaryTrailerSize + (request.salted ? kSaltBlockSize : 0) +
+  *total = in.plan.stub->size() + sfx::kBinaryTrailerSize + (request.salted ? kSaltBlockSize : 0) +
            in.mainProgram.size() + kPackageFileHeaderSize + sfx::kBinaryTrailerSize;
   for (const PackSource& source : in.plan.files) {
     *total += source.file->size() + sfx::kBinaryTrailerSize +
@@ -308,7 +341,7 @@ Status CheckPackageSize(const PackRequest& request, const PackInputs& in, uint64
   return Status::Ok();
 }
 
-// Step 7: the output, written whole under a temporary name and committed (replacing an
+// Step 8: the output, written whole under a temporary name and committed (replacing an
 // existing file only with --force, and never one that appeared meanwhile without it).
 Status WritePackageFile(const PackRequest& request, const PackInputs& in, uint64_t* size) {
   std::vector<const InputFile*> inputs = {&in.keyFile, &in.stub, &in.mainProgram};
@@ -319,7 +352,7 @@ Status WritePackageFile(const PackRequest& request, const PackInputs& in, uint64
   OutputFile out;
   status = out.Create(request.output, 0644);
   // Each pass over the inputs has its own progress line, of the inputs' size.
-  uint64_t inputBytes = in.stub.size() + in.mainProgram.size();
+  uint64_t inputBytes = in.plan.stub->size() + in.mainProgram.size();
   for (const PackSource& source : in.plan.files) inputBytes += source.file->size();
   SaltPass salt;
   if (status.ok() && request.salted) {
@@ -343,6 +376,7 @@ int RunPack(const Options& options) {
   if (status.ok()) status = StorePackText(&request);
   if (status.ok()) status = OpenPackInputs(options, request, &inputs);
   if (status.ok()) status = CheckStubAndMain(options, request, &inputs);
+  if (status.ok()) status = EditStub(&request, &inputs);
   if (status.ok()) status = CheckPackageSize(request, inputs, &total);
   if (status.ok()) status = WritePackageFile(request, inputs, &size);
   if (!status.ok()) return Report(status);
