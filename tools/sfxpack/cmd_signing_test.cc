@@ -137,7 +137,9 @@ TEST(SfxpackSigningTest, BadInputIsRefusedAndNothingIsWritten) {
     const RunResult refused = RunSfxpack(line);
     SCOPED_TRACE(line.back());
     EXPECT_EQ(2, refused.status) << refused.output;
-    if (line.back() != dir / "rsa.pem") EXPECT_TRUE(refused.Has("is a private key: refusing to sign it")) << refused.output;
+    if (line.back() != dir / "rsa.pem") {
+      EXPECT_TRUE(refused.Has("is a private key: refusing to sign it")) << refused.output;
+    }
     EXPECT_EQ(before, TempDir::Read(line.back()));
   }
   RunResult run = RunSfxpack({"sign", "--key", kTestPrivate, "--kind", "binary", dir / "nothere", "-o", out});

@@ -25,7 +25,9 @@ std::vector<uint8_t> ReadStub() {
   const char* path = std::getenv("SFXSTUB_EXE");
   std::vector<uint8_t> image;
   EXPECT_NE(path, nullptr) << "SFXSTUB_EXE is not set";
-  if (path) EXPECT_TRUE(ReadWholeFile("SFXSTUB_EXE", path, 1u << 24, &image).ok()) << path;
+  if (path) {
+    EXPECT_TRUE(ReadWholeFile("SFXSTUB_EXE", path, 1u << 24, &image).ok()) << path;
+  }
   return image;
 }
 
