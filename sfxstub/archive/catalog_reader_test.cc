@@ -163,6 +163,10 @@ TEST(CatalogReader, MissingLocationsAreRefused) {
   AppendChunk(&noMain, "LIST", ListOf({FileChunkPayload("a", 1, 2, 3)}));
   SfxArchive second;
   EXPECT_EQ(Status(1006, Refusal::kNoMainRange), Read(&second, noMain));
+  // A bad "FILE" is reported before the missing "CMDP".
+  AppendChunk(&noMain, "LIST", ListOf({nameOnly}));
+  SfxArchive third;
+  EXPECT_EQ(Status(1006, Refusal::kFileWithoutRange), Read(&third, noMain));
 }
 
 // Appends a chunk header with any length and `payload` bytes of 'x' after it.

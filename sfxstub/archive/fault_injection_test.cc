@@ -35,6 +35,9 @@ struct Injector {
   Call failKind = Call::kRead;
   int failAt = 0;  // 0: nothing fails
   int failErrno = EIO;
+  // A failed read returns 0 bytes rather than -1: the file has become shorter since it was
+  // checked.
+  bool failAsEnd = false;
   int counts[3] = {0, 0, 0};
   // Reads hand out at most this many bytes at a time (0: as many as asked), as a disk or a
   // network share may.
@@ -61,7 +64,7 @@ class FaultyFileSystem : public FileSystemWrapper {
     return FileSystemWrapper::Create(path);
   }
   int64_t Read(int file, void* buffer, uint32_t count) override {
-    if (Failed(Call::kRead)) return -1;
+    if (Failed(Call::kRead)) return injector_->failAsEnd ? 0 : -1;
     if (injector_->readLimit != 0 && count > injector_->readLimit) count = injector_->readLimit;
     return FileSystemWrapper::Read(file, buffer, count);
   }
@@ -144,8 +147,11 @@ class FaultInjectionTest : public ::testing::Test {
     return o;
   }
 
-  // Checks one faulty run's folder and numbers against the contract.
-  void Check(const Outcome& o, const std::string& folderName, int32_t injected) {
+  // Checks one faulty run's folder and numbers against the contract. The refusals are the
+  // reasons ExtractMainProgram and ExtractFiles must give when the injected failure stops them
+  // (kNone: not checked).
+  void Check(const Outcome& o, const std::string& folderName, int32_t injected,
+             Refusal mainRefusal = Refusal::kNone, Refusal filesRefusal = Refusal::kNone) {
     const std::string folder = dir.Path(folderName);
     const std::set<int32_t> openErrors = {kErrorFileNotFound, kErrorFileInvalid};
     if (!o.open.ok()) {
@@ -157,6 +163,9 @@ class FaultInjectionTest : public ::testing::Test {
     if (!o.main.ok()) {
       const int32_t code = o.main.code();
       EXPECT_TRUE(code == kErrorFileInvalid || code == kErrorCannotMake) << o.main.ToString();
+      if (mainRefusal != Refusal::kNone) {
+        EXPECT_EQ(mainRefusal, o.main.reason()) << o.main.ToString();
+      }
       EXPECT_FALSE(fs::exists(mainPath)) << "a partial main program remains";
       return;
     }
@@ -178,6 +187,9 @@ class FaultInjectionTest : public ::testing::Test {
       EXPECT_LT(written, names.size());
       EXPECT_TRUE(code == injected || code == kErrorDiskFull || code == kErrorNotEnoughMemory)
           << o.files.ToString();
+      if (filesRefusal != Refusal::kNone) {
+        EXPECT_EQ(filesRefusal, o.files.reason()) << o.files.ToString();
+      }
     }
   }
 
@@ -195,26 +207,37 @@ TEST_F(FaultInjectionTest, EveryCallFailingInTurnGivesADocumentedError) {
   struct Kind {
     Call call;
     int error;
+    bool asEnd;
     int32_t win32;
+    Refusal main, files;  // the reasons of the extraction steps the failure stops
   };
-  // EIO has no Win32 counterpart of its own and shows up as 120; ENOSPC is the full disk.
-  const Kind kinds[] = {{Call::kOpen, EACCES, 5}, {Call::kRead, EIO, 120}, {Call::kWrite, ENOSPC, 112}};
+  // EIO has no Win32 counterpart of its own and shows up as 120; ENOSPC is the full disk. A read
+  // of nothing means the file has become shorter than its signed range: 1006, and the main
+  // program's block is then zeros past that point, which its package check refuses. Every read
+  // an extraction makes is of the package, every write and open of a target.
+  const Refusal unreadable = Refusal::kMainProgramUnreadable, copyRead = Refusal::kPackageReadFailed;
+  const Kind kinds[] = {
+      {Call::kOpen, EACCES, false, 5, Refusal::kCannotCreateTarget, Refusal::kCannotCreateTarget},
+      {Call::kRead, EIO, false, 120, unreadable, copyRead},
+      {Call::kRead, EIO, true, kErrorFileInvalid, Refusal::kBadMainPackage, copyRead},
+      {Call::kWrite, ENOSPC, false, 112, Refusal::kCannotWriteTarget, Refusal::kCannotWriteTarget}};
   int runs = 0;
   for (const Kind& kind : kinds) {
     const int calls = cleanCounts[static_cast<int>(kind.call)];
     ASSERT_GT(calls, 0);
     for (int n = 1; n <= calls; ++n) {
-      SCOPED_TRACE("call kind " + std::to_string(static_cast<int>(kind.call)) + " number " +
-                   std::to_string(n));
+      SCOPED_TRACE("call kind " + std::to_string(static_cast<int>(kind.call)) +
+                   (kind.asEnd ? " (end of file)" : "") + " number " + std::to_string(n));
       Injector inj;
       inj.failKind = kind.call;
       inj.failAt = n;
       inj.failErrno = kind.error;
+      inj.failAsEnd = kind.asEnd;
       const std::string folder = "run" + std::to_string(++runs);
       Outcome o = Run(&inj, folder);
       // The failure is never swallowed: one of the steps reports it.
       EXPECT_TRUE(!o.open.ok() || !o.main.ok() || !o.files.ok()) << "an injected failure was lost";
-      Check(o, folder, kind.win32);
+      Check(o, folder, kind.win32, kind.main, kind.files);
     }
   }
 }

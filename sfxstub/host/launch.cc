@@ -84,6 +84,67 @@ DWORD CopyOnce(const WideString& from, const WideString& to, ScopedHandle* held)
   return 0;
 }
 
+// The command line CreateProcessW gets: the program quoted, then the arguments after one blank,
+// as wide text in a buffer it may write into, with its terminator. 0, or the error number, which
+// is also made the last error.
+int32_t BuildCommandLine(const char* program, const char* arguments, WideString* wideProgram,
+                         std::vector<wchar_t>* commandLine) {
+  if (program == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return kErrorInvalidParameter;
+  }
+
+  // Both are UTF-8; the process gets them as the system's wide text, so every character of
+  // the folders and of the command-line tail arrives as it was.
+  WideString wideArguments;
+  if (!ToWide(program, wideProgram) ||
+      (arguments != nullptr && !ToWide(arguments, &wideArguments))) {
+    SetLastError(kErrorNoUnicodeTranslation);
+    return kErrorNoUnicodeTranslation;
+  }
+
+  // The line is built whole, never cut: a cut line would hand the setup program arguments its
+  // author never wrote. Its length counts characters as the system does (UTF-16 units).
+  const size_t lineLength =
+      wideProgram->size() + 2 + (arguments != nullptr ? 1 + wideArguments.size() : 0);
+  if (lineLength + 1 > kMaxCommandLine) {
+    SetLastError(kErrorFilenameExcedRange);
+    return kErrorFilenameExcedRange;
+  }
+  WideString line;
+  line.reserve(lineLength);
+  line += L'"';
+  line += *wideProgram;
+  line += L'"';
+  if (arguments != nullptr) {
+    line += L' ';
+    line += wideArguments;
+  }
+  // CreateProcessW may write into its command line.
+  commandLine->assign(line.begin(), line.end());
+  commandLine->push_back(L'\0');
+  return 0;
+}
+
+// Resumes the suspended process and waits for its end: 0 with its exit code in `code`, or the
+// failing call's error number (also the last error). The handles are closed either way.
+int32_t ResumeAndWait(ScopedHandle* process, ScopedHandle* thread, DWORD* code) {
+  // A process that cannot be resumed would never end: end it rather than wait forever.
+  if (ResumeThread(thread->Get()) == static_cast<DWORD>(-1)) {
+    DWORD error = GetLastError();
+    TerminateProcess(process->Get(), error);
+    return Fail(error, process, thread);
+  }
+  // A failed wait would read STILL_ACTIVE (259) as the exit code of a running process.
+  if (WaitForSingleObject(process->Get(), INFINITE) == WAIT_FAILED) {
+    return Fail(GetLastError(), process, thread);
+  }
+  if (!GetExitCodeProcess(process->Get(), code)) return Fail(GetLastError(), process, thread);
+  thread->Reset();
+  process->Reset();
+  return 0;
+}
+
 }  // namespace
 
 int32_t CopyFileRetry(const char* source, const char* target, ScopedHandle* held,
@@ -107,40 +168,10 @@ void DeleteFileRetry(const char* path, RetryPause pause) {
 int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCode,
                    void (*beforeResume)()) {
   if (exitCode != nullptr) *exitCode = 0;
-  if (program == nullptr) {
-    SetLastError(kErrorInvalidParameter);
-    return kErrorInvalidParameter;
-  }
-
-  // Both are UTF-8; the process gets them as the system's wide text, so every character of
-  // the folders and of the command-line tail arrives as it was.
-  WideString wideProgram, wideArguments;
-  if (!ToWide(program, &wideProgram) ||
-      (arguments != nullptr && !ToWide(arguments, &wideArguments))) {
-    SetLastError(kErrorNoUnicodeTranslation);
-    return kErrorNoUnicodeTranslation;
-  }
-
-  // The line is built whole, never cut: a cut line would hand the setup program arguments its
-  // author never wrote. Its length counts characters as the system does (UTF-16 units).
-  const size_t lineLength =
-      wideProgram.size() + 2 + (arguments != nullptr ? 1 + wideArguments.size() : 0);
-  if (lineLength + 1 > kMaxCommandLine) {
-    SetLastError(kErrorFilenameExcedRange);
-    return kErrorFilenameExcedRange;
-  }
-  WideString line;
-  line.reserve(lineLength);
-  line += L'"';
-  line += wideProgram;
-  line += L'"';
-  if (arguments != nullptr) {
-    line += L' ';
-    line += wideArguments;
-  }
-  // CreateProcessW may write into its command line.
-  std::vector<wchar_t> commandLine(line.begin(), line.end());
-  commandLine.push_back(L'\0');
+  WideString wideProgram;
+  std::vector<wchar_t> commandLine;
+  const int32_t built = BuildCommandLine(program, arguments, &wideProgram, &commandLine);
+  if (built != 0) return built;
 
   STARTUPINFOW startup;
   std::memset(&startup, 0, sizeof startup);
@@ -157,22 +188,9 @@ int32_t RunAndWait(const char* program, const char* arguments, uint32_t* exitCod
   AllowForeground(info.dwProcessId);
   if (beforeResume != nullptr) beforeResume();
 
-  // A process that cannot be resumed would never end: end it rather than wait forever.
-  if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
-    DWORD error = GetLastError();
-    TerminateProcess(process.Get(), error);
-    return Fail(error, &process, &thread);
-  }
-  // A failed wait would read STILL_ACTIVE (259) as the exit code of a running process.
-  if (WaitForSingleObject(process.Get(), INFINITE) == WAIT_FAILED) {
-    return Fail(GetLastError(), &process, &thread);
-  }
   DWORD code = 0;
-  if (!GetExitCodeProcess(process.Get(), &code)) {
-    return Fail(GetLastError(), &process, &thread);
-  }
-  thread.Reset();
-  process.Reset();
+  const int32_t waited = ResumeAndWait(&process, &thread, &code);
+  if (waited != 0) return waited;
   if (exitCode != nullptr) *exitCode = code;
   return 0;
 }

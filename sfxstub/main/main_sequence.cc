@@ -80,6 +80,38 @@ int32_t RunSetupProgram(Host& host, const std::string& mainProgramPath,
   return result;
 }
 
+// The steps in the working folder, once the archive is open: the folder is made (its path in
+// `workingFolder`, empty when none was made), the main program and the listed files are
+// extracted into it and the setup program runs from it. The result is the first failing step's,
+// which `phase` names; the setup program's exit code goes to `exitCode`.
+int32_t ExtractAndRun(Host& host, PackageArchive& archive, const std::string& sourceFolder,
+                      const std::string& commandTail, const LeadByteTest& isLead,
+                      std::string* workingFolder, SfxPhase* phase, uint32_t* exitCode) {
+  // The creation's own result is not acted upon: without a folder (none could be made, or it
+  // could not be secured) the extraction fails, and that failure is the one reported.
+  host.CreateWorkingFolder(kWorkingFolderPrefix, workingFolder);
+  const std::string mainProgramPath = JoinPath(*workingFolder, kMainProgramName);
+  const std::string launchCopyPath = JoinPath(*workingFolder, kLaunchCopyName);
+
+  // Nothing is written into the folder, or started from it, unless it is still the one made.
+  *phase = kPhaseExtractMain;
+  // Joined to an empty folder the paths would name the current folder; never write there.
+  if (workingFolder->empty()) return kErrorCannotMake;
+  int32_t result = host.CheckWorkingFolder();
+  if (result == 0) result = archive.ExtractMainProgram(mainProgramPath).code();
+  if (result != 0) return result;
+
+  *phase = kPhaseExtractFiles;
+  result = host.CheckWorkingFolder();
+  if (result == 0) result = archive.ExtractFiles(*workingFolder).code();
+  if (result != 0) return result;
+
+  const std::string arguments = BuildSetupCommandLine(archive.CommandTemplate(), sourceFolder,
+                                                      *workingFolder, commandTail, isLead);
+  *phase = kPhaseSpawn;
+  return RunSetupProgram(host, mainProgramPath, launchCopyPath, arguments, exitCode);
+}
+
 }  // namespace
 
 uint32_t RunMainSequence(Host& host, const ArchiveFactory& makeArchive,
@@ -101,34 +133,8 @@ uint32_t RunMainSequence(Host& host, const ArchiveFactory& makeArchive,
   std::string workingFolder;
   uint32_t exitCode = 0;
   if (result == 0) {
-    // The creation's own result is not acted upon: without a folder (none could be made, or it
-    // could not be secured) the extraction fails, and that failure is the one reported.
-    host.CreateWorkingFolder(kWorkingFolderPrefix, &workingFolder);
-    const std::string mainProgramPath = JoinPath(workingFolder, kMainProgramName);
-    const std::string launchCopyPath = JoinPath(workingFolder, kLaunchCopyName);
-
-    // Nothing is written into the folder, or started from it, unless it is still the one made.
-    phase = kPhaseExtractMain;
-    if (workingFolder.empty()) {
-      // Joined to an empty folder the paths would name the current folder; never write there.
-      result = kErrorCannotMake;
-    } else {
-      result = host.CheckWorkingFolder();
-      if (result == 0) result = archive->ExtractMainProgram(mainProgramPath).code();
-    }
-
-    if (result == 0) {
-      phase = kPhaseExtractFiles;
-      result = host.CheckWorkingFolder();
-      if (result == 0) result = archive->ExtractFiles(workingFolder).code();
-    }
-
-    if (result == 0) {
-      const std::string arguments = BuildSetupCommandLine(
-          archive->CommandTemplate(), sourceFolder, workingFolder, commandTail, isLead);
-      phase = kPhaseSpawn;
-      result = RunSetupProgram(host, mainProgramPath, launchCopyPath, arguments, &exitCode);
-    }
+    result = ExtractAndRun(host, *archive, sourceFolder, commandTail, isLead, &workingFolder,
+                           &phase, &exitCode);
   }
 
   // Neither the report nor anything after it may appear while the progress window exists.
