@@ -4,6 +4,8 @@
 #include <map>
 #include <set>
 
+#include "sfxstub/format/byte_order.h"
+
 namespace sfxpack {
 namespace {
 
@@ -13,16 +15,6 @@ constexpr size_t kDataEntrySize = 16;  // RVA, size, code page, reserved
 constexpr uint32_t kHighBit = 0x80000000u;
 constexpr size_t kDataAlignment = 8;
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return Get16(p) | static_cast<uint32_t>(Get16(p + 2)) << 16; }
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
 size_t Align(size_t value, size_t to) { return (value + to - 1) / to * to; }
 
 class Parser {
@@ -33,11 +25,11 @@ class Parser {
   Status Directory(uint32_t offset, int level, Resource* path, std::vector<Resource>* out) {
     if (!seen_.insert(offset).second) return Refuse("a directory is reached twice", offset);
     if (offset > size_ || size_ - offset < kDirectorySize) return Refuse("a directory", offset);
-    const size_t count = static_cast<size_t>(Get16(section_ + offset + 12)) + Get16(section_ + offset + 14);
+    const size_t count = static_cast<size_t>(sfx::LoadU16(section_ + offset + 12)) + sfx::LoadU16(section_ + offset + 14);
     if ((size_ - offset - kDirectorySize) / kEntrySize < count) return Refuse("a directory's entries", offset);
     for (size_t i = 0; i < count; ++i) {
       const uint8_t* entry = section_ + offset + kDirectorySize + i * kEntrySize;
-      const uint32_t key = Get32(entry), target = Get32(entry + 4);
+      const uint32_t key = sfx::LoadU32(entry), target = sfx::LoadU32(entry + 4);
       ResourceId id;
       Status status = Key(key, &id);
       if (!status.ok()) return status;
@@ -74,23 +66,23 @@ class Parser {
     }
     const uint32_t at = key & ~kHighBit;
     if (at > size_ || size_ - at < 2) return Refuse("a name", at);
-    const size_t length = Get16(section_ + at);
+    const size_t length = sfx::LoadU16(section_ + at);
     if ((size_ - at - 2) / 2 < length) return Refuse("a name's text", at);
     if (length == 0) return Status::Error("the resource tree has an empty name");
     id->id = 0;
     id->name.clear();
-    for (size_t i = 0; i < length; ++i) id->name.push_back(static_cast<char16_t>(Get16(section_ + at + 2 + 2 * i)));
+    for (size_t i = 0; i < length; ++i) id->name.push_back(static_cast<char16_t>(sfx::LoadU16(section_ + at + 2 + 2 * i)));
     return Status::Ok();
   }
 
   Status Leaf(uint32_t offset, Resource* path, std::vector<Resource>* out) const {
     if (offset > size_ || size_ - offset < kDataEntrySize) return Refuse("a data entry", offset);
-    const uint32_t rva = Get32(section_ + offset), length = Get32(section_ + offset + 4);
+    const uint32_t rva = sfx::LoadU32(section_ + offset), length = sfx::LoadU32(section_ + offset + 4);
     if (rva < rva_ || rva - rva_ > size_ || length > size_ - (rva - rva_)) {
       return Status::Error("the resource section is damaged: a resource's bytes (RVA " + std::to_string(rva) +
                            ", " + std::to_string(length) + " bytes) lie outside it");
     }
-    path->codePage = Get32(section_ + offset + 8);
+    path->codePage = sfx::LoadU32(section_ + offset + 8);
     const uint8_t* data = section_ + (rva - rva_);
     path->data.assign(data, data + length);
     out->push_back(*path);
@@ -136,8 +128,8 @@ template <typename Group>
 void PutDirectory(uint8_t* at, const std::vector<Group>& entries) {
   const size_t named = static_cast<size_t>(
       std::count_if(entries.begin(), entries.end(), [](const Group& g) { return g.id->named(); }));
-  Put16(at + 12, static_cast<uint32_t>(named));
-  Put16(at + 14, static_cast<uint32_t>(entries.size() - named));
+  sfx::StoreU16(at + 12, static_cast<uint32_t>(named));
+  sfx::StoreU16(at + 14, static_cast<uint32_t>(entries.size() - named));
 }
 
 // Where everything goes, as the linker lays out the stub's section: the root, then each type's
@@ -207,8 +199,8 @@ Status ResourceTree::Serialize(uint32_t sectionRva, std::vector<uint8_t>* sectio
     return id.named() ? kHighBit | static_cast<uint32_t>(layout.names.at(id.name)) : id.id;
   };
   auto putEntry = [&](size_t directory, size_t i, uint32_t name, uint32_t target) {
-    Put32(&out[directory + kDirectorySize + kEntrySize * i], name);
-    Put32(&out[directory + kDirectorySize + kEntrySize * i + 4], target);
+    sfx::StoreU32(&out[directory + kDirectorySize + kEntrySize * i], name);
+    sfx::StoreU32(&out[directory + kDirectorySize + kEntrySize * i + 4], target);
   };
   PutDirectory(out.data(), layout.types);
   size_t leaf = 0;
@@ -219,21 +211,21 @@ Status ResourceTree::Serialize(uint32_t sectionRva, std::vector<uint8_t>* sectio
     for (size_t j = 0; j < t.names.size(); ++j) {
       const NameGroup& n = t.names[j];
       putEntry(t.offset, j, key(*n.id), kHighBit | static_cast<uint32_t>(n.offset));
-      Put16(&out[n.offset + 14], static_cast<uint32_t>(n.leaves.size()));  // languages: numbers
+      sfx::StoreU16(&out[n.offset + 14], static_cast<uint32_t>(n.leaves.size()));  // languages: numbers
       for (size_t k = 0; k < n.leaves.size(); ++k, ++leaf) {
         const Resource& r = *n.leaves[k];
         const size_t entry = layout.dataEntries + kDataEntrySize * leaf;
         putEntry(n.offset, k, r.language, static_cast<uint32_t>(entry));
-        Put32(&out[entry], sectionRva + static_cast<uint32_t>(layout.dataAt[leaf]));
-        Put32(&out[entry + 4], static_cast<uint32_t>(r.data.size()));
-        Put32(&out[entry + 8], r.codePage);
+        sfx::StoreU32(&out[entry], sectionRva + static_cast<uint32_t>(layout.dataAt[leaf]));
+        sfx::StoreU32(&out[entry + 4], static_cast<uint32_t>(r.data.size()));
+        sfx::StoreU32(&out[entry + 8], r.codePage);
         std::copy(r.data.begin(), r.data.end(), out.begin() + static_cast<std::ptrdiff_t>(layout.dataAt[leaf]));
       }
     }
   }
   for (const auto& name : layout.names) {
-    Put16(&out[name.second], static_cast<uint32_t>(name.first.size()));
-    for (size_t i = 0; i < name.first.size(); ++i) Put16(&out[name.second + 2 + 2 * i], name.first[i]);
+    sfx::StoreU16(&out[name.second], static_cast<uint32_t>(name.first.size()));
+    for (size_t i = 0; i < name.first.size(); ++i) sfx::StoreU16(&out[name.second + 2 + 2 * i], name.first[i]);
   }
   return Status::Ok();
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "sfxstub/format/byte_order.h"
 #include "sfxstub/io/wide_text.h"
 
 namespace sfxpack {
@@ -18,16 +19,6 @@ constexpr uint32_t kFileTypeApp = 1;                 // VFT_APP
 constexpr uint16_t kLanguageUsEnglish = 0x0409;
 constexpr uint16_t kCodePageUtf16 = 1200;
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return Get16(p) | static_cast<uint32_t>(Get16(p + 2)) << 16; }
-void Append16(std::vector<uint8_t>* out, uint32_t v) {
-  out->push_back(static_cast<uint8_t>(v));
-  out->push_back(static_cast<uint8_t>(v >> 8));
-}
-void Append32(std::vector<uint8_t>* out, uint32_t v) {
-  Append16(out, v);
-  Append16(out, v >> 16);
-}
 void Pad4(std::vector<uint8_t>* out) { out->resize((out->size() + 3) & ~size_t{3}, 0); }
 size_t Align4(size_t at) { return (at + 3) & ~size_t{3}; }
 
@@ -44,11 +35,11 @@ struct Block {
 void AppendBlock(std::vector<uint8_t>* out, const Block& block) {
   Pad4(out);
   const size_t start = out->size();
-  Append16(out, 0);  // the length, written below
-  Append16(out, block.valueLength);
-  Append16(out, block.text ? 1 : 0);
-  for (char16_t c : block.key) Append16(out, c);
-  Append16(out, 0);
+  sfx::AppendU16(out, 0);  // the length, written below
+  sfx::AppendU16(out, block.valueLength);
+  sfx::AppendU16(out, block.text ? 1 : 0);
+  for (char16_t c : block.key) sfx::AppendU16(out, c);
+  sfx::AppendU16(out, 0);
   Pad4(out);
   out->insert(out->end(), block.value.begin(), block.value.end());
   for (const Block& child : block.children) AppendBlock(out, child);
@@ -68,16 +59,16 @@ struct ParsedBlock {
 Status ReadBlock(const std::vector<uint8_t>& data, size_t at, size_t limit, ParsedBlock* block) {
   const Status damaged = Status::Error("the version resource is damaged at offset " + std::to_string(at));
   if (at > limit || limit - at < 6) return damaged;
-  const size_t length = Get16(&data[at]);
+  const size_t length = sfx::LoadU16(&data[at]);
   if (length < 6 || length > limit - at) return damaged;
   block->end = at + length;
-  block->valueLength = Get16(&data[at + 2]);
-  block->text = Get16(&data[at + 4]) == 1;
+  block->valueLength = sfx::LoadU16(&data[at + 2]);
+  block->text = sfx::LoadU16(&data[at + 4]) == 1;
   block->key.clear();
   size_t p = at + 6;
   for (;; p += 2) {
     if (block->end - p < 2) return damaged;
-    const char16_t c = Get16(&data[p]);
+    const char16_t c = sfx::LoadU16(&data[p]);
     if (c == 0) break;
     block->key.push_back(c);
   }
@@ -180,21 +171,21 @@ std::vector<uint8_t> BuildVersionResource(const VersionInfo& info) {
                      uint32_t{info.productVersion[0]} << 16 | info.productVersion[1],
                      uint32_t{info.productVersion[2]} << 16 | info.productVersion[3],
                      0x3Fu /* VS_FFI_FILEFLAGSMASK */, 0u, kFileOsNtWindows32, kFileTypeApp, 0u, 0u, 0u}) {
-    Append32(&root.value, v);
+    sfx::AppendU32(&root.value, v);
   }
   Block table{u"040904B0", true, 0, {}, {}};
   for (const auto& s : info.strings) {
     std::u16string units;
     sfx::Utf16FromUtf8(s.second, &units);  // checked by AddVersionString
     Block string{Units(s.first), true, static_cast<uint16_t>(units.size() + 1), {}, {}};
-    for (char16_t c : units) Append16(&string.value, c);
-    Append16(&string.value, 0);
+    for (char16_t c : units) sfx::AppendU16(&string.value, c);
+    sfx::AppendU16(&string.value, 0);
     table.children.push_back(std::move(string));
   }
   root.children.push_back({u"StringFileInfo", true, 0, {}, {std::move(table)}});
   Block translation{u"Translation", false, 4, {}, {}};
-  Append16(&translation.value, kLanguageUsEnglish);
-  Append16(&translation.value, kCodePageUtf16);
+  sfx::AppendU16(&translation.value, kLanguageUsEnglish);
+  sfx::AppendU16(&translation.value, kCodePageUtf16);
   root.children.push_back({u"VarFileInfo", true, 0, {}, {std::move(translation)}});
   std::vector<uint8_t> out;
   AppendBlock(&out, root);
@@ -206,20 +197,20 @@ Status ParseVersionResource(const std::vector<uint8_t>& data, VersionInfo* info)
   Status status = ReadBlock(data, 0, data.size(), &root);
   if (!status.ok()) return status;
   if (root.key != u"VS_VERSION_INFO" || root.children - root.value < kFixedInfoSize ||
-      Get32(&data[root.value]) != kFixedSignature) {
+      sfx::LoadU32(&data[root.value]) != kFixedSignature) {
     return Status::Error("the version resource has no VS_VERSION_INFO fixed part");
   }
   const uint8_t* fixed = &data[root.value];
   VersionInfo read;
-  read.fileVersion = FromFixed(Get32(fixed + 8), Get32(fixed + 12));
-  read.productVersion = FromFixed(Get32(fixed + 16), Get32(fixed + 20));
+  read.fileVersion = FromFixed(sfx::LoadU32(fixed + 8), sfx::LoadU32(fixed + 12));
+  read.productVersion = FromFixed(sfx::LoadU32(fixed + 16), sfx::LoadU32(fixed + 20));
   status = ForEachChild(data, root, [&](const ParsedBlock& info) {
     if (info.key != u"StringFileInfo") return Status::Ok();
     return ForEachChild(data, info, [&](const ParsedBlock& table) {
       return ForEachChild(data, table, [&](const ParsedBlock& string) {
         std::u16string value;
         for (size_t p = string.value; string.end - p >= 2 && value.size() < string.valueLength; p += 2) {
-          value.push_back(static_cast<char16_t>(Get16(&data[p])));
+          value.push_back(static_cast<char16_t>(sfx::LoadU16(&data[p])));
         }
         while (!value.empty() && value.back() == 0) value.pop_back();
         read.strings.push_back({sfx::Utf8FromUtf16(string.key), sfx::Utf8FromUtf16(value)});
