@@ -16,7 +16,7 @@ start=$(date +%s)
 bash scripts/setup-machine.sh || exit 1
 bash scripts/build.sh native asan win32 win64 || { echo "build failed"; exit 1; }
 # Fuzz smoke run: the libFuzzer targets (clang build in build/fuzz, the tree scripts/fuzz.sh uses)
-# run about 30 s each as the tests labelled "fuzz" there.
+# run about 20 s each as the tests labelled "fuzz" there.
 if [ -f build/fuzz/CMakeCache.txt ]; then
   cmake -S "$root" -B build/fuzz -DSFXSTUB_FUZZ=ON >/dev/null
 else
